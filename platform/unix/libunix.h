@@ -1,0 +1,24 @@
+// Thin system call wrappers: interrupted calls are retried, so callers see
+// only real outcomes. Nothing here knows what the descriptors carry.
+#pragma once
+
+#include <sys/select.h>
+#include <sys/socket.h>
+#include <cstddef>
+
+int sigwrap_accept(int fd, struct sockaddr *addr, socklen_t *len) noexcept;
+int sigwrap_connect(int fd, const struct sockaddr *addr, socklen_t len) noexcept;
+int sigwrap_select(int nfds, fd_set *rd, fd_set *wr, fd_set *ex, struct timeval *timeout) noexcept;
+int sigwrap_close(int fd) noexcept;
+// Sleeps for the given time, resuming after signals until it has passed.
+int select_sleep(long seconds, long microseconds) noexcept;
+
+// Allocation and I/O points go through these so that a test build can make
+// the N-th of them fail (see fault.cpp); a normal build calls straight through.
+void *plat_malloc(size_t n) noexcept;
+void *plat_calloc(size_t n, size_t size) noexcept;
+void *plat_realloc(void *p, size_t n) noexcept;
+char *plat_strdup(const char *s) noexcept;
+
+// Fault injection: true when this call site should fail now.
+bool plat_fault_hit() noexcept;

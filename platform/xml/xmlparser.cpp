@@ -1,0 +1,635 @@
+// DOM builder over expat.
+//
+// Trees are carved from large blocks instead of one allocation per node:
+// a device tree of a few hundred thousand elements would otherwise spend
+// more time in malloc than in the parser. Element and attribute names are
+// interned per document (a tree has a few hundred distinct names), so the
+// prefix/local-name split is done once per distinct name. Whitespace-only
+// text between elements is formatting and is not kept; whitespace that is an
+// element's whole content is kept as its value.
+#include "xmlparser.h"
+
+#include "../unix/libunix.h"
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <expat.h>
+#include <mutex>
+
+namespace {
+
+constexpr size_t kBlockData = size_t{1} << 20;
+
+struct Block {
+    Block *next;
+    size_t cap;
+    size_t used;
+    size_t pad_; // keeps the data behind the header pointer-aligned on 32-bit too
+};
+static_assert(sizeof(Block) % alignof(XMLNode) == 0);
+
+// Released blocks are kept here for the next parse, up to a limit.
+std::mutex g_poolMu;
+Block *g_pool = nullptr;
+size_t g_poolBytes = 0;
+size_t g_poolLimit = size_t{64} << 20;
+
+char *blockData(Block *b)
+{
+    return reinterpret_cast<char *>(b + 1);
+}
+
+Block *takeBlock(size_t need)
+{
+    if (need <= kBlockData) {
+        std::lock_guard<std::mutex> g(g_poolMu);
+        if (g_pool) {
+            Block *b = g_pool;
+            g_pool = b->next;
+            g_poolBytes -= b->cap;
+            b->next = nullptr;
+            b->used = 0;
+            return b;
+        }
+    }
+    size_t cap = need > kBlockData ? need : kBlockData;
+    auto *b = static_cast<Block *>(plat_malloc(sizeof(Block) + cap));
+    if (!b)
+        return nullptr;
+    b->next = nullptr;
+    b->cap = cap;
+    b->used = 0;
+    return b;
+}
+
+void releaseBlocks(Block *b)
+{
+    while (b) {
+        Block *next = b->next;
+        bool keep = false;
+        if (b->cap == kBlockData) {
+            std::lock_guard<std::mutex> g(g_poolMu);
+            if (g_poolBytes + b->cap <= g_poolLimit) {
+                b->next = g_pool;
+                g_pool = b;
+                g_poolBytes += b->cap;
+                keep = true;
+            }
+        }
+        if (!keep)
+            free(b);
+        b = next;
+    }
+}
+
+struct Arena {
+    Block *head = nullptr; // newest block first
+    char *cur = nullptr;
+    char *end = nullptr;
+
+    void *grow(size_t n)
+    {
+        Block *b = takeBlock(n);
+        if (!b)
+            return nullptr;
+        b->next = head;
+        head = b;
+        cur = blockData(b);
+        end = cur + b->cap;
+        void *p = cur;
+        cur += n;
+        return p;
+    }
+    void *alloc(size_t n)
+    {
+        if (static_cast<size_t>(end - cur) >= n) {
+            void *p = cur;
+            cur += n;
+            return p;
+        }
+        return grow(n);
+    }
+    XMLNode *node()
+    {
+        uintptr_t a = reinterpret_cast<uintptr_t>(cur);
+        uintptr_t mis = a % alignof(XMLNode);
+        if (mis)
+            cur += alignof(XMLNode) - mis;
+        if (cur > end)
+            cur = end;
+        auto *n = static_cast<XMLNode *>(alloc(sizeof(XMLNode)));
+        if (n)
+            memset(n, 0, sizeof *n);
+        return n;
+    }
+    char *copy(const char *s, size_t len)
+    {
+        auto *p = static_cast<char *>(alloc(len + 1));
+        if (p) {
+            memcpy(p, s, len);
+            p[len] = '\0';
+        }
+        return p;
+    }
+};
+
+// Live documents, so that freeXMLNode can tell a document element (whose
+// blocks it releases) from any other node.
+struct DocBlocks {
+    XMLNode *root;
+    Block *blocks;
+    DocBlocks *next;
+};
+std::mutex g_docsMu;
+DocBlocks *g_docs = nullptr;
+
+struct Name {
+    const char *name;
+    char *prefix;
+    char *local;
+    uint32_t hash;
+};
+
+char g_textName[] = "#text";
+
+struct Scope {
+    char *prefix;
+    char *uri;
+    unsigned depth;
+};
+
+struct Builder {
+    XML_Parser parser = nullptr;
+    Arena arena;
+    XMLDoc *doc = nullptr;
+    XMLNode *cur = nullptr;
+    unsigned depth = 0;
+    NSDecl *nsTail = nullptr;
+
+    char *text = nullptr;
+    size_t textLen = 0, textCap = 0;
+    bool textHasContent = false;
+
+    Name *names = nullptr;
+    size_t namesCap = 0, namesCount = 0;
+
+    Scope *scopes = nullptr;
+    size_t scopesLen = 0, scopesCap = 0;
+
+    int error = 0; // our own reason for stopping, 0 if none
+    const char *errorText = nullptr;
+
+    void fail(const char *why)
+    {
+        if (!error) {
+            error = 1;
+            errorText = why;
+        }
+        XML_StopParser(parser, XML_FALSE);
+    }
+
+    static uint32_t hashOf(const char *s, size_t *len)
+    {
+        uint32_t h = 2166136261u;
+        const char *p = s;
+        for (; *p; ++p)
+            h = (h ^ static_cast<unsigned char>(*p)) * 16777619u;
+        *len = static_cast<size_t>(p - s);
+        return h;
+    }
+
+    bool growNames()
+    {
+        size_t cap = namesCap ? namesCap * 2 : 256;
+        auto *t = static_cast<Name *>(plat_calloc(cap, sizeof(Name)));
+        if (!t)
+            return false;
+        for (size_t i = 0; i < namesCap; ++i) {
+            if (!names[i].name)
+                continue;
+            size_t j = names[i].hash & (cap - 1);
+            while (t[j].name)
+                j = (j + 1) & (cap - 1);
+            t[j] = names[i];
+        }
+        free(names);
+        names = t;
+        namesCap = cap;
+        return true;
+    }
+
+    const Name *intern(const char *s)
+    {
+        size_t len;
+        uint32_t h = hashOf(s, &len);
+        if (namesCap) {
+            size_t j = h & (namesCap - 1);
+            while (names[j].name) {
+                if (names[j].hash == h && strcmp(names[j].name, s) == 0)
+                    return &names[j];
+                j = (j + 1) & (namesCap - 1);
+            }
+        }
+        if ((namesCount + 1) * 2 > namesCap && !growNames())
+            return nullptr;
+        char *copy = arena.copy(s, len);
+        if (!copy)
+            return nullptr;
+        Name n{copy, nullptr, copy, h};
+        if (const char *colon = strchr(copy, ':')) {
+            n.prefix = arena.copy(copy, static_cast<size_t>(colon - copy));
+            n.local = const_cast<char *>(colon + 1);
+            if (!n.prefix)
+                return nullptr;
+        }
+        size_t j = h & (namesCap - 1);
+        while (names[j].name)
+            j = (j + 1) & (namesCap - 1);
+        names[j] = n;
+        namesCount++;
+        return &names[j];
+    }
+
+    char *resolve(const char *prefix, bool isAttribute) const
+    {
+        if (isAttribute && !prefix)
+            return nullptr; // unprefixed attributes are in no namespace
+        for (size_t i = scopesLen; i-- > 0;) {
+            const char *p = scopes[i].prefix;
+            if ((!p && !prefix) || (p && prefix && strcmp(p, prefix) == 0))
+                return scopes[i].uri;
+        }
+        return nullptr;
+    }
+
+    static void append(XMLNode *parent, XMLNode *child)
+    {
+        child->parentNode = parent;
+        child->previousSibling = parent->lastChild;
+        if (parent->lastChild)
+            parent->lastChild->nextSibling = child;
+        else
+            parent->firstChild = child;
+        parent->lastChild = child;
+    }
+
+    // Turns the gathered character data into a text node, unless it is only
+    // whitespace around child elements.
+    void flushText(bool childFollows)
+    {
+        if (textLen == 0)
+            return;
+        size_t len = textLen;
+        textLen = 0;
+        if (!textHasContent && (childFollows || cur->firstChild))
+            return;
+        textHasContent = false;
+        XMLNode *t = arena.node();
+        char *v = t ? arena.copy(text, len) : nullptr;
+        if (!v)
+            return fail("out of memory");
+        t->nodeType = XML_TEXT_NODE;
+        t->nodeName = g_textName;
+        t->nodeValue = v;
+        append(cur, t);
+    }
+
+    bool declare(XMLNode *owner, const Name *attr, char *value)
+    {
+        char *prefix;
+        if (strcmp(attr->name, "xmlns") == 0)
+            prefix = nullptr;
+        else if (attr->prefix && strcmp(attr->prefix, "xmlns") == 0)
+            prefix = attr->local;
+        else
+            return true;
+        auto *d = static_cast<NSDecl *>(arena.alloc(sizeof(NSDecl) + alignof(NSDecl)));
+        if (!d)
+            return false;
+        d = reinterpret_cast<NSDecl *>((reinterpret_cast<uintptr_t>(d) + alignof(NSDecl) - 1) &
+                                       ~(uintptr_t{alignof(NSDecl)} - 1));
+        d->prefix = prefix;
+        d->namespaceURI = value;
+        d->node = owner;
+        d->next = nullptr;
+        if (nsTail)
+            nsTail->next = d;
+        else
+            doc->nsDeclList = d;
+        nsTail = d;
+        if (scopesLen == scopesCap) {
+            size_t cap = scopesCap ? scopesCap * 2 : 16;
+            auto *s = static_cast<Scope *>(plat_realloc(scopes, cap * sizeof(Scope)));
+            if (!s)
+                return false;
+            scopes = s;
+            scopesCap = cap;
+        }
+        scopes[scopesLen++] = Scope{prefix, value, depth};
+        return true;
+    }
+
+    void startElement(const XML_Char *name, const XML_Char **atts)
+    {
+        if (cur)
+            flushText(true);
+        depth++;
+        XMLNode *e = arena.node();
+        const Name *n = e ? intern(name) : nullptr;
+        if (!n)
+            return fail("out of memory");
+        e->nodeType = XML_ELEMENT_NODE;
+        e->nodeName = const_cast<char *>(n->name);
+        e->prefix = n->prefix;
+        e->localName = n->local;
+        if (cur)
+            append(cur, e);
+        else
+            doc->documentElement = e;
+
+        XMLNode *last = nullptr;
+        for (const XML_Char **a = atts; a[0]; a += 2) {
+            XMLNode *at = arena.node();
+            const Name *an = at ? intern(a[0]) : nullptr;
+            char *value = an ? arena.copy(a[1], strlen(a[1])) : nullptr;
+            if (!value)
+                return fail("out of memory");
+            at->nodeType = XML_ATTRIBUTE_NODE;
+            at->nodeName = const_cast<char *>(an->name);
+            at->prefix = an->prefix;
+            at->localName = an->local;
+            at->nodeValue = value;
+            at->previousSibling = last;
+            if (last)
+                last->nextSibling = at;
+            else
+                e->attributes = at;
+            last = at;
+            if ((an->name[0] == 'x') && !declare(e, an, value))
+                return fail("out of memory");
+        }
+        if (scopesLen) {
+            e->namespaceURI = resolve(e->prefix, false);
+            for (XMLNode *at = e->attributes; at; at = at->nextSibling)
+                at->namespaceURI = resolve(at->prefix, true);
+        }
+        cur = e;
+    }
+
+    void endElement()
+    {
+        flushText(false);
+        while (scopesLen && scopes[scopesLen - 1].depth == depth)
+            scopesLen--;
+        depth--;
+        cur = cur->parentNode;
+    }
+
+    void characters(const XML_Char *s, int len)
+    {
+        size_t n = static_cast<size_t>(len);
+        if (textLen + n > textCap) {
+            size_t cap = textCap ? textCap : 256;
+            while (cap < textLen + n)
+                cap *= 2;
+            auto *t = static_cast<char *>(plat_realloc(text, cap));
+            if (!t)
+                return fail("out of memory");
+            text = t;
+            textCap = cap;
+        }
+        memcpy(text + textLen, s, n);
+        textLen += n;
+        if (!textHasContent) {
+            for (size_t i = 0; i < n; ++i) {
+                char c = s[i];
+                if (c != ' ' && c != '\n' && c != '\t' && c != '\r') {
+                    textHasContent = true;
+                    break;
+                }
+            }
+        }
+    }
+};
+
+void XMLCALL onStart(void *ud, const XML_Char *name, const XML_Char **atts)
+{
+    static_cast<Builder *>(ud)->startElement(name, atts);
+}
+
+void XMLCALL onEnd(void *ud, const XML_Char *)
+{
+    static_cast<Builder *>(ud)->endElement();
+}
+
+void XMLCALL onText(void *ud, const XML_Char *s, int len)
+{
+    static_cast<Builder *>(ud)->characters(s, len);
+}
+
+// A device tree has no use for a DTD; expanding one would let a hostile file
+// blow up memory (nested entities), so any document type declaration stops the parse.
+void XMLCALL onDoctype(void *ud, const XML_Char *, const XML_Char *, const XML_Char *, int)
+{
+    static_cast<Builder *>(ud)->fail("document type declarations are not accepted");
+}
+
+void XMLCALL onEntityDecl(void *ud, const XML_Char *, int, const XML_Char *, int, const XML_Char *,
+                          const XML_Char *, const XML_Char *, const XML_Char *)
+{
+    static_cast<Builder *>(ud)->fail("entity declarations are not accepted");
+}
+
+void setError(XMLParseError *err, int code, unsigned long line, unsigned long col, const char *text)
+{
+    if (!err)
+        return;
+    err->code = code;
+    err->line = line;
+    err->column = col;
+    snprintf(err->text, sizeof err->text, "%s (line %lu, column %lu)", text, line, col);
+}
+
+const XML_Memory_Handling_Suite kMemory = {plat_malloc, plat_realloc, free};
+
+// Threaded pre-order walk over the nodes below `top`, using the parent
+// links instead of a stack, so depth costs nothing.
+template <typename F> void walkBelow(XMLNode *top, F &&visit)
+{
+    XMLNode *n = top->firstChild;
+    while (n) {
+        if (!visit(n))
+            return;
+        if (n->firstChild) {
+            n = n->firstChild;
+            continue;
+        }
+        while (n != top && !n->nextSibling)
+            n = n->parentNode;
+        if (n == top)
+            return;
+        n = n->nextSibling;
+    }
+}
+
+} // namespace
+
+XMLDoc *parseText(XMLParseError *err, const char *text) noexcept
+{
+    if (!text) {
+        setError(err, -1, 0, 0, "no text");
+        return nullptr;
+    }
+    Builder b;
+    b.doc = static_cast<XMLDoc *>(plat_calloc(1, sizeof(XMLDoc)));
+    b.parser = b.doc ? XML_ParserCreate_MM(nullptr, &kMemory, nullptr) : nullptr;
+    if (!b.parser) {
+        free(b.doc);
+        setError(err, -1, 0, 0, "out of memory");
+        return nullptr;
+    }
+    XML_SetUserData(b.parser, &b);
+    XML_SetElementHandler(b.parser, onStart, onEnd);
+    XML_SetCharacterDataHandler(b.parser, onText);
+    XML_SetStartDoctypeDeclHandler(b.parser, onDoctype);
+    XML_SetEntityDeclHandler(b.parser, onEntityDecl);
+    XML_SetParamEntityParsing(b.parser, XML_PARAM_ENTITY_PARSING_NEVER);
+
+    size_t left = strlen(text);
+    const char *p = text;
+    XML_Status st = XML_STATUS_OK;
+    do {
+        size_t chunk = left > (size_t{1} << 30) ? (size_t{1} << 30) : left;
+        left -= chunk;
+        st = XML_Parse(b.parser, p, static_cast<int>(chunk), left == 0);
+        p += chunk;
+    } while (st == XML_STATUS_OK && left > 0);
+
+    bool ok = st == XML_STATUS_OK && !b.error && b.doc->documentElement;
+    if (!ok) {
+        unsigned long line = XML_GetCurrentLineNumber(b.parser);
+        unsigned long col = XML_GetCurrentColumnNumber(b.parser);
+        if (b.error)
+            setError(err, -1, line, col, b.errorText);
+        else if (st != XML_STATUS_OK)
+            setError(err, XML_GetErrorCode(b.parser), line, col, XML_ErrorString(XML_GetErrorCode(b.parser)));
+        else
+            setError(err, -1, line, col, "no root element");
+    }
+    XML_ParserFree(b.parser);
+    free(b.text);
+    free(b.names);
+    free(b.scopes);
+
+    DocBlocks *reg = ok ? static_cast<DocBlocks *>(plat_malloc(sizeof(DocBlocks))) : nullptr;
+    if (ok && !reg) {
+        setError(err, -1, 0, 0, "out of memory");
+        ok = false;
+    }
+    if (!ok) {
+        releaseBlocks(b.arena.head);
+        free(b.doc);
+        return nullptr;
+    }
+    reg->root = b.doc->documentElement;
+    reg->blocks = b.arena.head;
+    {
+        std::lock_guard<std::mutex> g(g_docsMu);
+        reg->next = g_docs;
+        g_docs = reg;
+    }
+    return b.doc;
+}
+
+void freeXMLNode(XMLNode *node) noexcept
+{
+    if (!node)
+        return;
+    DocBlocks *found = nullptr;
+    {
+        std::lock_guard<std::mutex> g(g_docsMu);
+        for (DocBlocks **pp = &g_docs; *pp; pp = &(*pp)->next) {
+            if ((*pp)->root == node) {
+                found = *pp;
+                *pp = found->next;
+                break;
+            }
+        }
+    }
+    if (found) {
+        releaseBlocks(found->blocks);
+        free(found);
+        return;
+    }
+    // Not a document element: detach it; its memory belongs to its tree.
+    XMLNode *parent = node->parentNode;
+    if (node->nodeType == XML_ATTRIBUTE_NODE || !parent) {
+        if (node->previousSibling)
+            node->previousSibling->nextSibling = node->nextSibling;
+        if (node->nextSibling)
+            node->nextSibling->previousSibling = node->previousSibling;
+    } else {
+        if (node->previousSibling)
+            node->previousSibling->nextSibling = node->nextSibling;
+        else
+            parent->firstChild = node->nextSibling;
+        if (node->nextSibling)
+            node->nextSibling->previousSibling = node->previousSibling;
+        else
+            parent->lastChild = node->previousSibling;
+    }
+    node->parentNode = node->previousSibling = node->nextSibling = nullptr;
+}
+
+void freeXMLDoc(XMLDoc *doc) noexcept
+{
+    if (!doc)
+        return;
+    freeXMLNode(doc->documentElement);
+    free(doc);
+}
+
+const char *getErrorText(XMLParseError *err) noexcept
+{
+    if (!err || err->code == 0)
+        return "no error";
+    return err->text;
+}
+
+NodeList *getElementsByLocalName(XMLNode *node, const char *localName) noexcept
+{
+    if (!node || !localName)
+        return nullptr;
+    auto *list = static_cast<NodeList *>(plat_calloc(1, sizeof(NodeList)));
+    if (!list)
+        return nullptr;
+    walkBelow(node, [&](XMLNode *n) {
+        if (n->nodeType == XML_ELEMENT_NODE && strcmp(n->localName, localName) == 0)
+            list->nodes[list->count++] = n;
+        return list->count < RAIDC_NODELIST_MAX;
+    });
+    return list;
+}
+
+void xml_set_block_pool_limit(size_t bytes) noexcept
+{
+    Block *drop = nullptr;
+    {
+        std::lock_guard<std::mutex> g(g_poolMu);
+        g_poolLimit = bytes;
+        while (g_pool && g_poolBytes > g_poolLimit) {
+            Block *b = g_pool;
+            g_pool = b->next;
+            g_poolBytes -= b->cap;
+            b->next = drop;
+            drop = b;
+        }
+    }
+    while (drop) {
+        Block *n = drop->next;
+        free(drop);
+        drop = n;
+    }
+}

@@ -1,0 +1,35 @@
+// A small DOM over expat: parse a whole text into XMLNode trees, find
+// elements by local name, release trees. The node types come from the
+// library's public header, which hands them to callers.
+#pragma once
+
+#include "raidcommon.h"
+
+typedef struct XMLParseError {
+    int code;             // 0 = no error
+    unsigned long line;   // where the parser stopped
+    unsigned long column;
+    char text[160];
+} XMLParseError;
+
+// Parses a NUL-terminated text. Null on failure, with err filled in. The
+// returned XMLDoc record may be released alone with free(); the tree then
+// lives on until freeXMLNode(documentElement).
+XMLDoc *parseText(XMLParseError *err, const char *text) noexcept;
+
+// The elements below node (not node itself) whose local name matches, in
+// document order, at most RAIDC_NODELIST_MAX. A heap block released with free().
+NodeList *getElementsByLocalName(XMLNode *node, const char *localName) noexcept;
+
+// Releases what a parse returned, tree included; accepts null.
+void freeXMLDoc(XMLDoc *doc) noexcept;
+
+// Releases a document element with its whole tree; any other node is only
+// unlinked from its tree (its memory goes with the tree). Accepts null.
+void freeXMLNode(XMLNode *node) noexcept;
+
+const char *getErrorText(XMLParseError *err) noexcept;
+
+// Blocks kept for reuse by later parses (bytes); a refresh then does not
+// fault in fresh pages for every tree. 0 turns the pool off.
+void xml_set_block_pool_limit(size_t bytes) noexcept;

@@ -1,0 +1,168 @@
+// Reading the device tree file and rebuilding the cache.
+#include "cache.h"
+
+#include "../../platform/unix/libunix.h"
+#include "../../platform/xml/xmlparser.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <sys/stat.h>
+#include <unistd.h>
+
+XMLNode *rootNode = nullptr;
+NodeList *nodeList = nullptr;
+XMLNode *systemNode = nullptr;
+NodeList *ctrlList = nullptr;
+NodeList **pdCtrlList = nullptr;
+NodeList **ldCtrlList = nullptr;
+NodeList **encCtrlList = nullptr;
+NodeList **arrayCtrlList = nullptr;
+NodeList **portCtrlList = nullptr;
+
+namespace {
+
+// st_mtime of the file at the last successful parse, in whole seconds.
+int32_t g_fileTime = 0;
+
+// The five per-controller arrays, in the order they are built and released.
+NodeList ***const kPerCtrl[] = {&pdCtrlList, &ldCtrlList, &encCtrlList, &arrayCtrlList, &portCtrlList};
+
+void releaseArrays(int count)
+{
+    for (NodeList ***arr : kPerCtrl) {
+        if (*arr) {
+            for (int i = 0; i < count; ++i)
+                free((*arr)[i]);
+            free(*arr);
+        }
+        *arr = nullptr;
+    }
+}
+
+// Reads the whole file under the file lock. 0 with the text, or the
+// update result of the failure.
+int readLocked(char **textOut, bool *unchanged)
+{
+    FILE *f = fopen(RAIDC_DEVICE_TREE_PATH, "r+b");
+    if (!f || plat_fault_hit()) {
+        if (f)
+            fclose(f);
+        return RAIDC_UPDATE_OPEN_FAILED;
+    }
+    int fd = fileno(f);
+    if (lockf(fd, F_LOCK, 0) != 0) {
+        fclose(f);
+        return RAIDC_UPDATE_OPEN_FAILED;
+    }
+    auto unlockClose = [&]() {
+        lockf(fd, F_ULOCK, 0);
+        fclose(f);
+    };
+    struct stat st;
+    if (stat(RAIDC_DEVICE_TREE_PATH, &st) == 0 && static_cast<int32_t>(st.st_mtime) == g_fileTime) {
+        unlockClose();
+        *unchanged = true;
+        return RAIDC_UPDATE_OK;
+    }
+    long size = -1;
+    if (fseek(f, 0, SEEK_END) == 0)
+        size = ftell(f);
+    if (size < 1 || fseek(f, 0, SEEK_SET) != 0) {
+        unlockClose();
+        return RAIDC_UPDATE_UNUSABLE;
+    }
+    auto *text = static_cast<char *>(plat_malloc(static_cast<size_t>(size) + 1));
+    if (!text) {
+        unlockClose();
+        return RAIDC_UPDATE_UNUSABLE;
+    }
+    if (plat_fault_hit() || fread(text, static_cast<size_t>(size), 1, f) != 1) {
+        free(text);
+        unlockClose();
+        return RAIDC_UPDATE_UNUSABLE;
+    }
+    unlockClose();
+    text[size] = '\0';
+    *textOut = text;
+    return RAIDC_UPDATE_OK;
+}
+
+} // namespace
+
+void raidc::releaseControllerState() noexcept
+{
+    releaseArrays(countOf(ctrlList));
+    free(ctrlList);
+    ctrlList = nullptr;
+    raidInternal_freeDeviceMapStructure(&ctrlDevStructure);
+}
+
+extern "C" int raidc_Internal_UpdateCache(void) noexcept
+{
+    using namespace raidc;
+    XMLParseError err;
+    memset(&err, 0, sizeof err);
+
+    char *text = nullptr;
+    bool unchanged = false;
+    int r = readLocked(&text, &unchanged);
+    if (r != RAIDC_UPDATE_OK || unchanged)
+        return r;
+
+    XMLDoc *doc = parseText(&err, text);
+    free(text);
+    if (!doc || !doc->documentElement) {
+        freeXMLDoc(doc);
+        getErrorText(&err);
+        return RAIDC_UPDATE_UNUSABLE;
+    }
+
+    // From here on the new tree replaces the old one.
+    systemNode = nullptr;
+    freeXMLNode(rootNode);
+    rootNode = nullptr;
+    free(nodeList);
+    nodeList = getElementsByLocalName(doc->documentElement, "System");
+    if (!nodeList) {
+        freeXMLDoc(doc);
+        releaseControllerState();
+        return RAIDC_UPDATE_UNUSABLE;
+    }
+    systemNode = countOf(nodeList) > 0 ? nodeList->nodes[0] : nullptr;
+    rootNode = doc->documentElement;
+    free(doc);
+
+    struct stat st;
+    if (stat(RAIDC_DEVICE_TREE_PATH, &st) == 0)
+        g_fileTime = static_cast<int32_t>(st.st_mtime);
+
+    releaseControllerState();
+
+    ctrlList = systemNode ? raidInternal_getCtrlList(systemNode) : nullptr;
+    if (!ctrlList)
+        return RAIDC_UPDATE_UNUSABLE;
+
+    int n = ctrlList->count;
+    size_t slots = n > 0 ? static_cast<size_t>(n) : 1;
+    bool ok = true;
+    for (NodeList ***arr : kPerCtrl) {
+        *arr = static_cast<NodeList **>(plat_calloc(slots, sizeof(NodeList *)));
+        ok = ok && *arr;
+    }
+    if (!ok) {
+        releaseArrays(0);
+        free(ctrlList);
+        ctrlList = nullptr;
+        return RAIDC_UPDATE_UNUSABLE;
+    }
+    for (int i = 0; i < n; ++i) {
+        pdCtrlList[i] = raidInternal_getPdList(ctrlList, i);
+        ldCtrlList[i] = raidInternal_getLdList(ctrlList, i);
+        encCtrlList[i] = raidInternal_getEncList(ctrlList, i);
+        arrayCtrlList[i] = raidInternal_getArrayList(ctrlList, i);
+        portCtrlList[i] = raidInternal_getPortList(ctrlList, i);
+    }
+    raidInternal_dynAllocDeviceMapStructure(&ctrlDevStructure);
+    raidInternal_getDeviceStructure(&ctrlDevStructure);
+    return RAIDC_UPDATE_OK;
+}

@@ -1,0 +1,132 @@
+#include "testutil.h"
+
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace testutil {
+
+namespace {
+
+void mkdirs(const std::string &path)
+{
+    for (size_t i = 1; i < path.size(); ++i) {
+        if (path[i] == '/')
+            mkdir(path.substr(0, i).c_str(), 0755);
+    }
+}
+
+} // namespace
+
+void makePathDirs()
+{
+    mkdirs(RAIDC_DEVICE_TREE_PATH);
+    mkdirs(RAIDC_CMD_SOCKET_PATH);
+    mkdirs(RAIDC_TRAP_PIPE_PATH);
+}
+
+void installTree(const std::string &xml)
+{
+    // Times count up from a fixed point in the past, one second per install,
+    // so consecutive installs always differ in whole seconds.
+    static time_t next = 1000000000 + (getpid() % 100000) * 1000;
+    makePathDirs();
+    int fd = open(RAIDC_DEVICE_TREE_PATH, O_RDWR | O_CREAT | O_TRUNC, 0644);
+    ASSERT_GE(fd, 0) << strerror(errno);
+    ASSERT_EQ(write(fd, xml.data(), xml.size()), static_cast<ssize_t>(xml.size()));
+    struct timespec t[2] = {{next, 0}, {next, 0}};
+    next++;
+    ASSERT_EQ(futimens(fd, t), 0);
+    close(fd);
+}
+
+void installFile(const std::string &path)
+{
+    installTree(readFile(path));
+}
+
+void loadTree(const std::string &xml)
+{
+    installTree(xml);
+    ASSERT_EQ(RaidC_updateCache(), 0);
+}
+
+void removeTree()
+{
+    unlink(RAIDC_DEVICE_TREE_PATH);
+}
+
+std::string readFile(const std::string &path)
+{
+    FILE *f = fopen(path.c_str(), "rb");
+    if (!f)
+        return {};
+    std::string s;
+    char buf[65536];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, f)) > 0)
+        s.append(buf, n);
+    fclose(f);
+    return s;
+}
+
+std::string examplePath(const char *name)
+{
+    return std::string(RAIDC_SOURCE_DIR) + "/examples/" + name;
+}
+
+std::string toolPath(const char *name)
+{
+    return std::string(RAIDC_TOOLS_DIR) + "/" + name;
+}
+
+std::string captureStdout(const std::function<void()> &fn)
+{
+    fflush(stdout);
+    char tmpl[] = "/tmp/raidc-stdout-XXXXXX";
+    int tmp = mkstemp(tmpl);
+    int saved = dup(1);
+    dup2(tmp, 1);
+    fn();
+    fflush(stdout);
+    dup2(saved, 1);
+    close(saved);
+    std::string out = readFile(tmpl);
+    close(tmp);
+    unlink(tmpl);
+    return out;
+}
+
+int runCommand(const std::string &cmd, std::string *output)
+{
+    FILE *p = popen(cmd.c_str(), "r");
+    if (!p)
+        return -1;
+    std::string out;
+    char buf[4096];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, p)) > 0)
+        out.append(buf, n);
+    int st = pclose(p);
+    if (output)
+        *output = out;
+    return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
+}
+
+std::string wrapSystem(std::initializer_list<std::string> adapters, const std::string &systemExtra)
+{
+    std::string xml = "<?xml version=\"1.0\"?>\n<RAIDStorageDeviceTree><System><Name>testhost</Name>" + systemExtra;
+    int i = 0;
+    for (const std::string &a : adapters)
+        xml += "<Adapter Nr=\"" + std::to_string(i++) + "\">" + a + "</Adapter>";
+    return xml + "</System></RAIDStorageDeviceTree>\n";
+}
+
+} // namespace testutil

@@ -1,0 +1,38 @@
+// Shared test helpers: every test goes through the public interface and the
+// real device tree file (below the test build's path prefix).
+#pragma once
+
+#include "raidcommon.h"
+
+#include <functional>
+#include <string>
+
+namespace testutil {
+
+// Writes `xml` as the device tree file and gives it a modification time
+// that no earlier call used, so the next refresh re-reads it.
+void installTree(const std::string &xml);
+// The same with a file's content.
+void installFile(const std::string &path);
+// installTree + RaidC_updateCache, which must succeed.
+void loadTree(const std::string &xml);
+void removeTree();
+
+std::string readFile(const std::string &path);
+std::string examplePath(const char *name); // examples/<name>
+std::string toolPath(const char *name);    // built raidc / raidc-agent-sim
+
+// What fn wrote to standard output.
+std::string captureStdout(const std::function<void()> &fn);
+
+// Runs a shell command; returns its exit status and (optionally) its output.
+int runCommand(const std::string &cmd, std::string *output = nullptr);
+
+// A document with one System and the given Adapter bodies, e.g.
+// wrapSystem({"<CtrlId>0</CtrlId>"}) for one controller.
+std::string wrapSystem(std::initializer_list<std::string> adapters, const std::string &systemExtra = "");
+
+// Creates the folders of the three paths.
+void makePathDirs();
+
+} // namespace testutil

@@ -1,0 +1,60 @@
+// The raidc command-line tool: each command lives in its own file and
+// registers itself here. Only the library's public header is used.
+#pragma once
+
+#include "raidcommon.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace cli {
+
+// Exit codes.
+enum { EXIT_OK = 0, EXIT_FAIL = 1, EXIT_USAGE = 2, EXIT_NO_DATA = 3 };
+
+struct Args {
+    std::vector<std::string> pos; // positional words after the command name
+    bool json = false;            // --json
+    bool asInt = false;           // --int
+    bool pretty = false;          // --pretty
+    bool verbose = false;         // --verbose
+    std::vector<std::string> strings; // -s STRING (repeatable)
+    std::vector<std::pair<std::string, std::string>> options; // other --name=value / --name value
+    const char *option(const char *name) const;
+};
+
+struct Command {
+    const char *name;
+    const char *usage;   // arguments, e.g. "PARAM [CTRL]"
+    const char *summary; // one line
+    int (*run)(const Args &);
+};
+
+struct Register {
+    explicit Register(const Command &c);
+};
+
+// Prints "raidc: <message>" and the command's usage to stderr; returns EXIT_USAGE.
+int usageError(const Args &a, const char *fmt, ...) __attribute__((format(printf, 2, 3)));
+int fail(const char *fmt, ...) __attribute__((format(printf, 1, 2)));
+
+// Whole-number argument; false (after printing why) when it is not one.
+bool toInt(const std::string &s, int *out);
+bool toInt64(const std::string &s, int64_t *out);
+
+// Refreshes the cache; on failure prints why and returns false.
+bool loadCache();
+const char *updateResultText(int r);
+
+// Quotes a text for JSON output.
+std::string jsonString(const char *s);
+
+// Prints one parameter answer (text, or the integer with --int) with its
+// access status; EXIT_NO_DATA when the status carries no value.
+int printAnswer(const Args &a, const char *param, int status, const char *text, int64_t value);
+
+// The command being run (for usage lines).
+extern const Command *current;
+
+} // namespace cli

@@ -4,9 +4,32 @@
 // functions that lock and work inline.
 #pragma once
 
-#include "raidcommon.h"
+#include "../cache/cache.h"
 
 namespace raidc::query {
+
+// The checks every device query makes before its lookup, in their order:
+// cache present (5), controller index (4), the device entry (7, or
+// `pastEndStatus` for an index outside the list), a controller element with
+// at least one attribute (4). 0 with *elem set when all pass.
+inline int pickDevice(NodeList **lists, int ctrlIdx, int devIdx, int pastEndStatus, XMLNode **elem) noexcept
+{
+    if (!cacheHasControllers() || !lists)
+        return RAIDC_CACHE_EMPTY;
+    if (!ctrlInRange(ctrlIdx))
+        return RAIDC_PARAM_NOT_FOUND;
+    NodeList *l = lists[ctrlIdx];
+    if (devIdx < 0 || devIdx >= countOf(l))
+        return pastEndStatus;
+    if (!l->nodes[devIdx])
+        return RAIDC_DEVICE_NOT_FOUND;
+    XMLNode *ctrl = ctrlList->nodes[ctrlIdx];
+    if (!ctrl || !ctrl->attributes)
+        return RAIDC_PARAM_NOT_FOUND;
+    *elem = l->nodes[devIdx];
+    return 0;
+}
+
 
 int getPDInfoSnmpExt(const char *paramName, int ctrlIdx, int pdNumber, unsigned int portNumber,
                      unsigned int deviceNumber, char *strBuf, unsigned int bufLen, int64_t *intOut) noexcept;

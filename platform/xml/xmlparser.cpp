@@ -135,13 +135,33 @@ struct Arena {
     }
 };
 
+// Every element of a document by local name, in document order: lets a
+// lookup by name skip walking the whole tree. Only the first kIndexed
+// elements of a name are kept; `total` counts them all.
+constexpr int kIndexed = RAIDC_NODELIST_MAX;
+struct LocalIndex {
+    const char *local;
+    int total;
+    int cap;
+    XMLNode **items;
+};
+
 // Live documents, so that freeXMLNode can tell a document element (whose
-// blocks it releases) from any other node.
+// blocks it releases) from any other node, and lookups find their index.
 struct DocBlocks {
     XMLNode *root;
     Block *blocks;
+    LocalIndex *locals;
+    size_t localsCount;
     DocBlocks *next;
 };
+
+void freeLocals(LocalIndex *locals, size_t count)
+{
+    for (size_t i = 0; i < count; ++i)
+        free(locals[i].items);
+    free(locals);
+}
 std::mutex g_docsMu;
 DocBlocks *g_docs = nullptr;
 
@@ -150,6 +170,7 @@ struct Name {
     char *prefix;
     char *local;
     uint32_t hash;
+    int localIdx; // entry in Builder::locals
 };
 
 char g_textName[] = "#text";
@@ -177,6 +198,9 @@ struct Builder {
 
     Scope *scopes = nullptr;
     size_t scopesLen = 0, scopesCap = 0;
+
+    LocalIndex *locals = nullptr;
+    size_t localsCount = 0, localsCap = 0;
 
     int error = 0; // our own reason for stopping, 0 if none
     const char *errorText = nullptr;
@@ -237,19 +261,58 @@ struct Builder {
         char *copy = arena.copy(s, len);
         if (!copy)
             return nullptr;
-        Name n{copy, nullptr, copy, h};
+        Name n{copy, nullptr, copy, h, 0};
         if (const char *colon = strchr(copy, ':')) {
             n.prefix = arena.copy(copy, static_cast<size_t>(colon - copy));
             n.local = const_cast<char *>(colon + 1);
             if (!n.prefix)
                 return nullptr;
         }
+        n.localIdx = localEntry(n.local);
+        if (n.localIdx < 0)
+            return nullptr;
         size_t j = h & (namesCap - 1);
         while (names[j].name)
             j = (j + 1) & (namesCap - 1);
         names[j] = n;
         namesCount++;
         return &names[j];
+    }
+
+    // The index entry of a local name, made on first sight (names are few).
+    int localEntry(const char *local)
+    {
+        for (size_t i = 0; i < localsCount; ++i)
+            if (strcmp(locals[i].local, local) == 0)
+                return static_cast<int>(i);
+        if (localsCount == localsCap) {
+            size_t cap = localsCap ? localsCap * 2 : 64;
+            auto *l = static_cast<LocalIndex *>(plat_realloc(locals, cap * sizeof(LocalIndex)));
+            if (!l)
+                return -1;
+            locals = l;
+            localsCap = cap;
+        }
+        locals[localsCount] = LocalIndex{local, 0, 0, nullptr};
+        return static_cast<int>(localsCount++);
+    }
+
+    bool index(const Name *n, XMLNode *e)
+    {
+        LocalIndex &l = locals[n->localIdx];
+        if (l.total < kIndexed) {
+            if (l.total == l.cap) {
+                int cap = l.cap ? l.cap * 2 : 4;
+                auto *items = static_cast<XMLNode **>(plat_realloc(l.items, sizeof(XMLNode *) * static_cast<size_t>(cap)));
+                if (!items)
+                    return false;
+                l.items = items;
+                l.cap = cap;
+            }
+            l.items[l.total] = e;
+        }
+        l.total++;
+        return true;
     }
 
     char *resolve(const char *prefix, bool isAttribute) const
@@ -338,7 +401,7 @@ struct Builder {
         depth++;
         XMLNode *e = arena.node();
         const Name *n = e ? intern(name) : nullptr;
-        if (!n)
+        if (!n || !index(n, e))
             return fail("out of memory");
         e->nodeType = XML_ELEMENT_NODE;
         e->nodeName = const_cast<char *>(n->name);
@@ -474,6 +537,41 @@ template <typename F> void walkBelow(XMLNode *top, F &&visit)
     }
 }
 
+bool isBelow(const XMLNode *n, const XMLNode *top)
+{
+    for (n = n->parentNode; n; n = n->parentNode)
+        if (n == top)
+            return true;
+    return false;
+}
+
+// Answers a lookup from the document's index when that holds every element
+// of the name; false when the tree has to be walked instead.
+bool fromIndex(XMLNode *node, const char *localName, NodeList *list)
+{
+    XMLNode *top = node;
+    while (top->parentNode)
+        top = top->parentNode;
+    std::lock_guard<std::mutex> g(g_docsMu);
+    const DocBlocks *doc = g_docs;
+    while (doc && doc->root != top)
+        doc = doc->next;
+    if (!doc)
+        return false;
+    for (size_t i = 0; i < doc->localsCount; ++i) {
+        const LocalIndex &l = doc->locals[i];
+        if (strcmp(l.local, localName) != 0)
+            continue;
+        if (l.total > kIndexed)
+            return false;
+        for (int k = 0; k < l.total && list->count < RAIDC_NODELIST_MAX; ++k)
+            if (isBelow(l.items[k], node))
+                list->nodes[list->count++] = l.items[k];
+        return true;
+    }
+    return true; // no element of that name in the document
+}
+
 } // namespace
 
 XMLDoc *parseText(XMLParseError *err, const char *text) noexcept
@@ -530,11 +628,14 @@ XMLDoc *parseText(XMLParseError *err, const char *text) noexcept
     }
     if (!ok) {
         releaseBlocks(b.arena.head);
+        freeLocals(b.locals, b.localsCount);
         free(b.doc);
         return nullptr;
     }
     reg->root = b.doc->documentElement;
     reg->blocks = b.arena.head;
+    reg->locals = b.locals;
+    reg->localsCount = b.localsCount;
     {
         std::lock_guard<std::mutex> g(g_docsMu);
         reg->next = g_docs;
@@ -560,6 +661,7 @@ void freeXMLNode(XMLNode *node) noexcept
     }
     if (found) {
         releaseBlocks(found->blocks);
+        freeLocals(found->locals, found->localsCount);
         free(found);
         return;
     }
@@ -605,6 +707,8 @@ NodeList *getElementsByLocalName(XMLNode *node, const char *localName) noexcept
     auto *list = static_cast<NodeList *>(plat_calloc(1, sizeof(NodeList)));
     if (!list)
         return nullptr;
+    if (fromIndex(node, localName, list))
+        return list;
     walkBelow(node, [&](XMLNode *n) {
         if (n->nodeType == XML_ELEMENT_NODE && strcmp(n->localName, localName) == 0)
             list->nodes[list->count++] = n;

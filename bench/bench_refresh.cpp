@@ -1,0 +1,98 @@
+// Refresh cost against its floors: a bare expat parse of the same bytes for
+// a full refresh, and open + lockf + stat + unlock + close for an unchanged one.
+#include "bench_util.h"
+
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <expat.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace {
+
+const int kShapes[][2] = {{1, 8}, {2, 64}, {8, 1000}};
+
+void shapes(benchmark::internal::Benchmark *b)
+{
+    for (auto &s : kShapes)
+        b->Args({s[0], s[1]});
+}
+
+void BM_BareExpatParse(benchmark::State &state)
+{
+    const std::string &text = benchutil::treeText(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)));
+    for (auto _ : state) {
+        XML_Parser p = XML_ParserCreate(nullptr);
+        XML_SetElementHandler(p, [](void *, const XML_Char *, const XML_Char **) {}, [](void *, const XML_Char *) {});
+        XML_SetCharacterDataHandler(p, [](void *, const XML_Char *, int) {});
+        benchmark::DoNotOptimize(XML_Parse(p, text.data(), static_cast<int>(text.size()), 1));
+        XML_ParserFree(p);
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text.size()));
+}
+BENCHMARK(BM_BareExpatParse)->Apply(shapes)->Unit(benchmark::kMicrosecond);
+
+void BM_FullRefresh(benchmark::State &state)
+{
+    const std::string &text = benchutil::treeText(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)));
+    for (auto _ : state) {
+        state.PauseTiming();
+        benchutil::installTree(text);
+        state.ResumeTiming();
+        if (RaidC_updateCache() != 0)
+            state.SkipWithError("refresh failed");
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text.size()));
+}
+BENCHMARK(BM_FullRefresh)->Apply(shapes)->Unit(benchmark::kMicrosecond);
+
+void BM_UnchangedCheckFloor(benchmark::State &state)
+{
+    benchutil::loadTree(1, 8);
+    for (auto _ : state) {
+        FILE *f = fopen(RAIDC_DEVICE_TREE_PATH, "r+b");
+        int fd = fileno(f);
+        lockf(fd, F_LOCK, 0);
+        struct stat st;
+        benchmark::DoNotOptimize(stat(RAIDC_DEVICE_TREE_PATH, &st));
+        lockf(fd, F_ULOCK, 0);
+        fclose(f);
+    }
+}
+BENCHMARK(BM_UnchangedCheckFloor);
+
+void BM_UnchangedRefresh(benchmark::State &state)
+{
+    benchutil::loadTree(1, 8);
+    for (auto _ : state)
+        benchmark::DoNotOptimize(RaidC_updateCache());
+}
+BENCHMARK(BM_UnchangedRefresh);
+
+void BM_CtrlParamLookup(benchmark::State &state)
+{
+    benchutil::loadTree(8, 1000);
+    static const char *const names[] = {"Name", "Status", "SerialNumber", "FirmwareVersion", "PortType"};
+    char buf[128];
+    size_t i = 0;
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(RaidC_getCtrlInfo(names[i % 5], static_cast<int>(i % 8), buf, sizeof buf, nullptr));
+        i++;
+    }
+}
+BENCHMARK(BM_CtrlParamLookup);
+
+void BM_CtrlIntLookup(benchmark::State &state)
+{
+    benchutil::loadTree(8, 1000);
+    int64_t v;
+    int c = 0;
+    for (auto _ : state) {
+        benchmark::DoNotOptimize(RaidC_getCtrlInfo("ChipTemperature", c, nullptr, 0, &v));
+        c = (c + 1) & 7;
+    }
+}
+BENCHMARK(BM_CtrlIntLookup);
+
+} // namespace

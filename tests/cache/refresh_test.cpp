@@ -1,0 +1,245 @@
+// The refresh against real device tree files: what it returns, what stays
+// cached when the file is bad, and how it waits for the agent's file lock.
+#include "testutil.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <string>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+using namespace testutil;
+
+namespace {
+
+std::string ctrlText(const char *param, int ctrl = 0)
+{
+    char buf[128];
+    int st = RaidC_getCtrlInfo(param, ctrl, buf, sizeof buf, nullptr);
+    return st == RAIDC_SUCCESS_STRING ? std::string(buf) : "status " + std::to_string(st);
+}
+
+const std::string kGood = wrapSystem({"<CtrlId>7</CtrlId><Name>first</Name>"});
+
+// Every kind of unusable file: 2, and the earlier cache keeps answering.
+class BadFile : public ::testing::TestWithParam<std::string> {};
+
+TEST_P(BadFile, GivesTwoAndKeepsEarlierCache)
+{
+    loadTree(kGood);
+    installTree(GetParam());
+    EXPECT_EQ(RaidC_updateCache(), RAIDC_UPDATE_UNUSABLE);
+    EXPECT_EQ(ctrlText("Name"), "first");
+    // Not remembered as parsed: the next refresh reads the file again.
+    EXPECT_EQ(RaidC_updateCache(), RAIDC_UPDATE_UNUSABLE);
+    installTree(kGood);
+    EXPECT_EQ(RaidC_updateCache(), RAIDC_UPDATE_OK);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Files, BadFile,
+    ::testing::Values(std::string(), kGood.substr(0, kGood.size() / 2), std::string("<System><Adapter></System>"),
+                      std::string("not xml at all"), std::string("<a>\0<b/></a>", 11),
+                      std::string("<?xml version=\"1.0\"?><!DOCTYPE a [<!ENTITY x \"xx\">]><a>&x;</a>"),
+                      std::string("<a xmlns:p=\"u\"><p:b></a>")));
+
+TEST(Refresh, MissingFileGivesThreeAndKeepsEarlierCache)
+{
+    loadTree(kGood);
+    removeTree();
+    EXPECT_EQ(RaidC_updateCache(), RAIDC_UPDATE_OPEN_FAILED);
+    EXPECT_EQ(RaidC_updateCache(), RAIDC_UPDATE_OPEN_FAILED);
+    EXPECT_EQ(ctrlText("Name"), "first");
+}
+
+TEST(Refresh, EmptyCacheAnswersFiveBeforeFirstRefresh)
+{
+    char buf[16] = "untouched";
+    int64_t v = 99;
+    EXPECT_EQ(RaidC_getCtrlInfo("Name", 0, buf, sizeof buf, &v), RAIDC_CACHE_EMPTY);
+    EXPECT_STREQ(buf, "-");
+    EXPECT_EQ(v, -1);
+}
+
+TEST(Refresh, UnchangedFileIsNotReread)
+{
+    loadTree(kGood);
+    XMLNode *root = rootNode;
+    NodeList *ctrls = ctrlList;
+    EXPECT_EQ(RaidC_updateCache(), RAIDC_UPDATE_OK);
+    EXPECT_EQ(rootNode, root);
+    EXPECT_EQ(ctrlList, ctrls);
+}
+
+TEST(Refresh, RewriteWithinTheSameSecondIsNotNoticed)
+{
+    loadTree(kGood);
+    struct stat st;
+    ASSERT_EQ(stat(RAIDC_DEVICE_TREE_PATH, &st), 0);
+    std::string other = wrapSystem({"<CtrlId>7</CtrlId><Name>second</Name>"});
+    installTree(other);
+    struct timespec t[2] = {st.st_mtim, st.st_mtim};
+    ASSERT_EQ(utimensat(AT_FDCWD, RAIDC_DEVICE_TREE_PATH, t, 0), 0);
+    EXPECT_EQ(RaidC_updateCache(), RAIDC_UPDATE_OK);
+    EXPECT_EQ(ctrlText("Name"), "first");
+}
+
+TEST(Refresh, ChangedFileReplacesEverything)
+{
+    loadTree(kGood);
+    loadTree(wrapSystem({"<Name>a</Name>", "<Name>b</Name>"}));
+    int64_t n = 0;
+    EXPECT_EQ(ctrlList->count, 2);
+    EXPECT_EQ(ctrlText("Name", 1), "b");
+    EXPECT_EQ(RaidC_getCtrlInfo("CtrlId", 0, nullptr, 0, &n), RAIDC_PARAM_NOT_FOUND);
+}
+
+TEST(Refresh, DocumentWithoutSystemLeavesTreeWithoutControllers)
+{
+    loadTree(kGood);
+    installTree("<RAIDStorageDeviceTree><Other/></RAIDStorageDeviceTree>");
+    EXPECT_EQ(RaidC_updateCache(), RAIDC_UPDATE_UNUSABLE);
+    EXPECT_EQ(ctrlText("Name"), "status 5");
+    EXPECT_EQ(ctrlList, nullptr);
+    EXPECT_EQ(ctrlDevStructure.ctrlCnt, 0);
+    // The tree was taken: nothing is re-read until the file changes.
+    EXPECT_EQ(RaidC_updateCache(), RAIDC_UPDATE_OK);
+}
+
+TEST(Refresh, SystemWithoutAdaptersHasZeroControllers)
+{
+    loadTree("<R><System><Name>h</Name></System></R>");
+    ASSERT_NE(ctrlList, nullptr);
+    EXPECT_EQ(ctrlList->count, 0);
+    EXPECT_EQ(ctrlText("Name"), "status 4");
+}
+
+TEST(Refresh, ListsFollowDocumentOrderAndSkipLayoutReferences)
+{
+    loadTree(wrapSystem({"<PhysicalDrive Nr='1'/>"
+                         "<Port Nr='0'><PhysicalDrive Nr='2'/>"
+                         "  <Enclosure Nr='0'><PhysicalDrive Nr='3'/><Processor/></Enclosure>"
+                         "  <PhysicalDrive Nr='4'/></Port>"
+                         "<LogicalDrive Nr='0'><Layout><Container Nr='0'><PhysicalDrive Nr='1'/></Container></Layout></LogicalDrive>"
+                         "<Array Nr='0'><Layout><Container><PhysicalDrive Nr='9'/></Container></Layout></Array>"
+                         "<Port Nr='1'><Enclosure Nr='1'/></Port><Battery/>"}));
+    NodeList *pds = pdCtrlList[0];
+    ASSERT_EQ(pds->count, 4);
+    for (int i = 0; i < 4; ++i)
+        EXPECT_STREQ(pds->nodes[i]->attributes->nodeValue, std::to_string(i + 1).c_str());
+    EXPECT_EQ(ldCtrlList[0]->count, 1);
+    EXPECT_EQ(encCtrlList[0]->count, 2);
+    EXPECT_EQ(arrayCtrlList[0]->count, 1);
+    EXPECT_EQ(portCtrlList[0]->count, 2);
+
+    NodeList *procs = raidInternal_getProcessorList(ctrlList, 0);
+    NodeList *bats = raidInternal_getBatteryList(ctrlList, 0);
+    NodeList *none = raidInternal_getBatteryList(ctrlList, 5);
+    EXPECT_EQ(procs->count, 1);
+    EXPECT_EQ(bats->count, 1);
+    EXPECT_EQ(none->count, 0);
+    free(procs);
+    free(bats);
+    free(none);
+}
+
+TEST(Refresh, MoreThan1024DrivesListsTheFirst1024)
+{
+    std::string body;
+    for (int i = 0; i < 1100; ++i)
+        body += "<PhysicalDrive Nr='" + std::to_string(i) + "'/>";
+    loadTree(wrapSystem({body}));
+    EXPECT_EQ(pdCtrlList[0]->count, 1024);
+    EXPECT_STREQ(pdCtrlList[0]->nodes[1023]->attributes->nodeValue, "1023");
+}
+
+TEST(Refresh, HugeValueAndDeepNestingParseWithoutHarm)
+{
+    std::string big(16 << 20, 'x');
+    std::string deep;
+    for (int i = 0; i < 100000; ++i)
+        deep += "<d>";
+    for (int i = 0; i < 100000; ++i)
+        deep += "</d>";
+    loadTree(wrapSystem({"<Big>" + big + "</Big>" + deep}));
+    char buf[8];
+    EXPECT_EQ(RaidC_getCtrlInfo("Big", 0, buf, sizeof buf, nullptr), RAIDC_BUFFER_TOO_SMALL);
+    // Releasing the deep tree on the next re-read must not recurse.
+    loadTree(kGood);
+    EXPECT_EQ(ctrlText("Name"), "first");
+}
+
+TEST(Refresh, WaitsForTheAgentsFileLock)
+{
+    loadTree(kGood);
+    installTree(wrapSystem({"<Name>after</Name>"}));
+    int go[2];
+    ASSERT_EQ(pipe(go), 0);
+    pid_t child = fork();
+    if (child == 0) {
+        int fd = open(RAIDC_DEVICE_TREE_PATH, O_RDWR);
+        if (fd < 0 || lockf(fd, F_LOCK, 0) != 0)
+            _exit(1);
+        char c = 'l';
+        if (write(go[1], &c, 1) != 1)
+            _exit(1);
+        usleep(300 * 1000);
+        lockf(fd, F_ULOCK, 0);
+        _exit(0);
+    }
+    char c;
+    ASSERT_EQ(read(go[0], &c, 1), 1);
+    struct timespec a, b;
+    clock_gettime(CLOCK_MONOTONIC, &a);
+    EXPECT_EQ(RaidC_updateCache(), RAIDC_UPDATE_OK);
+    clock_gettime(CLOCK_MONOTONIC, &b);
+    double waited = (b.tv_sec - a.tv_sec) + (b.tv_nsec - a.tv_nsec) / 1e9;
+    EXPECT_GT(waited, 0.2);
+    EXPECT_EQ(ctrlText("Name"), "after");
+    int status;
+    waitpid(child, &status, 0);
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+    close(go[0]);
+    close(go[1]);
+}
+
+// Under ThreadSanitizer this shows that queries never see a half-built cache.
+TEST(RefreshThreads, RefreshWhileOtherThreadsQuery)
+{
+    const std::string a = wrapSystem({"<Name>same</Name><PhysicalDrive Nr='0'/>"});
+    const std::string b = wrapSystem({"<Name>same</Name>", "<Name>same</Name>"});
+    loadTree(a);
+    std::atomic<bool> stop{false};
+    std::atomic<int> bad{0};
+    std::vector<std::thread> readers;
+    for (int t = 0; t < 3; ++t) {
+        readers.emplace_back([&] {
+            while (!stop) {
+                char buf[32];
+                int st = RaidC_getCtrlInfo("Name", 0, buf, sizeof buf, nullptr);
+                if (st != RAIDC_SUCCESS_STRING || strcmp(buf, "same") != 0)
+                    bad++;
+            }
+        });
+    }
+    for (int i = 0; i < 40; ++i) {
+        installTree(i % 2 ? a : b);
+        EXPECT_EQ(RaidC_updateCache(), RAIDC_UPDATE_OK);
+    }
+    stop = true;
+    for (auto &t : readers)
+        t.join();
+    EXPECT_EQ(bad, 0);
+}
+
+TEST(Refresh, ForTestRefreshesToo)
+{
+    installTree(kGood);
+    EXPECT_EQ(RaidC_forTest(), RAIDC_UPDATE_OK);
+    EXPECT_EQ(ctrlText("Name"), "first");
+}
+
+} // namespace

@@ -1,0 +1,158 @@
+// The XML layer on its own: the document model it builds and what it refuses.
+#include "xml/xmlparser.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+namespace {
+
+struct Parsed {
+    XMLParseError err{};
+    XMLDoc *doc = nullptr;
+    explicit Parsed(const std::string &text) { doc = parseText(&err, text.c_str()); }
+    ~Parsed()
+    {
+        if (doc) {
+            freeXMLNode(doc->documentElement);
+            free(doc);
+        }
+    }
+    XMLNode *root() const { return doc->documentElement; }
+};
+
+TEST(Xml, ElementTextIsTheFirstChild)
+{
+    Parsed p("<a><b>hello &amp; bye</b><c/></a>");
+    ASSERT_NE(p.doc, nullptr);
+    XMLNode *b = p.root()->firstChild;
+    EXPECT_STREQ(b->localName, "b");
+    ASSERT_NE(b->firstChild, nullptr);
+    EXPECT_EQ(b->firstChild->nodeType, XML_TEXT_NODE);
+    EXPECT_STREQ(b->firstChild->nodeValue, "hello & bye");
+    EXPECT_EQ(b->nextSibling->firstChild, nullptr);
+    EXPECT_EQ(b->nextSibling->previousSibling, b);
+    EXPECT_EQ(p.root()->lastChild, b->nextSibling);
+    EXPECT_EQ(b->parentNode, p.root());
+}
+
+TEST(Xml, FormattingWhitespaceIsDroppedButWhitespaceValuesStay)
+{
+    Parsed p("<a>\n  <b> </b>\n  <c>x</c>\n</a>");
+    ASSERT_NE(p.doc, nullptr);
+    XMLNode *b = p.root()->firstChild;
+    EXPECT_STREQ(b->localName, "b");
+    ASSERT_NE(b->firstChild, nullptr);
+    EXPECT_STREQ(b->firstChild->nodeValue, " ");
+    EXPECT_STREQ(b->nextSibling->localName, "c");
+    EXPECT_EQ(b->nextSibling->nextSibling, nullptr);
+}
+
+TEST(Xml, AttributesChainInOrder)
+{
+    Parsed p("<a Nr='5' x:y='2' xmlns:x='urn:x'/>");
+    ASSERT_NE(p.doc, nullptr);
+    XMLNode *at = p.root()->attributes;
+    ASSERT_NE(at, nullptr);
+    EXPECT_EQ(at->nodeType, XML_ATTRIBUTE_NODE);
+    EXPECT_STREQ(at->nodeName, "Nr");
+    EXPECT_STREQ(at->nodeValue, "5");
+    XMLNode *xy = at->nextSibling;
+    EXPECT_STREQ(xy->nodeName, "x:y");
+    EXPECT_STREQ(xy->prefix, "x");
+    EXPECT_STREQ(xy->localName, "y");
+    EXPECT_STREQ(xy->namespaceURI, "urn:x");
+    EXPECT_EQ(at->namespaceURI, nullptr);
+}
+
+TEST(Xml, PrefixesSplitAndNamespacesAreListed)
+{
+    Parsed p("<r:Root xmlns:r='urn:r' xmlns='urn:d'><Child/><r:Other xmlns:r='urn:inner'/><r:Back/></r:Root>");
+    ASSERT_NE(p.doc, nullptr);
+    XMLNode *root = p.root();
+    EXPECT_STREQ(root->prefix, "r");
+    EXPECT_STREQ(root->localName, "Root");
+    EXPECT_STREQ(root->nodeName, "r:Root");
+    EXPECT_STREQ(root->namespaceURI, "urn:r");
+    XMLNode *child = root->firstChild;
+    EXPECT_EQ(child->prefix, nullptr);
+    EXPECT_STREQ(child->namespaceURI, "urn:d");
+    EXPECT_STREQ(child->nextSibling->namespaceURI, "urn:inner");
+    EXPECT_STREQ(child->nextSibling->nextSibling->namespaceURI, "urn:r"); // inner scope ended
+    NSDecl *d = p.doc->nsDeclList;
+    ASSERT_NE(d, nullptr);
+    EXPECT_STREQ(d->prefix, "r");
+    EXPECT_EQ(d->node, root);
+    ASSERT_NE(d->next, nullptr);
+    EXPECT_EQ(d->next->prefix, nullptr);
+    EXPECT_STREQ(d->next->namespaceURI, "urn:d");
+    ASSERT_NE(d->next->next, nullptr);
+    EXPECT_EQ(d->next->next->next, nullptr);
+}
+
+TEST(Xml, FailuresReturnNullWithAText)
+{
+    for (const char *bad : {"", "<a>", "<a></b>", "text", "<a x='1' x='2'/>",
+                            "<!DOCTYPE a SYSTEM 'http://example.invalid/a.dtd'><a/>",
+                            "<!DOCTYPE a [<!ENTITY e 'e'>]><a>&e;</a>"}) {
+        XMLParseError err{};
+        XMLDoc *doc = parseText(&err, bad);
+        EXPECT_EQ(doc, nullptr) << bad;
+        EXPECT_NE(err.code, 0) << bad;
+        EXPECT_STRNE(getErrorText(&err), "no error") << bad;
+        freeXMLDoc(doc);
+    }
+    EXPECT_EQ(parseText(nullptr, nullptr), nullptr);
+}
+
+TEST(Xml, ElementsByLocalNameInDocumentOrderUpTo1024)
+{
+    std::string text = "<a><x:b xmlns:x='u'/><c><b/></c>";
+    for (int i = 0; i < 1100; ++i)
+        text += "<b/>";
+    text += "</a>";
+    Parsed p(text);
+    ASSERT_NE(p.doc, nullptr);
+    NodeList *l = getElementsByLocalName(p.root(), "b");
+    ASSERT_NE(l, nullptr);
+    EXPECT_EQ(l->count, 1024);
+    EXPECT_EQ(l->nodes[0], p.root()->firstChild);
+    EXPECT_STREQ(l->nodes[1]->parentNode->localName, "c");
+    free(l);
+    NodeList *self = getElementsByLocalName(p.root(), "a");
+    EXPECT_EQ(self->count, 0); // only elements below the node
+    free(self);
+}
+
+TEST(Xml, DeepTreesAreReleasedWithoutRecursion)
+{
+    std::string text;
+    for (int i = 0; i < 200000; ++i)
+        text += "<d>";
+    for (int i = 0; i < 200000; ++i)
+        text += "</d>";
+    Parsed p(text);
+    ASSERT_NE(p.doc, nullptr);
+    NodeList *l = getElementsByLocalName(p.root(), "none");
+    EXPECT_EQ(l->count, 0);
+    free(l);
+}
+
+TEST(Xml, TreeOutlivesItsDocumentRecord)
+{
+    XMLParseError err{};
+    XMLDoc *doc = parseText(&err, "<a><b>v</b></a>");
+    ASSERT_NE(doc, nullptr);
+    XMLNode *root = doc->documentElement;
+    free(doc);
+    EXPECT_STREQ(root->firstChild->firstChild->nodeValue, "v");
+    // A node that is not a document element is only unlinked.
+    XMLNode *b = root->firstChild;
+    freeXMLNode(b);
+    EXPECT_EQ(root->firstChild, nullptr);
+    freeXMLNode(root);
+    freeXMLNode(nullptr);
+    freeXMLDoc(nullptr);
+}
+
+} // namespace

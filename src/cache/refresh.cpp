@@ -161,6 +161,16 @@ extern "C" int raidc_Internal_UpdateCache(void) noexcept
         encCtrlList[i] = raidInternal_getEncList(ctrlList, i);
         arrayCtrlList[i] = raidInternal_getArrayList(ctrlList, i);
         portCtrlList[i] = raidInternal_getPortList(ctrlList, i);
+        ok = ok && pdCtrlList[i] && ldCtrlList[i] && encCtrlList[i] && arrayCtrlList[i] && portCtrlList[i];
+    }
+    if (!ok) {
+        // A missing list would read as a controller without devices: rather
+        // answer nothing, and read the file again next time.
+        releaseArrays(n);
+        free(ctrlList);
+        ctrlList = nullptr;
+        g_fileTime = 0;
+        return RAIDC_UPDATE_UNUSABLE;
     }
     raidInternal_dynAllocDeviceMapStructure(&ctrlDevStructure);
     raidInternal_getDeviceStructure(&ctrlDevStructure);

@@ -1,0 +1,71 @@
+// The system call wrappers under signals: interrupted calls carry on.
+#include "unix/libunix.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <ctime>
+#include <sys/time.h>
+#include <unistd.h>
+
+namespace {
+
+double now()
+{
+    struct timespec t;
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return t.tv_sec + t.tv_nsec / 1e9;
+}
+
+// A timer signal every 20 ms, delivered without SA_RESTART.
+struct Interrupter {
+    Interrupter()
+    {
+        struct sigaction sa = {};
+        sa.sa_handler = [](int) {};
+        sigaction(SIGALRM, &sa, &old);
+        struct itimerval it = {{0, 20000}, {0, 20000}};
+        setitimer(ITIMER_REAL, &it, nullptr);
+    }
+    ~Interrupter()
+    {
+        struct itimerval off = {};
+        setitimer(ITIMER_REAL, &off, nullptr);
+        sigaction(SIGALRM, &old, nullptr);
+    }
+    struct sigaction old;
+};
+
+TEST(Unix, SelectSleepSleepsThroughSignals)
+{
+    Interrupter irq;
+    double t0 = now();
+    EXPECT_EQ(select_sleep(0, 200000), 0);
+    EXPECT_GE(now() - t0, 0.19);
+}
+
+TEST(Unix, SelectWaitsItsFullTimeoutThroughSignals)
+{
+    int p[2];
+    ASSERT_EQ(pipe(p), 0);
+    Interrupter irq;
+    fd_set rd;
+    FD_ZERO(&rd);
+    FD_SET(p[0], &rd);
+    struct timeval tv = {0, 200000};
+    double t0 = now();
+    EXPECT_EQ(sigwrap_select(p[0] + 1, &rd, nullptr, nullptr, &tv), 0);
+    EXPECT_GE(now() - t0, 0.19);
+    // And sees readiness with its sets intact after an interruption.
+    ASSERT_EQ(write(p[1], "x", 1), 1);
+    FD_ZERO(&rd);
+    FD_SET(p[0], &rd);
+    tv = {1, 0};
+    EXPECT_EQ(sigwrap_select(p[0] + 1, &rd, nullptr, nullptr, &tv), 1);
+    EXPECT_TRUE(FD_ISSET(p[0], &rd));
+    EXPECT_EQ(sigwrap_close(p[0]), 0);
+    EXPECT_EQ(sigwrap_close(p[1]), 0);
+    EXPECT_EQ(sigwrap_close(p[1]), -1);
+}
+
+} // namespace

@@ -1,0 +1,371 @@
+// The trap channel over a real FIFO: bytes on the wire, hostile input,
+// idle rules, dying peers and the tools.
+#include "testutil.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <fcntl.h>
+#include <string>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+namespace {
+
+const char *const kPath = RAIDC_TRAP_PIPE_PATH;
+
+std::string header(uint32_t w3, uint32_t count, uint32_t size, uint32_t msg = 0)
+{
+    char b[51];
+    snprintf(b, sizeof b, "S%08x%08x%08x%08x%08x%08x", static_cast<unsigned>(getpid()), msg, w3, 0u, count, size);
+    return std::string(b, 50);
+}
+
+// Bytes put straight into the FIFO, as a foreign producer would.
+void raw(const std::string &bytes)
+{
+    int fd = open(kPath, O_RDWR | O_NONBLOCK);
+    ASSERT_GE(fd, 0);
+    ASSERT_EQ(write(fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+    close(fd);
+}
+
+// Everything waiting in the FIFO.
+std::string drain()
+{
+    int fd = open(kPath, O_RDWR | O_NONBLOCK);
+    std::string out;
+    char buf[4096];
+    ssize_t n;
+    while ((n = read(fd, buf, sizeof buf)) > 0)
+        out.append(buf, static_cast<size_t>(n));
+    close(fd);
+    return out;
+}
+
+class TrapPipe : public ::testing::Test {
+protected:
+    TrapEventPipe prod, cons;
+    TrapEventData rec;
+
+    void SetUp() override
+    {
+        testutil::makePathDirs();
+        unlink(kPath);
+        initTrapEventPipe(&prod, 0);
+        initTrapEventPipe(&cons, 1);
+        initTrapData(&rec);
+        prod.record = &rec;
+        ASSERT_EQ(openTrapEventPipe(&cons), RAIDC_TRAP_DONE);
+    }
+    void TearDown() override
+    {
+        RaidC_FreeTrapEventData(&cons);
+        closeTrapEventPipe(&prod);
+        closeTrapEventPipe(&cons);
+    }
+    void setStrings(std::initializer_list<const char *> s)
+    {
+        rec.stringCount = 0;
+        for (const char *p : s)
+            rec.strings[rec.stringCount++] = const_cast<char *>(p);
+    }
+    int get() { return RaidC_GetTrapEventData(&cons); }
+};
+
+TEST_F(TrapPipe, RecordsTravelByteExactAndComeBackInReceivedForm)
+{
+    ASSERT_EQ(transmitTrapEvent(&prod), 0);
+    EXPECT_EQ(drain(), header(0, 0, 24) + std::string(24, '\0'));
+    rec.dataSize = 0;
+    ASSERT_EQ(transmitTrapEvent(&prod), 0);
+    EXPECT_EQ(drain(), header(0, 0, 0, 1));
+
+    rec.dataSize = 24;
+    rec.word3 = 7;
+    setStrings({"ab", "c"});
+    prod.sendCounter = 0x7FFFFFFF;
+    ASSERT_EQ(transmitTrapEvent(&prod), 0);
+    EXPECT_EQ(drain(), header(7, 2, 24, 0x7FFFFFFF) + std::string("ab\0c\0", 5) + std::string(19, '\0'));
+    EXPECT_EQ(prod.sendCounter, 1u); // wraps past 0
+
+    ASSERT_EQ(transmitTrapEvent(&prod), 0);
+    ASSERT_EQ(get(), 0);
+    TrapEventData *r = cons.record;
+    EXPECT_EQ(r->processId, static_cast<uint32_t>(getpid()));
+    EXPECT_EQ(r->messageCount, 1u);
+    EXPECT_EQ(r->word3, 7u);
+    EXPECT_STREQ(r->strings[0], "ab");
+    EXPECT_STREQ(r->strings[1], "c");
+    EXPECT_EQ(r->stringCount, 1u);
+    EXPECT_EQ(r->dataSize, 0u);
+    // The release takes exactly slots 0 and 1: a pointer in slot 2 stays ours
+    // (freeing it ourselves below would be a double free otherwise).
+    char *mine = strdup("mine");
+    r->strings[2] = mine;
+    EXPECT_EQ(RaidC_FreeTrapEventData(&cons), 0);
+    EXPECT_EQ(cons.record, nullptr);
+    free(mine);
+
+    // Initial values and a header-only message come back without strings.
+    setStrings({});
+    ASSERT_EQ(transmitTrapEvent(&prod), 0);
+    rec.dataSize = 0;
+    ASSERT_EQ(transmitTrapEvent(&prod), 0);
+    for (int i = 0; i < 2; ++i) {
+        ASSERT_EQ(get(), 0);
+        EXPECT_EQ(cons.record->stringCount, 0u);
+        EXPECT_EQ(cons.record->strings[0], nullptr);
+        EXPECT_EQ(cons.record->dataSize, 0u);
+    }
+    EXPECT_EQ(cons.receiveCounter, 3u);
+    EXPECT_EQ(get(), RAIDC_TRAP_NO_MESSAGE);
+}
+
+TEST_F(TrapPipe, SendRefusesRecordsThatDoNotFitAndWritesNothing)
+{
+    setStrings({"0123456789", "0123456789abcd"}); // 26 bytes for a 24-byte area
+    EXPECT_EQ(transmitTrapEvent(&prod), RAIDC_TRAP_NO_MEMORY);
+    EXPECT_EQ(prod.writeBuffer, nullptr);
+    setStrings({"x"});
+    rec.strings[0] = nullptr;
+    EXPECT_EQ(transmitTrapEvent(&prod), RAIDC_TRAP_NULL);
+    setStrings({});
+    rec.dataSize = 0xFFFFFFF0u; // would wrap the message size
+    EXPECT_EQ(transmitTrapEvent(&prod), RAIDC_TRAP_NO_MEMORY);
+    // A count beyond the eight slots: a heap record of its exact size lets
+    // the sanitizer see any read past the last slot.
+    TrapEventData *big = static_cast<TrapEventData *>(malloc(sizeof(TrapEventData)));
+    initTrapData(big);
+    for (int i = 0; i < RAIDC_TRAP_MAX_STRINGS; ++i)
+        big->strings[i] = const_cast<char *>("s");
+    big->stringCount = 9;
+    big->dataSize = 100;
+    prod.record = big;
+    EXPECT_EQ(transmitTrapEvent(&prod), RAIDC_TRAP_NO_MEMORY);
+    free(big);
+    EXPECT_EQ(drain(), "");
+}
+
+TEST_F(TrapPipe, ReceiverResynchronisesAndRefusesHostileHeaders)
+{
+    std::string good = header(5, 0, 0);
+    raw("junkxxSyy" + good);                             // garbage and a false "S" before a header
+    raw(std::string(50, 'x') + good);                    // 50 bytes without "S"
+    raw(std::string("q\0", 2) + std::string(48, 'S'));   // an "S" only after a NUL: dropped whole
+    raw("S" + std::string(49, 'z') + good);              // "S" with no hex behind it
+    raw(header(1, 0, 0xFFFFFFF0u) + good);               // absurd data area
+    for (int i = 0; i < 4; ++i) {
+        ASSERT_EQ(get(), 0) << i;
+        EXPECT_EQ(cons.record->word3, 5u);
+    }
+    EXPECT_EQ(get(), RAIDC_TRAP_NO_MESSAGE);
+
+    // Messages that cannot become events: more than eight strings, strings
+    // without a data area, strings overrunning the area. Each is consumed,
+    // nothing of it is delivered or leaked, and the next message is intact.
+    std::string nine;
+    for (int i = 0; i < 9; ++i)
+        nine += std::string(1, static_cast<char>('a' + i)) + '\0';
+    raw(header(1, 9, 24) + nine + std::string(6, '\0') + good);
+    raw(header(1, 3, 0) + good);
+    raw(header(1, 3, 4) + "abcd" + good);
+    for (int i = 0; i < 3; ++i) {
+        ASSERT_EQ(get(), RAIDC_TRAP_NO_MEMORY) << i;
+        EXPECT_EQ(cons.record->stringCount, 0u);
+        for (int s = 0; s < RAIDC_TRAP_MAX_STRINGS; ++s)
+            EXPECT_EQ(cons.record->strings[s], nullptr);
+        ASSERT_EQ(get(), 0) << i;
+        EXPECT_EQ(cons.record->word3, 5u);
+    }
+}
+
+TEST_F(TrapPipe, HalfMessageOfADeadProducerIsNeverDelivered)
+{
+    pid_t child = fork();
+    if (child == 0) {
+        int fd = open(kPath, O_WRONLY | O_NONBLOCK);
+        std::string half = header(1, 1, 24) + "half";
+        _exit(fd >= 0 && write(fd, half.data(), half.size()) == static_cast<ssize_t>(half.size()) ? 0 : 1);
+    }
+    int status;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+
+    initTrapData(cons.record = static_cast<TrapEventData *>(calloc(1, sizeof(TrapEventData))));
+    for (int i = 0; i < 4; ++i)
+        EXPECT_EQ(receiveTrapEvent(&cons), RAIDC_TRAP_RECV_AGAIN);
+    cons.LastAcessTime.tv_sec -= 26; // the Master's limit passed
+    EXPECT_EQ(receiveTrapEvent(&cons), RAIDC_TRAP_IDLE);
+    EXPECT_EQ(cons.isOpen, 1);
+    clock_gettime(CLOCK_MONOTONIC_RAW, &cons.LastAcessTime);
+
+    rec.word3 = 2;
+    setStrings({"whole"});
+    ASSERT_EQ(transmitTrapEvent(&prod), 0);
+    ASSERT_EQ(get(), 0);
+    EXPECT_EQ(cons.record->word3, 2u);
+    EXPECT_STREQ(cons.record->strings[0], "whole");
+}
+
+TEST_F(TrapPipe, IdleLimitsCloseAndReopen)
+{
+    ASSERT_EQ(get(), RAIDC_TRAP_NO_MESSAGE); // allocates the record, which counts as activity
+    cons.LastAcessTime.tv_sec -= 24;          // within the limit
+    EXPECT_EQ(get(), RAIDC_TRAP_NO_MESSAGE);
+    cons.LastAcessTime.tv_sec -= 2;
+    EXPECT_EQ(get(), RAIDC_TRAP_IDLE);
+    EXPECT_EQ(get(), RAIDC_TRAP_IDLE); // a Master receiver stays open and idle
+    EXPECT_EQ(cons.isOpen, 1);
+    closeTrapEventPipe(&cons);
+    EXPECT_EQ(get(), RAIDC_TRAP_NO_MESSAGE);
+
+    TrapEventPipe slave;
+    initTrapEventPipe(&slave, 0);
+    ASSERT_EQ(RaidC_GetTrapEventData(&slave), RAIDC_TRAP_NO_MESSAGE);
+    slave.LastAcessTime.tv_sec -= 21;
+    EXPECT_EQ(RaidC_GetTrapEventData(&slave), RAIDC_TRAP_IDLE);
+    EXPECT_EQ(slave.isOpen, 0);
+    EXPECT_EQ(RaidC_GetTrapEventData(&slave), RAIDC_TRAP_NO_MESSAGE);
+    EXPECT_EQ(slave.isOpen, 1);
+    RaidC_FreeTrapEventData(&slave);
+    closeTrapEventPipe(&slave);
+
+    // Sending: a Slave reopens and sends, a Master gives up once.
+    ASSERT_EQ(transmitTrapEvent(&prod), 0);
+    prod.LastAcessTime.tv_sec -= 21;
+    EXPECT_EQ(transmitTrapEvent(&prod), 0);
+    prod.isMaster = 1;
+    prod.LastAcessTime.tv_sec -= 26;
+    EXPECT_EQ(transmitTrapEvent(&prod), RAIDC_TRAP_IDLE);
+    EXPECT_EQ(prod.isOpen, 0);
+    EXPECT_EQ(transmitTrapEvent(&prod), 0);
+    EXPECT_EQ(drain().size(), 3 * 74u);
+}
+
+TEST_F(TrapPipe, PeersComingAndGoing)
+{
+    // The consumer is not there yet (nor the FIFO): the event waits for it.
+    closeTrapEventPipe(&cons);
+    unlink(kPath);
+    ASSERT_EQ(transmitTrapEvent(&prod), 0);
+    ASSERT_EQ(get(), 0);
+
+    // The reader went away, even from a write-only descriptor: sending must
+    // not kill the process with SIGPIPE.
+    closeTrapEventPipe(&cons);
+    closeTrapEventPipe(&prod);
+    pid_t child = fork();
+    if (child == 0) {
+        signal(SIGPIPE, SIG_DFL);
+        int reader = open(kPath, O_RDONLY | O_NONBLOCK);
+        prod.openFlags = O_WRONLY | O_NONBLOCK;
+        int opened = openTrapEventPipe(&prod);
+        close(reader);
+        _exit(opened == 0 && transmitTrapEvent(&prod) == 0 ? 0 : 1);
+    }
+    int status;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status)) << "killed by signal " << WTERMSIG(status);
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+
+    // Something other than a FIFO under the pipe's name is never used.
+    unlink(kPath);
+    FILE *f = fopen(kPath, "w");
+    fputs("keep", f);
+    fclose(f);
+    EXPECT_EQ(openTrapEventPipe(&prod), RAIDC_TRAP_IO_FAILED);
+    EXPECT_EQ(transmitTrapEvent(&prod), RAIDC_TRAP_IO_FAILED);
+    EXPECT_EQ(get(), RAIDC_TRAP_IO_FAILED);
+    EXPECT_EQ(testutil::readFile(kPath), "keep");
+    unlink(kPath);
+}
+
+#ifdef RAIDC_FAULT_INJECTION
+extern "C" void raidc_fault_arm(long nth);
+extern "C" long raidc_fault_calls(void);
+
+// Each allocation of a send and a get failing in turn: a clear result, no
+// half event, no leak, and the next event arrives intact.
+TEST_F(TrapPipe, AllocationFailuresLoseNothing)
+{
+    setStrings({"ab", "c"});
+    int points = 0;
+    for (long nth = 1; nth < 100; ++nth) {
+        raidc_fault_arm(nth);
+        int sent = transmitTrapEvent(&prod);
+        int got = get();
+        long calls = raidc_fault_calls();
+        raidc_fault_arm(0);
+        if (calls < nth)
+            break;
+        points++;
+        EXPECT_TRUE(sent == 0 || sent == RAIDC_TRAP_NO_MEMORY) << nth;
+        EXPECT_TRUE(got == RAIDC_TRAP_NO_MESSAGE || got == RAIDC_TRAP_NO_MEMORY || got == RAIDC_TRAP_IO_FAILED)
+            << nth << ": " << got;
+        EXPECT_TRUE(!cons.record || !cons.record->strings[0]) << nth;
+        drain();
+        ASSERT_EQ(transmitTrapEvent(&prod), 0);
+        ASSERT_EQ(get(), 0) << nth;
+        EXPECT_STREQ(cons.record->strings[1], "c");
+        RaidC_FreeTrapEventData(&cons);
+    }
+    EXPECT_EQ(points, 6); // frame, record, header, data area, two strings
+}
+#endif
+
+TEST(TrapArgs, NullObjects)
+{
+    TrapEventPipe p;
+    initTrapEventPipe(&p, 0);
+    EXPECT_EQ(initTrapData(nullptr), RAIDC_TRAP_NULL);
+    EXPECT_EQ(initTrapEventPipe(nullptr, 0), RAIDC_TRAP_NULL);
+    EXPECT_EQ(transmitTrapEvent(nullptr), RAIDC_TRAP_NULL);
+    EXPECT_EQ(transmitTrapEvent(&p), RAIDC_TRAP_NULL);
+    EXPECT_EQ(receiveTrapEvent(&p), RAIDC_TRAP_NULL);
+    EXPECT_EQ(RaidC_GetTrapEventData(nullptr), RAIDC_TRAP_NULL);
+    EXPECT_EQ(RaidC_FreeTrapEventData(nullptr), RAIDC_TRAP_NULL);
+    EXPECT_EQ(RaidC_FreeTrapEventData(&p), RAIDC_TRAP_NULL);
+}
+
+TEST_F(TrapPipe, TwoThreadsShareOneConsumer)
+{
+    const unsigned kEvents = 200;
+    for (unsigned i = 0; i < kEvents; ++i)
+        ASSERT_EQ(transmitTrapEvent(&prod), 0);
+    std::atomic<unsigned> got{0};
+    auto consume = [&] {
+        int r;
+        while ((r = get()) == 0)
+            got++;
+        EXPECT_EQ(r, RAIDC_TRAP_NO_MESSAGE);
+    };
+    std::thread a(consume), b(consume);
+    a.join();
+    b.join();
+    EXPECT_EQ(got.load(), kEvents);
+    EXPECT_EQ(cons.receiveCounter, kEvents);
+}
+
+TEST_F(TrapPipe, ToolsSendAndListen)
+{
+    std::string raidc = testutil::toolPath("raidc"), sim = testutil::toolPath("raidc-agent-sim"), out;
+    ASSERT_EQ(testutil::runCommand(raidc + " trap send 0x10 2 -s ab -s 'c \"d\"'", &out), 0) << out;
+    ASSERT_EQ(testutil::runCommand(sim + " trap --count 2 3 4 -s x", &out), 0) << out;
+    ASSERT_EQ(testutil::runCommand(raidc + " trap listen --json --count 3 --timeout 5", &out), 0);
+    EXPECT_NE(out.find("\"word3\":16,\"word4\":2,\"strings\":[\"ab\",\"c \\\"d\\\"\"]}\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("\"messageCount\":1,\"word3\":3,\"word4\":4,\"strings\":[\"x\"]}\n"), std::string::npos) << out;
+
+    EXPECT_EQ(testutil::runCommand(raidc + " trap listen --count 1 --timeout 0", &out), 3);
+    EXPECT_EQ(testutil::runCommand(raidc + " trap send 1 2>/dev/null"), 2);
+    EXPECT_EQ(testutil::runCommand(raidc + " trap send 1 -1 2>/dev/null"), 2);
+    EXPECT_EQ(testutil::runCommand(raidc + " trap 2>/dev/null"), 2);
+    EXPECT_EQ(testutil::runCommand(sim + " trap 1 2>/dev/null"), 2);
+}
+
+} // namespace

@@ -84,7 +84,11 @@ std::string examplePath(const char *name)
 
 std::string toolPath(const char *name)
 {
+#ifdef RAIDC_TOOL_RUNNER
+    return std::string(RAIDC_TOOL_RUNNER) + " " + RAIDC_TOOLS_DIR + "/" + name;
+#else
     return std::string(RAIDC_TOOLS_DIR) + "/" + name;
+#endif
 }
 
 std::string captureStdout(const std::function<void()> &fn)

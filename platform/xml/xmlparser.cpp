@@ -169,6 +169,7 @@ struct Name {
     const char *name;
     char *prefix;
     char *local;
+    size_t len;
     uint32_t hash;
     int localIdx; // entry in Builder::locals
 };
@@ -214,14 +215,21 @@ struct Builder {
         XML_StopParser(parser, XML_FALSE);
     }
 
-    static uint32_t hashOf(const char *s, size_t *len)
+    // Names are short: hash them a word at a time.
+    static uint32_t hashOf(const char *s, size_t len)
     {
-        uint32_t h = 2166136261u;
-        const char *p = s;
-        for (; *p; ++p)
-            h = (h ^ static_cast<unsigned char>(*p)) * 16777619u;
-        *len = static_cast<size_t>(p - s);
-        return h;
+        uint64_t h = 0x9E3779B97F4A7C15ull ^ len;
+        size_t i = 0;
+        for (; i + 8 <= len; i += 8) {
+            uint64_t w;
+            memcpy(&w, s + i, 8);
+            h = (h ^ w) * 0xFF51AFD7ED558CCDull;
+            h ^= h >> 32;
+        }
+        uint64_t tail = 0;
+        memcpy(&tail, s + i, len - i);
+        h = (h ^ tail) * 0xC4CEB9FE1A85EC53ull;
+        return static_cast<uint32_t>(h ^ (h >> 29));
     }
 
     bool growNames()
@@ -244,32 +252,38 @@ struct Builder {
         return true;
     }
 
-    const Name *intern(const char *s)
+    // The interned copy of a name; `split` separates a prefix at the first
+    // colon (a local part is interned whole, for its index entry).
+    const Name *intern(const char *s, bool split = true)
     {
-        size_t len;
-        uint32_t h = hashOf(s, &len);
+        size_t len = strlen(s);
+        uint32_t h = hashOf(s, len);
         if (namesCap) {
             size_t j = h & (namesCap - 1);
             while (names[j].name) {
-                if (names[j].hash == h && strcmp(names[j].name, s) == 0)
+                if (names[j].hash == h && names[j].len == len && memcmp(names[j].name, s, len) == 0)
                     return &names[j];
                 j = (j + 1) & (namesCap - 1);
             }
         }
-        if ((namesCount + 1) * 2 > namesCap && !growNames())
-            return nullptr;
         char *copy = arena.copy(s, len);
         if (!copy)
             return nullptr;
-        Name n{copy, nullptr, copy, h, 0};
-        if (const char *colon = strchr(copy, ':')) {
+        Name n{copy, nullptr, copy, len, h, -1};
+        const char *colon = split ? strchr(copy, ':') : nullptr;
+        if (colon) {
             n.prefix = arena.copy(copy, static_cast<size_t>(colon - copy));
             n.local = const_cast<char *>(colon + 1);
-            if (!n.prefix)
+            const Name *local = n.prefix ? intern(n.local, false) : nullptr;
+            if (!local)
+                return nullptr;
+            n.localIdx = local->localIdx;
+        } else {
+            n.localIdx = newLocal(copy);
+            if (n.localIdx < 0)
                 return nullptr;
         }
-        n.localIdx = localEntry(n.local);
-        if (n.localIdx < 0)
+        if ((namesCount + 1) * 2 > namesCap && !growNames())
             return nullptr;
         size_t j = h & (namesCap - 1);
         while (names[j].name)
@@ -279,12 +293,10 @@ struct Builder {
         return &names[j];
     }
 
-    // The index entry of a local name, made on first sight (names are few).
-    int localEntry(const char *local)
+    // A new index entry; every distinct local name gets exactly one, since
+    // a prefixed name shares the entry of its interned local part.
+    int newLocal(const char *local)
     {
-        for (size_t i = 0; i < localsCount; ++i)
-            if (strcmp(locals[i].local, local) == 0)
-                return static_cast<int>(i);
         if (localsCount == localsCap) {
             size_t cap = localsCap ? localsCap * 2 : 64;
             auto *l = static_cast<LocalIndex *>(plat_realloc(locals, cap * sizeof(LocalIndex)));

@@ -124,6 +124,24 @@ TEST(Xml, ElementsByLocalNameInDocumentOrderUpTo1024)
     free(self);
 }
 
+TEST(Xml, PrefixedAndPlainNamesShareTheirLocalName)
+{
+    Parsed p("<a><x:b xmlns:x='u'/><b/><c><y:b xmlns:y='v'/><b:z xmlns:b='w'/></c></a>");
+    ASSERT_NE(p.doc, nullptr);
+    NodeList *all = getElementsByLocalName(p.root(), "b");
+    ASSERT_EQ(all->count, 3);
+    EXPECT_STREQ(all->nodes[0]->nodeName, "x:b");
+    EXPECT_STREQ(all->nodes[2]->nodeName, "y:b");
+    free(all);
+    NodeList *inC = getElementsByLocalName(p.root()->lastChild, "b");
+    ASSERT_EQ(inC->count, 1);
+    EXPECT_STREQ(inC->nodes[0]->nodeName, "y:b");
+    free(inC);
+    NodeList *z = getElementsByLocalName(p.root(), "z");
+    EXPECT_EQ(z->count, 1);
+    free(z);
+}
+
 TEST(Xml, DeepTreesAreReleasedWithoutRecursion)
 {
     std::string text;

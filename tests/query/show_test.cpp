@@ -1,0 +1,64 @@
+// `raidc show --json` over the two-controller example, read back with json-c.
+#include "testutil.h"
+
+#include <gtest/gtest.h>
+#include <json-c/json.h>
+
+#include <string>
+
+namespace {
+
+// The value at a path of object keys and array positions, e.g.
+// at(root, {"controllers", "0", "name"}); null when the path breaks.
+json_object *at(json_object *o, std::initializer_list<const char *> path)
+{
+    for (const char *step : path) {
+        if (!o)
+            return nullptr;
+        if (json_object_is_type(o, json_type_array))
+            o = json_object_array_get_idx(o, std::stoul(step));
+        else if (!json_object_object_get_ex(o, step, &o))
+            return nullptr;
+    }
+    return o;
+}
+
+std::string text(json_object *o)
+{
+    return o ? json_object_get_string(o) : "<missing>";
+}
+
+TEST(ShowCommand, JsonOverviewOfTheExampleTree)
+{
+    testutil::installFile(testutil::examplePath("two-controllers.xml"));
+    std::string out;
+    ASSERT_EQ(testutil::runCommand(testutil::toolPath("raidc") + " show --json", &out), 0);
+    json_object *root = json_tokener_parse(out.c_str());
+    ASSERT_NE(root, nullptr) << out;
+
+    EXPECT_EQ(json_object_array_length(at(root, {"controllers"})), 2u);
+    EXPECT_EQ(text(at(root, {"agentStatus"})), "OK");
+    json_object *c0 = at(root, {"controllers", "0"});
+    EXPECT_EQ(text(at(c0, {"name"})), "RAID Controller 0");
+    EXPECT_EQ(text(at(c0, {"family"})), "MR");
+    EXPECT_EQ(text(at(c0, {"temperatures", "controller", "value"})), "73");
+    EXPECT_EQ(text(at(c0, {"temperatures", "nvme", "value"})), "49");
+    EXPECT_EQ(text(at(c0, {"temperatures", "ssd", "status"})), "7");
+    EXPECT_EQ(at(c0, {"temperatures", "ssd", "value"}), nullptr);
+    EXPECT_EQ(text(at(c0, {"counts", "physicalDrives"})), "12");
+    EXPECT_EQ(text(at(c0, {"counts", "encryptedDrives"})), "3");
+    EXPECT_EQ(text(at(c0, {"counts", "degradedLogicalDrives"})), "3");
+    EXPECT_EQ(text(at(c0, {"logicalDrives", "2", "status"})), "Partially Degraded");
+    EXPECT_EQ(text(at(c0, {"physicalDrives", "11", "type"})), "NVMe");
+    EXPECT_EQ(text(at(c0, {"physicalDrives", "11", "device"})), "21");
+    EXPECT_EQ(json_object_array_length(at(c0, {"enclosures", "0", "processors", "0", "fans"})), 4u);
+    EXPECT_EQ(text(at(c0, {"enclosures", "0", "processors", "1", "sensors", "1", "temperature"})), "44");
+    EXPECT_EQ(text(at(c0, {"battery", "temperature"})), "32");
+    EXPECT_EQ(text(at(root, {"controllers", "1", "temperatures", "processors", "value"})), "42");
+    json_object_put(root);
+
+    EXPECT_EQ(testutil::runCommand(testutil::toolPath("raidc") + " show first 2>/dev/null"), 2);
+    EXPECT_EQ(testutil::runCommand(testutil::toolPath("raidc") + " temps 5 2>/dev/null"), 1);
+}
+
+} // namespace

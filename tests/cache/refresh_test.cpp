@@ -174,6 +174,7 @@ TEST(Refresh, HugeValueAndDeepNestingParseWithoutHarm)
 
 TEST(Refresh, WaitsForTheAgentsFileLock)
 {
+    SKIP_UNDER_EMULATOR();
     loadTree(kGood);
     installTree(wrapSystem({"<Name>after</Name>"}));
     int go[2];
@@ -209,6 +210,7 @@ TEST(Refresh, WaitsForTheAgentsFileLock)
 // Under ThreadSanitizer this shows that queries never see a half-built cache.
 TEST(RefreshThreads, RefreshWhileOtherThreadsQuery)
 {
+    SKIP_UNDER_EMULATOR();
     const std::string a = wrapSystem({"<Name>same</Name><PhysicalDrive Nr='0'/>"});
     const std::string b = wrapSystem({"<Name>same</Name>", "<Name>same</Name>"});
     loadTree(a);

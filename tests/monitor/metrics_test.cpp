@@ -1,0 +1,198 @@
+// `raidc metrics`: valid exposition text (checked by promtool), values as
+// the device tree gives them, label escaping, and the atomic --output.
+#include "monitor.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <map>
+#include <poll.h>
+#include <sys/inotify.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+using namespace monitor;
+using testutil::readFile;
+using testutil::wrapSystem;
+
+namespace {
+
+// promtool's verdict on an exposition text.
+void expectPromtoolAccepts(const std::string &text)
+{
+    ASSERT_EQ(testutil::runCommand("command -v promtool >/dev/null"), 0) << "promtool (Debian prometheus) is missing";
+    char path[] = "/tmp/raidc-metrics-XXXXXX";
+    int fd = mkstemp(path);
+    ASSERT_EQ(write(fd, text.data(), text.size()), ssize_t(text.size()));
+    close(fd);
+    std::string out;
+    EXPECT_EQ(testutil::runCommand(std::string("promtool check metrics < ") + path + " 2>&1", &out), 0) << out;
+    unlink(path);
+}
+
+// Sample lines by "name{labels}".
+std::map<std::string, std::string> samples(const std::string &text)
+{
+    std::map<std::string, std::string> m;
+    for (size_t at = 0, end; (end = text.find('\n', at)) != std::string::npos; at = end + 1) {
+        std::string line = text.substr(at, end - at);
+        if (line[0] != '#')
+            m[line.substr(0, line.rfind(' '))] = line.substr(line.rfind(' ') + 1);
+    }
+    return m;
+}
+
+TEST(Metrics, EveryExampleTreeIsValidExpositionText)
+{
+    for (const char *tree : {"health/ok.xml", "health/warning.xml", "health/critical.xml", "one-controller.xml",
+                             "two-controllers.xml"}) {
+        Output r = onTree(tree, "metrics");
+        EXPECT_EQ(r.status, 0) << tree;
+        expectPromtoolAccepts(r.out);
+    }
+}
+
+TEST(Metrics, ValuesFollowTheDeviceTree)
+{
+    auto m = samples(onTree("health/critical.xml", "metrics").out);
+    // Statuses as MIB integers, sizes from MiB, texts in labels.
+    const std::pair<const char *, const char *> expected[] = {
+        {"raid_controllers", "2"},
+        {"raid_controller_status{ctrl=\"1\"}", "3"},
+        {"raid_max_temperature_celsius{ctrl=\"1\",class=\"ctrl\"}", "71"},
+        {"raid_failed_drives{ctrl=\"0\"}", "1"},
+        {"raid_logical_drive_status{ctrl=\"0\",ld=\"0\"}", "4"},
+        {"raid_logical_drive_size_bytes{ctrl=\"0\",ld=\"0\"}", "8001572306944"},
+        {"raid_logical_drive_stripe_size_bytes{ctrl=\"0\",ld=\"0\"}", "262144"},
+        {"raid_physical_drive_info{ctrl=\"0\",pd=\"2\",name=\"SAS HDD 1\",vendor=\"VANTA\",product=\"HX4000-S7\","
+         "serial=\"SN0001011\",firmware=\"0A03\",type=\"SAS\",media=\"HDD\",status=\"Failed\",enclosure=\"1\","
+         "slot=\"1\"}",
+         "1"},
+        {"raid_physical_drive_status{ctrl=\"0\",pd=\"2\"}", "10"},
+        {"raid_physical_drive_temperature_celsius{ctrl=\"0\",pd=\"0\"}", "52"},
+        {"raid_enclosure_sensor_temperature_celsius{ctrl=\"1\",enc=\"0\",proc=\"0\",sensor=\"0\"}", "30"},
+    };
+    for (auto &[key, value] : expected)
+        EXPECT_EQ(m[key], value) << key;
+    auto w = samples(onTree("health/warning.xml", "metrics").out);
+    EXPECT_EQ(w["raid_physical_drive_rebuild_progress_ratio{ctrl=\"0\",pd=\"2\"}"], "0.37");
+    EXPECT_EQ(w["raid_enclosure_fan_ok{ctrl=\"0\",enc=\"0\",proc=\"0\",fan=\"0\"}"], "0");
+}
+
+TEST(Metrics, LabelValuesAreEscaped)
+{
+    // A quote, a backslash, a line break, and a name cut by its 128-byte
+    // field in the middle of a two-byte character.
+    testutil::installTree(wrapSystem({"<Name>say \"hi\" \\ \nnow</Name><Status>OK</Status>"
+                                      "<PhysicalDrive Nr=\"0\"><Name>" +
+                                      std::string(127, 'a') + "\xc3\xa9</Name></PhysicalDrive>"}));
+    Output r = raidc("metrics");
+    EXPECT_EQ(r.status, 0);
+    expectPromtoolAccepts(r.out);
+    EXPECT_NE(r.out.find("name=\"say \\\"hi\\\" \\\\ \\nnow\""), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("name=\"" + std::string(127, 'a') + "?\""), std::string::npos);
+}
+
+TEST(Metrics, UnreadableTreeReportsDown)
+{
+    testutil::removeTree();
+    Output r = raidc("metrics");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "# HELP raid_up 1 when the device tree was read, 0 when it could not be.\n"
+                     "# TYPE raid_up gauge\nraid_up 0\n");
+    expectPromtoolAccepts(r.out);
+}
+
+class MetricsOutput : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        char tmpl[] = "/tmp/raidc-prom-XXXXXX";
+        ASSERT_NE(mkdtemp(tmpl), nullptr);
+        dir = tmpl;
+        target = dir + "/raid.prom";
+    }
+    void TearDown() override { testutil::runCommand("rm -rf " + dir); }
+
+    std::string entries() const
+    {
+        std::string out;
+        testutil::runCommand("ls -A " + dir, &out);
+        return out;
+    }
+
+    std::string dir, target;
+};
+
+TEST_F(MetricsOutput, ATemporaryFileBesideTheTargetIsRenamedOverIt)
+{
+    testutil::installFile(testutil::examplePath("health/warning.xml"));
+    std::string expected = raidc("metrics").out;
+    ASSERT_EQ(testutil::runCommand("echo old > " + target), 0);
+    int in = inotify_init1(IN_NONBLOCK);
+    ASSERT_GE(inotify_add_watch(in, dir.c_str(), IN_CREATE | IN_MODIFY | IN_MOVED_FROM | IN_MOVED_TO), 0);
+    Output r = raidc("metrics --output " + target);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "");
+    std::string events;
+    alignas(inotify_event) char buf[8192];
+    for (ssize_t n; (n = read(in, buf, sizeof buf)) > 0;)
+        for (char *p = buf; p < buf + n; p += sizeof(inotify_event) + reinterpret_cast<inotify_event *>(p)->len) {
+            auto *e = reinterpret_cast<inotify_event *>(p);
+            const char *what = e->mask & IN_CREATE ? "create " : e->mask & IN_MODIFY ? "modify "
+                               : e->mask & IN_MOVED_FROM ? "from " : "to ";
+            events += what + std::string(strcmp(e->name, "raid.prom") ? "tmp;" : "TARGET;");
+        }
+    close(in);
+    // The target is never opened for writing: it only appears by rename.
+    EXPECT_EQ(events, "create tmp;modify tmp;from tmp;to TARGET;");
+    EXPECT_EQ(readFile(target), expected);
+    EXPECT_EQ(entries(), "raid.prom\n");
+    struct stat st;
+    ASSERT_EQ(stat(target.c_str(), &st), 0);
+    mode_t mask = umask(0);
+    umask(mask);
+    EXPECT_EQ(st.st_mode & 0777, 0644 & ~mask);
+}
+
+TEST_F(MetricsOutput, AReaderNeverSeesAPartialFile)
+{
+    std::string drives;
+    for (int i = 0; i < 400; ++i)
+        drives += "<PhysicalDrive Nr=\"" + std::to_string(i) + "\"><Status>Operational</Status><Name>drive " +
+                  std::to_string(i) + "</Name><Temperature>30</Temperature></PhysicalDrive>";
+    testutil::installTree(wrapSystem({"<Status>OK</Status>" + drives}));
+    std::string expected = raidc("metrics").out;
+    ASSERT_GT(expected.size(), 100000u);
+    ASSERT_EQ(testutil::runCommand("echo old > " + target), 0);
+    // Ten writes run in the background while this process keeps reading.
+    std::string loop = "for i in 0 1 2 3 4 5 6 7 8 9; do " + testutil::toolPath("raidc") + " metrics --output " +
+                       target + " || echo failed; done; echo done";
+    FILE *writer = popen(loop.c_str(), "r");
+    ASSERT_NE(writer, nullptr);
+    int reads = 0, bad = 0;
+    for (pollfd p{fileno(writer), POLLIN, 0}; poll(&p, 1, 0) == 0; reads++) {
+        std::string seen = readFile(target);
+        bad += seen != "old\n" && seen != expected;
+    }
+    char said[64] = {};
+    EXPECT_EQ(fread(said, 1, sizeof said - 1, writer), 5u);
+    EXPECT_STREQ(said, "done\n");
+    pclose(writer);
+    EXPECT_GT(reads, 0);
+    EXPECT_EQ(bad, 0);
+    EXPECT_EQ(entries(), "raid.prom\n");
+}
+
+TEST_F(MetricsOutput, AFailedWriteLeavesNothingBehind)
+{
+    testutil::installFile(testutil::examplePath("health/ok.xml"));
+    ASSERT_EQ(mkdir(target.c_str(), 0755), 0); // rename cannot replace a directory
+    EXPECT_EQ(raidc("metrics --output " + target).status, 1);
+    EXPECT_EQ(entries(), "raid.prom\n");
+    EXPECT_EQ(raidc("metrics --output " + dir + "/missing/raid.prom").status, 1);
+    EXPECT_EQ(raidc("metrics --output").status, 2);
+    EXPECT_EQ(raidc("metrics --format json").status, 2);
+}
+
+} // namespace

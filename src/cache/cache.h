@@ -82,6 +82,10 @@ inline bool ctrlInRange(int ctrlIdx) noexcept
     return ctrlIdx >= 0 && ctrlIdx < countOf(ctrlList);
 }
 
+// The checks every controller-level query starts with: a cache (5), an
+// index inside the controller list (4), an entry there (7). 0 with *ctrl set.
+int pickController(int ctrlIdx, XMLNode **ctrl) noexcept;
+
 // ---- the parameter lookup -------------------------------------------------
 
 // "-" and -1 into whichever outputs are given.

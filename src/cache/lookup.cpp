@@ -35,6 +35,16 @@ int countChildrenNamed(const XMLNode *parent, const char *name) noexcept
     return n;
 }
 
+int pickController(int ctrlIdx, XMLNode **ctrl) noexcept
+{
+    if (!cacheHasControllers())
+        return RAIDC_CACHE_EMPTY;
+    if (!ctrlInRange(ctrlIdx))
+        return RAIDC_PARAM_NOT_FOUND;
+    *ctrl = ctrlList->nodes[ctrlIdx];
+    return *ctrl ? 0 : RAIDC_DEVICE_NOT_FOUND;
+}
+
 void presetOutputs(char *strBuf, int64_t *intOut) noexcept
 {
     if (intOut)
@@ -165,13 +175,9 @@ extern "C" int raidInternal_getCtrlInfo(const char *paramName, int ctrlIdx, char
     if (!strBuf && !intOut)
         return RAIDC_INPUT_NOT_INITIALIZED;
     presetOutputs(strBuf, intOut);
-    if (!cacheHasControllers())
-        return RAIDC_CACHE_EMPTY;
-    if (!ctrlInRange(ctrlIdx))
-        return RAIDC_PARAM_NOT_FOUND;
-    XMLNode *ctrl = ctrlList->nodes[ctrlIdx];
-    if (!ctrl)
-        return RAIDC_DEVICE_NOT_FOUND;
+    XMLNode *ctrl = nullptr;
+    if (int st = pickController(ctrlIdx, &ctrl))
+        return st;
     if (is(paramName, "HostName"))
         return hostName(ctrl, strBuf, bufLen);
     if (is(paramName, "Spec_MaxChannelInUse"))

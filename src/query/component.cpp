@@ -91,13 +91,9 @@ int raidInternal_getBBUInfo(const char *paramName, int ctrlIdx, char *strBuf, un
                             int64_t *intOut) noexcept
 {
     presetOutputs(strBuf, intOut);
-    if (!cacheHasControllers())
-        return RAIDC_CACHE_EMPTY;
-    if (!ctrlInRange(ctrlIdx))
-        return RAIDC_PARAM_NOT_FOUND;
-    const XMLNode *ctrl = ctrlList->nodes[ctrlIdx];
-    if (!ctrl)
-        return RAIDC_DEVICE_NOT_FOUND;
+    XMLNode *ctrl = nullptr;
+    if (int st = pickController(ctrlIdx, &ctrl))
+        return st;
     if (!ctrl->attributes)
         return RAIDC_PARAM_NOT_FOUND;
     return lookupParam(firstChildNamed(ctrl, "Battery"), paramName, strBuf, bufLen, intOut);

@@ -391,6 +391,8 @@ static inline void raidc_string_fit(string_ptr s, size_t need, const char *func,
     if (need + 1 <= s->alloc)
         return;
     size_t alloc = need + 1 < 16 ? 16 : need + 1 + (need + 1) / 2;
+    if (alloc < need + 1)
+        alloc = need + 1; /* the growth step wrapped around */
     char *p = (char *)realloc(s->ptr, alloc);
     if (!p) {
         fprintf(stderr, "ERROR(M*LIB): Cannot allocate %zu bytes of memory at (%s:%s:%d).\n",

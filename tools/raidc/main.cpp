@@ -197,13 +197,15 @@ int main(int argc, char **argv)
                     return usageError(a, "-s needs a string");
                 a.strings.push_back(argv[++i]);
             } else if (w.size() > 2 && w.compare(0, 2, "--") == 0) {
+                // --name=value, --name value, or a bare --name (a flag) when
+                // nothing or another option follows.
                 auto eq = w.find('=');
                 if (eq != std::string::npos)
                     a.options.emplace_back(w.substr(2, eq - 2), w.substr(eq + 1));
-                else if (i + 1 < argc)
+                else if (i + 1 < argc && strncmp(argv[i + 1], "--", 2) != 0)
                     a.options.emplace_back(w.substr(2), argv[++i]);
                 else
-                    return usageError(a, "option %s needs a value", w.c_str());
+                    a.options.emplace_back(w.substr(2), "");
             } else {
                 a.pos.push_back(w);
             }

@@ -1,0 +1,331 @@
+// The command socket over the real UNIX socket path: a Slave object of the
+// library against a raw peer descriptor that writes and reads exact bytes.
+#include "testutil.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <dirent.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <string>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+std::string header(uint32_t command, uint32_t value, uint32_t dataLength, uint32_t count = 0)
+{
+    char buf[RAIDC_CMD_HEADER_LEN + 1];
+    snprintf(buf, sizeof buf, "S%08x%08x%08x%08x%08x%08x%08x%08x%08x%08x", 0x1234u, count, command, 1u, 2u, 3u, 4u, 5u,
+             value, dataLength);
+    return buf;
+}
+
+bool readable(int fd, int ms)
+{
+    struct pollfd p = {fd, POLLIN, 0};
+    return poll(&p, 1, ms) > 0;
+}
+
+int openDescriptors()
+{
+    int n = 0;
+    DIR *d = opendir("/proc/self/fd");
+    while (readdir(d))
+        ++n;
+    closedir(d);
+    return n;
+}
+
+class Link : public ::testing::Test {
+protected:
+    RaidCCmdSocket server{}, client{};
+    int peer = -1; // the accepted end, blocking, used raw
+
+    void SetUp() override
+    {
+        testutil::makePathDirs();
+        signal(SIGPIPE, SIG_DFL); // a write to a dead peer must not need this
+        ASSERT_EQ(initData_RaidCCmdSocket(&server, 1), 0);
+        ASSERT_EQ(listen_RaidCCmdSocket(&server), 0);
+        ASSERT_EQ(initData_RaidCCmdSocket(&client, 0), 0);
+        ASSERT_EQ(connect_RaidCCmdSocket(&client), 0);
+        peer = acceptPeer();
+    }
+
+    void TearDown() override
+    {
+        close_RaidCCmdSocket(&client);
+        free(client.data);
+        if (peer >= 0)
+            close(peer);
+        close_RaidCCmdSocket(&server);
+    }
+
+    int acceptPeer()
+    {
+        EXPECT_TRUE(readable(server.SocketFd, 2000));
+        EXPECT_EQ(accept_RaidCCmdSocket(&server), 0);
+        return server.AcceptedSocket;
+    }
+
+    void put(const std::string &bytes) { ASSERT_EQ(write(peer, bytes.data(), bytes.size()), (ssize_t)bytes.size()); }
+
+    std::string take(size_t n)
+    {
+        std::string s(n, '\0');
+        size_t got = 0;
+        while (got < n) {
+            ssize_t r = read(peer, &s[got], n - got);
+            if (r <= 0)
+                break;
+            got += r;
+        }
+        s.resize(got);
+        return s;
+    }
+
+    bool peerHasMore() { return readable(peer, 50); }
+
+    // Receive steps until the message is complete or something else happens.
+    int32_t receive()
+    {
+        int32_t r = RAIDC_SOCK_RECV_AGAIN;
+        for (int i = 0; i < 200 && r == RAIDC_SOCK_RECV_AGAIN; ++i) {
+            r = receiveData_RaidCCmdSocket(&client);
+            if (r == RAIDC_SOCK_RECV_AGAIN)
+                readable(client.SocketFd, 20);
+        }
+        return r;
+    }
+};
+
+TEST_F(Link, FramesHeaderOnlyAndPayloadMessagesToTheirExactSize)
+{
+    client.header.command = 4;
+    client.header = {0, 0, 4, 1, 2, 3, 4, 5, 0xABCDEF12, 0};
+    client.header.processId = getpid();
+    ASSERT_EQ(sendData_RaidCCmdSocket(&client), 0);
+    std::string m = take(81);
+    char pid[9];
+    snprintf(pid, sizeof pid, "%08x", (unsigned)getpid());
+    EXPECT_EQ(m, "S" + std::string(pid) + "00000000" "00000004" "00000001" "00000002" "00000003" "00000004" "00000005" "abcdef12" "00000000");
+    EXPECT_FALSE(peerHasMore());
+    EXPECT_EQ(client.writeBuffer, nullptr);
+
+    client.data = const_cast<char *>("hello");
+    ASSERT_EQ(sendData_RaidCCmdSocket(&client), 0);
+    client.data = nullptr;
+    m = take(87);
+    EXPECT_EQ(m.substr(9, 8), "00000001"); // messageCount: one message sent before
+    EXPECT_EQ(m.substr(73, 8), "00000006"); // text plus its NUL
+    EXPECT_EQ(m.substr(81), std::string("hello\0", 6));
+    EXPECT_FALSE(peerHasMore());
+
+    client.sendCounter = 0x7FFFFFFF;
+    client.header.dataLength = 0;
+    ASSERT_EQ(sendData_RaidCCmdSocket(&client), 0);
+    EXPECT_EQ(take(81).substr(9, 8), "7fffffff");
+    EXPECT_EQ(client.sendCounter, 1u);
+}
+
+TEST_F(Link, AssemblesMessagesTrickledByteByByte)
+{
+    std::string msg = header(2, 9, 4) + std::string("abc\0", 4) + header(3, 7, 0);
+    size_t firstEnd = 85;
+    for (size_t i = 0; i < msg.size(); ++i) {
+        put(msg.substr(i, 1));
+        int32_t r = receiveData_RaidCCmdSocket(&client);
+        bool complete = i + 1 == firstEnd || i + 1 == msg.size();
+        ASSERT_EQ(r, complete ? 0 : 1) << "after byte " << i;
+        if (i + 1 == firstEnd) {
+            EXPECT_EQ(client.header.command, 2u);
+            EXPECT_EQ(client.header.value, 9u);
+            EXPECT_EQ(client.header.processId, 0x1234u);
+            ASSERT_NE(client.data, nullptr);
+            EXPECT_STREQ(client.data, "abc");
+            EXPECT_EQ(client.header.dataLength, 0u);
+            free(client.data);
+        }
+    }
+    EXPECT_EQ(client.data, nullptr); // the second message has no payload
+    EXPECT_EQ(client.header.command, 3u);
+    EXPECT_EQ(client.receiveCounter, 2u);
+}
+
+TEST_F(Link, PartialWritesResumeWhereTheyStopped)
+{
+    int small = 4096;
+    setsockopt(client.SocketFd, SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
+    setsockopt(peer, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
+    std::string text(300000, 'x');
+    text.back() = 'z';
+    client.data = text.data();
+    std::string got;
+    int again = 0;
+    int32_t r;
+    while ((r = sendData_RaidCCmdSocket(&client)) == RAIDC_SOCK_SEND_AGAIN) {
+        ++again;
+        char buf[65536];
+        ssize_t n = recv(peer, buf, sizeof buf, MSG_DONTWAIT);
+        if (n > 0)
+            got.append(buf, n);
+    }
+    client.data = nullptr;
+    ASSERT_EQ(r, 0);
+    EXPECT_GT(again, 2);
+    while (got.size() < 82 + text.size() && readable(peer, 500)) {
+        char buf[65536];
+        ssize_t n = read(peer, buf, sizeof buf);
+        ASSERT_GT(n, 0);
+        got.append(buf, n);
+    }
+    ASSERT_EQ(got.size(), 82 + text.size());
+    EXPECT_EQ(got.substr(73, 8), "000493e1"); // 300001
+    EXPECT_EQ(got.substr(81, text.size()), text);
+}
+
+TEST_F(Link, SkipsBytesBeforeAHeaderAndDropsAHeaderWorthOfJunk)
+{
+    put(std::string("junk\0with NUL S", 15) + header(2, 1, 0));
+    EXPECT_EQ(receive(), 0);
+    EXPECT_EQ(client.header.value, 1u);
+
+    put(std::string(81, '#'));
+    readable(client.SocketFd, 500);
+    EXPECT_EQ(receiveData_RaidCCmdSocket(&client), RAIDC_SOCK_RECV_AGAIN);
+    EXPECT_EQ(client.readCount, 0u);
+    put(header(2, 2, 0));
+    EXPECT_EQ(receive(), 0);
+    EXPECT_EQ(client.header.value, 2u);
+}
+
+TEST_F(Link, PayloadThatStartsLikeAHeaderIsDropped)
+{
+    put(header(2, 1, 6) + std::string("S0abc\0", 6) + header(2, 5, 0));
+    EXPECT_EQ(receive(), RAIDC_SOCK_HEADER_IN_PAYLOAD);
+    EXPECT_EQ(client.data, nullptr);
+    EXPECT_EQ(client.receiveCounter, 0u);
+    EXPECT_EQ(receive(), 0);
+    EXPECT_EQ(client.header.value, 5u);
+}
+
+TEST_F(Link, RefusesAnAbsurdPayloadLengthWithoutAllocatingIt)
+{
+    // Under AddressSanitizer a blind 4 GiB allocation would abort the test.
+    put(header(2, 1, 0xFFFFFFFF) + "abc");
+    EXPECT_EQ(receive(), RAIDC_SOCK_NO_MEMORY);
+    EXPECT_EQ(client.readBuffer, nullptr);
+    EXPECT_FALSE(client.isConnected);
+    EXPECT_EQ(client.data, nullptr);
+}
+
+TEST_F(Link, PeerGoneMidMessageOrBeforeAWriteGives10WithoutSignal)
+{
+    put(header(2, 1, 0).substr(0, 40));
+    close(peer);
+    peer = -1;
+    EXPECT_EQ(receive(), RAIDC_SOCK_SYSCALL_FAILED);
+    EXPECT_EQ(client.readBuffer, nullptr);
+
+    // Reconnects, then writes into a connection whose peer has gone.
+    ASSERT_EQ(connect_RaidCCmdSocket(&client), 0);
+    peer = acceptPeer();
+    close(peer);
+    peer = -1;
+    EXPECT_EQ(sendData_RaidCCmdSocket(&client), RAIDC_SOCK_SYSCALL_FAILED);
+    EXPECT_EQ(client.writeBuffer, nullptr);
+    EXPECT_FALSE(client.isConnected);
+}
+
+TEST_F(Link, MasterPastItsIdleLimitGets8AndKeepsItsSocket)
+{
+    RaidCCmdSocket m;
+    initData_RaidCCmdSocket(&m, 1);
+    m.SocketFd = peer;
+    m.isConnected = 1;
+    m.LastAcessTime.tv_sec -= 61;
+    EXPECT_EQ(sendData_RaidCCmdSocket(&m), RAIDC_SOCK_IDLE);
+    EXPECT_EQ(receiveData_RaidCCmdSocket(&m), RAIDC_SOCK_IDLE);
+    EXPECT_EQ(sendData_RaidCCmdSocket(&m), RAIDC_SOCK_IDLE);
+    EXPECT_TRUE(m.isConnected);
+    EXPECT_GE(fcntl(peer, F_GETFD), 0);
+    EXPECT_EQ(close_RaidCCmdSocket(&m), 0);
+    peer = -1;
+}
+
+TEST_F(Link, SlavePastItsIdleLimitReconnectsBeforeSending)
+{
+    ASSERT_EQ(sendData_RaidCCmdSocket(&client), 0);
+    take(81);
+    client.LastAcessTime.tv_sec -= 41;
+    ASSERT_EQ(sendData_RaidCCmdSocket(&client), 0);
+    EXPECT_EQ(take(1), ""); // the old connection was closed
+    close(peer);
+    peer = acceptPeer();
+    EXPECT_EQ(take(81).substr(9, 8), "00000000"); // counters start again
+    EXPECT_EQ(client.sendCounter, 1u);
+
+    client.LastAcessTime.tv_sec -= 41;
+    EXPECT_EQ(receiveData_RaidCCmdSocket(&client), RAIDC_SOCK_IDLE);
+    EXPECT_FALSE(client.isConnected);
+}
+
+TEST_F(Link, ExchangeGivesUpOnASilentPeer)
+{
+    auto t0 = std::chrono::steady_clock::now();
+    EXPECT_EQ(raidc_SendReceiveCmd(&client), RAIDC_SOCK_TIMEOUT);
+    double s = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    EXPECT_GE(s, 1.0);
+    EXPECT_LT(s, 4.0);
+    EXPECT_FALSE(client.isConnected);
+    EXPECT_EQ(take(81).size(), 81u); // the request did go out
+}
+
+TEST_F(Link, ExchangeReturnsTheReply)
+{
+    put(header(4, 42, 0)); // already waiting before the request goes out
+    EXPECT_EQ(raidc_SendReceiveCmd(&client), 0);
+    EXPECT_EQ(client.header.value, 42u);
+    EXPECT_EQ(take(81).size(), 81u);
+}
+
+TEST(CmdSocket, NullObjectsAndUnusedObjects)
+{
+    EXPECT_EQ(initData_RaidCCmdSocket(nullptr, 0), RAIDC_SOCK_NULL);
+    EXPECT_EQ(sendData_RaidCCmdSocket(nullptr), RAIDC_SOCK_NULL);
+    EXPECT_EQ(receiveData_RaidCCmdSocket(nullptr), RAIDC_SOCK_NULL);
+    EXPECT_EQ(raidc_SendReceiveCmd(nullptr), RAIDC_SOCK_NULL);
+    RaidCCmdSocket s;
+    initData_RaidCCmdSocket(&s, 0);
+    EXPECT_STREQ(s.address.sun_path, RAIDC_CMD_SOCKET_PATH);
+    EXPECT_EQ(close_RaidCCmdSocket(&s), 0);
+    EXPECT_EQ(s.SocketFd, -1);
+}
+
+TEST(CmdSocket, NoDescriptorOrBufferOutlivesItsObjects)
+{
+    testutil::makePathDirs();
+    int before = openDescriptors();
+    RaidCCmdSocket srv, cl;
+    initData_RaidCCmdSocket(&srv, 1);
+    ASSERT_EQ(listen_RaidCCmdSocket(&srv), 0);
+    initData_RaidCCmdSocket(&cl, 0);
+    ASSERT_EQ(connect_RaidCCmdSocket(&cl), 0);
+    ASSERT_EQ(accept_RaidCCmdSocket(&srv), 0);
+    // A reply cut off half way, and an exchange that gives up on it.
+    std::string h = header(2, 1, 10);
+    ASSERT_EQ(write(srv.AcceptedSocket, h.data(), 50), 50);
+    readable(cl.SocketFd, 500);
+    EXPECT_EQ(receiveData_RaidCCmdSocket(&cl), RAIDC_SOCK_RECV_AGAIN);
+    EXPECT_EQ(raidc_SendReceiveCmd(&cl), RAIDC_SOCK_TIMEOUT);
+    close(srv.AcceptedSocket);
+    EXPECT_EQ(close_RaidCCmdSocket(&cl), 0);
+    EXPECT_EQ(close_RaidCCmdSocket(&srv), 0);
+    EXPECT_EQ(cl.readBuffer, nullptr);
+    EXPECT_EQ(openDescriptors(), before);
+}
+
+} // namespace

@@ -1,0 +1,73 @@
+// locate: read or set the locate indicator of a drive through the RAID agent.
+#include "cli.h"
+
+#include <cstdio>
+
+using namespace cli;
+
+namespace {
+
+const char *resultText(int r)
+{
+    switch (r) {
+    case RAIDC_SOCK_DONE:
+        return "done";
+    case RAIDC_SOCK_HEADER_IN_PAYLOAD:
+        return "the agent's reply was malformed";
+    case RAIDC_SOCK_WAIT_FAILED:
+        return "drive or controller identifiers not found, or the wait for the reply failed";
+    case RAIDC_SOCK_CREATE_FAILED:
+        return "the socket could not be created";
+    case RAIDC_SOCK_IDLE:
+        return "idle time-out";
+    case RAIDC_SOCK_TIMEOUT:
+        return "no reply from the agent in time";
+    case RAIDC_SOCK_SYSCALL_FAILED:
+        return "the agent is not reachable or closed the connection";
+    case RAIDC_SOCK_OPTION_FAILED:
+        return "a socket option could not be set";
+    case RAIDC_SOCK_NO_MEMORY:
+        return "out of memory";
+    default:
+        return "unexpected result";
+    }
+}
+
+int locate(const Args &a)
+{
+    size_t n = a.pos.size();
+    if (n < 4 || n > 5)
+        return usageError(a, "expected get|set, pd|ld, a controller index, a drive index and, for set, a value");
+    const std::string &op = a.pos[0], &kind = a.pos[1];
+    bool get = op == "get";
+    if ((!get && op != "set") || (kind != "pd" && kind != "ld"))
+        return usageError(a, "expected get or set, then pd or ld");
+    if (n != (get ? 4u : 5u))
+        return usageError(a, get ? "get takes no value" : "set needs a value");
+    int ctrl, dev, value = 0;
+    if (!toInt(a.pos[2], &ctrl) || !toInt(a.pos[3], &dev) || (!get && !toInt(a.pos[4], &value)))
+        return usageError(a, "indices and value must be whole numbers");
+    if (!loadCache())
+        return EXIT_FAIL;
+
+    bool pd = kind == "pd";
+    int32_t r = get ? (pd ? RaidC_GetPhysicalDriveLocate : RaidC_GetLogicalDriveLocate)(ctrl, dev, &value)
+                    : (pd ? RaidC_SetPhysicalDriveLocate : RaidC_SetLogicalDriveLocate)(ctrl, dev, value);
+    if (a.json) {
+        printf("{\"operation\":\"%s\",\"device\":\"%s\",\"ctrl\":%d,\"dev\":%d,\"result\":%d,\"resultText\":%s",
+               op.c_str(), kind.c_str(), ctrl, dev, r, jsonString(resultText(r)).c_str());
+        if (r == RAIDC_SOCK_DONE || !get)
+            printf(",\"value\":%d", value);
+        printf("}\n");
+    } else if (r == RAIDC_SOCK_DONE) {
+        printf("%d\n", value);
+    }
+    if (r != RAIDC_SOCK_DONE && !a.json)
+        fprintf(stderr, "raidc: locate %s %s %d %d: %s (result %d)\n", op.c_str(), kind.c_str(), ctrl, dev,
+                resultText(r), r);
+    return r == RAIDC_SOCK_DONE ? EXIT_OK : EXIT_FAIL;
+}
+
+Register r({"locate", "get|set pd|ld CTRL DEV [VALUE]", "read or set a drive's locate indicator", locate});
+
+} // namespace

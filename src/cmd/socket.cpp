@@ -204,11 +204,12 @@ int32_t failClosed(RaidCCmdSocket *s, const char *format, int32_t code)
     return code;
 }
 
-// A dead connection cannot carry the rest of a message: a Slave closes, so
-// that its next exchange reconnects instead of failing on it once more.
-int32_t connectionLost(RaidCCmdSocket *s)
+// A failed write or read. A Slave gives up the connection on a write error
+// (its next send reconnects); a read error leaves it as it is, so the next
+// write finds out.
+int32_t connectionLost(RaidCCmdSocket *s, bool writing)
 {
-    if (!s->isMaster)
+    if (writing && !s->isMaster)
         close_RaidCCmdSocket(s);
     stamp(&s->LastAcessTime);
     return RAIDC_SOCK_SYSCALL_FAILED;
@@ -395,15 +396,9 @@ int32_t close_RaidCCmdSocket(RaidCCmdSocket *s) noexcept
             result = RAIDC_SOCK_SYSCALL_FAILED;
         }
     }
+    // Buffers, counters and header stay: the object's user decides what
+    // becomes of a message that a close cut off.
     s->isCreated = s->isConnected = s->isBound = s->isListening = s->isAccepted = 0;
-    // A message cut off by the close can never be finished on the next
-    // connection: drop the framing state with it, so that nothing stale is
-    // sent or parsed there and no buffer is left behind in the object.
-    release(&s->writeBuffer);
-    release(&s->readBuffer);
-    s->writeCount = 0;
-    s->readCount = 0;
-    s->headerPhase = 1;
     stamp(&s->LastAcessTime);
     return result;
 }
@@ -438,7 +433,7 @@ int32_t sendData_RaidCCmdSocket(RaidCCmdSocket *s) noexcept
         RaidCPrintError("libzep_RaidCommon: sendData_RaidCCmdSocket(): WrCnt %d, WBCnt %d, Error writing socket %s" SOCK_TAIL,
                         s->writeCount, s->writeBufferSize, SOCK_ARGS(s, s->lastErrno));
         release(&s->writeBuffer);
-        return connectionLost(s);
+        return connectionLost(s, true);
     }
     s->writeCount += static_cast<uint32_t>(n);
     if (remaining(s->writeBufferSize, s->writeCount) > 0)
@@ -480,13 +475,13 @@ int32_t receiveData_RaidCCmdSocket(RaidCCmdSocket *s) noexcept
         RaidCPrintError("libzep_RaidCommon: receiveData_RaidCCmdSocket(): Error reading socket %s" SOCK_TAIL,
                         SOCK_ARGS(s, s->lastErrno));
         release(&s->readBuffer);
-        return connectionLost(s);
+        return connectionLost(s, false);
     }
     if (n == 0) {
         RaidCPrintError("libzep_RaidCommon: receiveData_RaidCCmdSocket(): Error reading socket %s, usedThreadBufferIdx %d  SocketFd %d AcceptedSocket %d, receiveCnt = %d %s\n",
                         SOCK_ARGS(s, 0));
         release(&s->readBuffer);
-        return connectionLost(s);
+        return connectionLost(s, false);
     }
     s->readCount += static_cast<uint32_t>(n);
     if (remaining(s->readBufferSize, s->readCount) > 0) {

@@ -159,6 +159,9 @@ TEST(Locate, AgentHangingUpMidReplyThenANewAgent)
         EXPECT_EQ(bad.stop(), 0);
     }
     Agent good;
+    // The first exchange finds the dead connection and drops it; the next
+    // one reconnects.
+    EXPECT_NE(RaidC_SetPhysicalDriveLocate(0, 0, 4), 0);
     EXPECT_EQ(RaidC_SetPhysicalDriveLocate(0, 0, 4), 0);
     EXPECT_EQ(RaidC_GetPhysicalDriveLocate(0, 0, &v), 0);
     EXPECT_EQ(v, 4);

@@ -35,6 +35,12 @@ inline bool isNamed(const XMLNode *n, const char *name) noexcept
     return n->localName && strcmp(n->localName, name) == 0;
 }
 
+// Whether a (possibly null) text equals a name exactly.
+inline bool textIs(const char *text, const char *name) noexcept
+{
+    return text && strcmp(text, name) == 0;
+}
+
 // An element's value: the text of its first child, or null.
 inline const char *textOf(const XMLNode *n) noexcept
 {

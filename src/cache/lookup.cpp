@@ -149,11 +149,6 @@ int chipTemperature(const XMLNode *ctrl, int64_t *intOut)
     return RAIDC_PARAM_NOT_FOUND;
 }
 
-bool is(const char *a, const char *b)
-{
-    return a && strcmp(a, b) == 0;
-}
-
 } // namespace
 
 extern "C" int raidInternal_checkIfContainsLetters(const char *text) noexcept
@@ -178,13 +173,13 @@ extern "C" int raidInternal_getCtrlInfo(const char *paramName, int ctrlIdx, char
     XMLNode *ctrl = nullptr;
     if (int st = pickController(ctrlIdx, &ctrl))
         return st;
-    if (is(paramName, "HostName"))
+    if (textIs(paramName, "HostName"))
         return hostName(ctrl, strBuf, bufLen);
-    if (is(paramName, "Spec_MaxChannelInUse"))
+    if (textIs(paramName, "Spec_MaxChannelInUse"))
         return maxChannelInUse(ctrlIdx, intOut);
-    if (is(paramName, "RAIDCapabilities"))
+    if (textIs(paramName, "RAIDCapabilities"))
         return RAIDC_PARAM_NOT_FOUND;
-    if (is(paramName, "ChipTemperature"))
+    if (textIs(paramName, "ChipTemperature"))
         return chipTemperature(ctrl, intOut);
     return lookupParam(ctrl, paramName, strBuf, bufLen, intOut);
 }

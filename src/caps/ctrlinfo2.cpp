@@ -2,15 +2,6 @@
 // capabilities list as JSON.
 #include "caps.h"
 
-namespace {
-
-bool is(const char *a, const char *b) noexcept
-{
-    return a && strcmp(a, b) == 0;
-}
-
-} // namespace
-
 using namespace raidc;
 
 extern "C" int raidInternal_getCtrlInfo2(const char *paramName, int ctrlIdx, string_ptr strOut,
@@ -22,17 +13,13 @@ extern "C" int raidInternal_getCtrlInfo2(const char *paramName, int ctrlIdx, str
         *intOut = -1;
     if (strOut)
         string_set_str(strOut, "-");
-    if (!cacheHasControllers())
-        return RAIDC_CACHE_EMPTY;
-    if (!ctrlInRange(ctrlIdx))
-        return RAIDC_PARAM_NOT_FOUND;
-    const XMLNode *ctrl = ctrlList->nodes[ctrlIdx];
-    if (!ctrl)
-        return RAIDC_DEVICE_NOT_FOUND;
+    XMLNode *ctrl = nullptr;
+    if (int st = pickController(ctrlIdx, &ctrl))
+        return st;
     // Served by the fixed-buffer lookup only.
-    if (!paramName || is(paramName, "HostName") || is(paramName, "Spec_MaxChannelInUse"))
+    if (!paramName || textIs(paramName, "HostName") || textIs(paramName, "Spec_MaxChannelInUse"))
         return RAIDC_PARAM_NOT_FOUND;
-    if (is(paramName, "RAIDCapabilities"))
+    if (textIs(paramName, "RAIDCapabilities"))
         return strOut ? caps::raidInternal_buildRaidCapabilities(ctrl, strOut) : RAIDC_INPUT_NOT_INITIALIZED;
     if (!strOut)
         return lookupParam(ctrl, paramName, nullptr, 0, intOut);

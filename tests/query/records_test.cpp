@@ -1,0 +1,204 @@
+// The fixed-layout record loaders and the record tool: field widths, the
+// integer rules, the fallbacks, and what a missing device leaves behind.
+#include "testutil.h"
+
+#include <gtest/gtest.h>
+#include <json-c/json.h>
+
+#include <algorithm>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace {
+
+using testutil::loadTree;
+using testutil::wrapSystem;
+
+using Params = std::vector<std::pair<std::string, std::string>>;
+
+std::string params(const Params &ps)
+{
+    std::string out;
+    for (const auto &[name, value] : ps)
+        out += "<" + name + ">" + value + "</" + name + ">";
+    return out;
+}
+
+std::string device(const char *kind, const Params &ps)
+{
+    return std::string("<") + kind + " Nr=\"0\">" + params(ps) + "</" + kind + ">";
+}
+
+template <typename R> R poisoned()
+{
+    R r;
+    memset(&r, 0x5A, sizeof r);
+    return r;
+}
+
+// Whether only the bytes [from, from + len) of the record were written.
+template <typename R> bool onlyWritten(const R &r, size_t from, size_t len)
+{
+    const auto *p = reinterpret_cast<const unsigned char *>(&r);
+    for (size_t i = 0; i < sizeof r; ++i) {
+        if ((i < from || i >= from + len) && p[i] != 0x5A)
+            return false;
+    }
+    return true;
+}
+
+// Walks a poisoned record that every query left unanswered: each field must
+// read -1 or "-". Gives the number of fields seen, or -1 at a stray byte.
+template <typename R> int unansweredFields(const R &r)
+{
+    const auto *p = reinterpret_cast<const unsigned char *>(&r);
+    int fields = 0;
+    for (size_t i = 0; i < sizeof r; ++fields) {
+        if (i + 4 <= sizeof r && !memcmp(p + i, "\xff\xff\xff\xff", 4)) {
+            i += 4;
+        } else if (!memcmp(p + i, "-", 2)) {
+            for (i += 2; i < sizeof r && p[i] == 0x5A;)
+                ++i;
+        } else {
+            return -1;
+        }
+    }
+    return fields;
+}
+
+const std::string kLong(200, 'v');
+
+TEST(LoadCtrlInfo, WidthsAndIntegerRules)
+{
+    loadTree(wrapSystem({params({{"AdapterNumber", "3"}, {"Name", std::string(200, 'n')}, {"Vendor", kLong},
+                                 {"MemorySize", "1024"}, {"PCIBus", "0x3B"}, {"PCIDevice", "010"},
+                                 {"PCIFunction", "-2"}, {"ChipTemperature", "0"}, {"CorrErrorCount", "12abc"},
+                                 {"CorrErrorCount", "7"}, {"UncorrErrorCount", "4294967297"}})}));
+    auto r = poisoned<RaidCCtrlInfo>();
+    ASSERT_EQ(RaidC_LoadCtrlInfo(0, &r), 1);
+    EXPECT_EQ(r.AdapterNumber, 3);
+    EXPECT_EQ(std::string(r.Name, sizeof r.Name), std::string(sizeof r.Name, 'n')) << "cut, unterminated";
+    EXPECT_EQ(r.Vendor, kLong);
+    EXPECT_EQ(r.MemorySize, 1024);
+    EXPECT_EQ(r.MemorySize2, 1024);
+    EXPECT_EQ(r.PCIBus, -1) << "hexadecimal text has a letter";
+    EXPECT_EQ(r.PCIDevice, 8);
+    EXPECT_EQ(r.PCIFunction, -2);
+    EXPECT_EQ(r.ChipTemperature, 0) << "the value stands although the query reports it as not found";
+    EXPECT_EQ(r.CorrErrorCount, 7);
+    EXPECT_EQ(r.UncorrErrorCount, 1) << "low 32 bits";
+    EXPECT_STREQ(r.HostName, "testhost");
+    EXPECT_EQ(r.CtrlId, -1);
+    EXPECT_STREQ(r.SubDeviceID, "-");
+}
+
+TEST(LoadCtrlInfo, ControllerOutsideTheListFillsEveryField)
+{
+    auto r = poisoned<RaidCCtrlInfo>();
+    EXPECT_EQ(RaidC_LoadCtrlInfo(0, &r), 1) << "before the first refresh";
+    EXPECT_EQ(unansweredFields(r), 40);
+    loadTree(wrapSystem({"<AdapterNumber>0</AdapterNumber>"}));
+    for (int idx : {1, -1}) {
+        r = poisoned<RaidCCtrlInfo>();
+        EXPECT_EQ(RaidC_LoadCtrlInfo(idx, &r), 1);
+        EXPECT_EQ(unansweredFields(r), 40);
+    }
+}
+
+TEST(LoadCtrlInfo, EmptyControllerEntryMarksOnlyTheProbe)
+{
+    loadTree(wrapSystem({"<AdapterNumber>0</AdapterNumber><Battery><Name>B</Name></Battery>"}));
+    auto c = poisoned<RaidCCtrlInfo>();
+    auto b = poisoned<RaidCBbuInfo>();
+    pthread_mutex_lock(&RaidC_ThreadMutex);
+    XMLNode *saved = ctrlList->nodes[0];
+    ctrlList->nodes[0] = nullptr;
+    const int rc = RaidC_LoadCtrlInfo(0, &c), rb = RaidC_LoadBbuInfo(0, &b);
+    ctrlList->nodes[0] = saved;
+    pthread_mutex_unlock(&RaidC_ThreadMutex);
+    EXPECT_EQ(rc, 0);
+    EXPECT_EQ(c.AdapterNumber, -1);
+    EXPECT_TRUE(onlyWritten(c, 0, 4));
+    EXPECT_EQ(rb, 0);
+    EXPECT_STREQ(b.Status, "-");
+    EXPECT_TRUE(onlyWritten(b, offsetof(RaidCBbuInfo, Status), 2));
+}
+
+TEST(LoadPdlInfo, FallbacksWidthsAndMissingDrives)
+{
+    loadTree(wrapSystem({device("PhysicalDrive", {{"Slot", "5"}, {"EnclosureNumber", "1a"}}) +
+                         device("PhysicalDrive", {{"DeviceNumber", "N/A"}, {"Slot", "6"}, {"EnclosureNumber", "2"}}) +
+                         device("PhysicalDrive", {{"DeviceNumber", "3"}, {"Slot", "9"}}) +
+                         device("PhysicalDrive", {{"Name", std::string(200, 'n')}, {"PowerStatus", "Active"},
+                                                  {"Vendor", kLong}, {"RPM", "7200"}, {"MediaErrorCount", "12abc"},
+                                                  {"PhysicalSize", "3000000000"}})}));
+    const int want[][3] = {{5, 5, -1}, {6, 6, 2}, {3, 9, -1}, {-1, -1, -1}};
+    auto r = poisoned<RaidCPdInfo>();
+    for (int d = 0; d < 4; ++d) {
+        ASSERT_EQ(RaidC_LoadPdlInfo(0, d, &r), 1);
+        EXPECT_EQ(r.DeviceNumber, want[d][0]) << d;
+        EXPECT_EQ(r.Slot, want[d][1]) << d;
+        EXPECT_EQ(r.EnclosureNumber, want[d][2]) << d;
+    }
+    EXPECT_STREQ(r.Product, "-");
+    EXPECT_EQ(std::string(r.Name, sizeof r.Name), std::string(sizeof r.Name, 'n'));
+    EXPECT_STREQ(r.PowerStatus, "Active");
+    EXPECT_EQ(r.Vendor, kLong);
+    EXPECT_STREQ(r.RPM, "7.2");
+    EXPECT_EQ(r.MediaErrorCount, -1);
+    EXPECT_EQ(r.PhysicalSize, static_cast<int32_t>(3000000000u));
+    for (int idx : {4, -1}) {
+        r = poisoned<RaidCPdInfo>();
+        EXPECT_EQ(RaidC_LoadPdlInfo(0, idx, &r), 0);
+        EXPECT_TRUE(onlyWritten(r, 0, 2)) << "only the probe's \"-\"";
+    }
+}
+
+TEST(LoadLdAndBbuInfo, LowBitsProbesAndTheFirstBattery)
+{
+    loadTree(wrapSystem({device("LogicalDrive", {{"LogDriveNumber", "2"}, {"LogicalSize", "3000000000"},
+                                                 {"PhysicalSize", "4294967338"}}) +
+                             "<Battery><Status>OK</Status></Battery><Battery><Temperature>30</Temperature></Battery>",
+                         "<Name>no battery</Name>"}));
+    auto r = poisoned<RaidCLdInfo>();
+    ASSERT_EQ(RaidC_LoadLdInfo(0, 0, &r), 1) << "a probe that finds no RAIDLevel still fills the rest";
+    EXPECT_STREQ(r.RAIDLevel, "-");
+    EXPECT_EQ(r.LogDriveNumber, 2);
+    EXPECT_EQ(r.LogicalSize, static_cast<int32_t>(3000000000u));
+    EXPECT_EQ(r.PhysicalSize, 42);
+    r = poisoned<RaidCLdInfo>();
+    EXPECT_EQ(RaidC_LoadLdInfo(0, 1, &r), 0);
+    EXPECT_TRUE(onlyWritten(r, offsetof(RaidCLdInfo, RAIDLevel), 2));
+
+    auto b = poisoned<RaidCBbuInfo>();
+    ASSERT_EQ(RaidC_LoadBbuInfo(0, &b), 1);
+    EXPECT_STREQ(b.Status, "OK");
+    EXPECT_EQ(b.Temperature, -1) << "only the first battery counts";
+    b = poisoned<RaidCBbuInfo>();
+    ASSERT_EQ(RaidC_LoadBbuInfo(1, &b), 1);
+    EXPECT_EQ(unansweredFields(b), 18);
+}
+
+// The tool prints every field of a record, as lines or as one JSON object.
+TEST(RecordTool, PrintsWholeRecords)
+{
+    testutil::installFile(testutil::examplePath("one-controller.xml"));
+    const std::string raidc = testutil::toolPath("raidc") + " record ";
+    std::string out;
+    ASSERT_EQ(testutil::runCommand(raidc + "pd 0 0", &out), 0);
+    EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 23);
+    EXPECT_NE(out.find("\nRPM: "), std::string::npos);
+    ASSERT_EQ(testutil::runCommand(raidc + "enc 0 0 --json", &out), 0);
+    json_object *doc = json_tokener_parse(out.c_str()), *procs = nullptr, *count = nullptr;
+    ASSERT_NE(doc, nullptr) << out;
+    ASSERT_TRUE(json_object_object_get_ex(doc, "Processors", &procs));
+    ASSERT_TRUE(json_object_object_get_ex(doc, "ProcessorCount", &count));
+    EXPECT_EQ(json_object_array_length(procs), static_cast<size_t>(json_object_get_int(count)));
+    json_object_put(doc);
+    EXPECT_EQ(testutil::runCommand(raidc + "pd 0 999 2>/dev/null"), 3);
+    for (const char *bad : {"pd 0", "disk 0", "ctrl 0 1", "ld 0 x", ""})
+        EXPECT_EQ(testutil::runCommand(raidc + bad + " 2>/dev/null"), 2) << bad;
+}
+
+} // namespace

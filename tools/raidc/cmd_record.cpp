@@ -1,0 +1,259 @@
+// record: one whole fixed-layout record, field by field.
+#include "cli.h"
+
+#include <cstddef>
+#include <cstdio>
+#include <cstring>
+#include <iterator>
+#include <span>
+
+using namespace cli;
+
+namespace {
+
+// One printed field: width 0 is an int32, else a text of that many bytes
+// (not terminated when the value filled it).
+struct Col {
+    const char *name;
+    size_t offset;
+    size_t width;
+};
+
+#define COL(m) Col{#m, offsetof(REC, m), sizeof(REC::m) == sizeof(int32_t) ? 0 : sizeof(REC::m)}
+
+#define REC RaidCCtrlInfo
+const Col ctrlCols[] = {
+    COL(AdapterNumber), COL(CtrlId), COL(Type), COL(Name), COL(Vendor), COL(Product), COL(SerialNumber),
+    COL(SASAddress), COL(PCIBus), COL(PCIDevice), COL(PCIFunction), COL(DriverName), COL(DriverVersion),
+    COL(UEFIDriverVersion), COL(Protocol), COL(FWPackageVersion), COL(FirmwareVersion), COL(FirmwareBuildTime),
+    COL(BIOSVersion), COL(BIOSBuildTime), COL(MemorySize), COL(PortCount), COL(Status), COL(HostName),
+    COL(PCISegment), COL(ChipTemperature), COL(NVRAMSize), COL(MemorySize2), COL(FlashROMSize),
+    COL(AlarmPresent), COL(PatrolReadMode), COL(PatrolRdIterations), COL(SMARTSupport), COL(CoercionMode),
+    COL(CorrErrorCount), COL(UncorrErrorCount), COL(VendorID), COL(SubVendorID), COL(DeviceID), COL(SubDeviceID),
+};
+#undef REC
+#define REC RaidCPdInfo
+const Col pdCols[] = {
+    COL(Product), COL(PdAllowedLocate), COL(PortNumber), COL(DeviceNumber), COL(Vendor), COL(TransferSpeed),
+    COL(Type), COL(MediaType), COL(MediaErrorCount), COL(MiscErrors), COL(Status), COL(FirmwareVersion),
+    COL(SerialNumber), COL(ForeignConfig), COL(PhysicalSize), COL(EnclosureNumber), COL(Slot),
+    COL(RemainingTime), COL(RebuildProgress), COL(Name), COL(PowerStatus), COL(Temperature), COL(RPM),
+};
+#undef REC
+#define REC RaidCLdInfo
+const Col ldCols[] = {
+    COL(LogDriveNumber), COL(LdAllowedLocate), COL(RAIDLevel), COL(Stripesize), COL(WriteMode),
+    COL(Status), COL(Name), COL(LogicalSize), COL(PhysicalSize), COL(OSDevice), COL(ReadMode),
+    COL(CacheMode), COL(DiskCacheMode), COL(InitState),
+};
+#undef REC
+#define REC RaidCBbuInfo
+const Col bbuCols[] = {
+    COL(Name), COL(Vendor), COL(ManufactureDate), COL(DesignCapacity), COL(DesignVoltage), COL(Type),
+    COL(IntelligentBBU), COL(SerialNumber), COL(Status), COL(NextLearnTime), COL(DeviceName),
+    COL(ModuleVersion), COL(AutoLearnMode), COL(AutoLearnPeriod), COL(Voltage), COL(Temperature),
+    COL(Capacitance), COL(RemainingCapacity),
+};
+#undef REC
+#define REC RaidCEncInfo
+const Col encCols[] = {
+    COL(EnclosureNumber), COL(EnclosureChainNumber), COL(EncAllowedLocate), COL(Product), COL(Vendor),
+    COL(HardwareVersion), COL(SerialNumber), COL(Name), COL(LogicalID), COL(Status),
+};
+#undef REC
+#define REC RaidCEncProcInfo
+const Col procCols[] = {
+    COL(PortNumber), COL(DeviceNumber), COL(EnclosureNumber), COL(Name), COL(Type), COL(Vendor),
+    COL(Product), COL(SerialNumber), COL(PartNumber), COL(HardwareVersion), COL(FirmwareVersion),
+    COL(Status), COL(SASAddress),
+};
+#undef REC
+#define REC RaidCEncFanInfo
+const Col fanCols[] = {COL(Name), COL(Location), COL(FanSpeed), COL(Status)};
+#undef REC
+#define REC RaidCEncPwrInfo
+const Col pwrCols[] = {COL(SerialNumber), COL(HardwareVersion), COL(Name), COL(PartNumber), COL(Status)};
+#undef REC
+#define REC RaidCEncTempInfo
+const Col tempCols[] = {
+    COL(Name), COL(Location), COL(WarningTemperatureL), COL(CriticalTemperatureL), COL(WarningTemperatureH),
+    COL(CriticalTemperatureH), COL(Temperature), COL(Status),
+};
+#undef REC
+#undef COL
+
+// Writes "name: value" lines (nested records get a "List[i]." prefix) or
+// one JSON object.
+class Emitter {
+public:
+    explicit Emitter(bool json) : json_(json) {}
+
+    void record(const std::string &prefix, const void *rec, std::span<const Col> cols)
+    {
+        for (const Col &c : cols) {
+            const char *at = static_cast<const char *>(rec) + c.offset;
+            if (c.width) {
+                std::string text(at, strnlen(at, c.width));
+                member(prefix, c.name, json_ ? jsonString(text.c_str()) : text);
+            } else {
+                int32_t v;
+                memcpy(&v, at, sizeof v);
+                member(prefix, c.name, std::to_string(v));
+            }
+        }
+    }
+
+    // A count field and the records it counts, each printed by `each`.
+    template <typename Rec, typename Each>
+    void list(const std::string &prefix, const char *countName, const char *name, const Rec *recs, int32_t count,
+              Each each)
+    {
+        member(prefix, countName, std::to_string(count));
+        if (json_)
+            open(name, '[');
+        for (int32_t i = 0; recs && i < count; ++i) {
+            if (json_)
+                open(nullptr, '{');
+            each(prefix + name + "[" + std::to_string(i) + "].", recs[i]);
+            if (json_)
+                out_ += '}';
+        }
+        if (json_)
+            out_ += ']';
+    }
+
+    void print()
+    {
+        if (json_)
+            printf("{%s}\n", out_.c_str());
+        else
+            fputs(out_.c_str(), stdout);
+    }
+
+private:
+    // The separator and, inside an object, the member name.
+    void key(const char *name)
+    {
+        if (!out_.empty() && out_.back() != '{' && out_.back() != '[')
+            out_ += ',';
+        if (name)
+            out_ += jsonString(name) + ":";
+    }
+
+    void open(const char *name, char bracket)
+    {
+        key(name);
+        out_ += bracket;
+    }
+
+    void member(const std::string &prefix, const char *name, const std::string &value)
+    {
+        if (json_) {
+            key(name);
+            out_ += value;
+        } else {
+            out_ += prefix + name + ": " + value + "\n";
+        }
+    }
+
+    bool json_;
+    std::string out_;
+};
+
+void emitEnclosure(Emitter &e, const RaidCEncInfo &enc)
+{
+    e.record("", &enc, encCols);
+    e.list("", "ProcessorCount", "Processors", enc.Processors, enc.ProcessorCount,
+           [&](const std::string &p, const RaidCEncProcInfo &proc) {
+               e.record(p, &proc, procCols);
+               e.list(p, "FanCount", "Fans", proc.Fans, proc.FanCount,
+                      [&](const std::string &q, const RaidCEncFanInfo &r) { e.record(q, &r, fanCols); });
+               e.list(p, "PowerSupplyCount", "PowerSupplies", proc.PowerSupplies, proc.PowerSupplyCount,
+                      [&](const std::string &q, const RaidCEncPwrInfo &r) { e.record(q, &r, pwrCols); });
+               e.list(p, "TempSensorCount", "TempSensors", proc.TempSensors, proc.TempSensorCount,
+                      [&](const std::string &q, const RaidCEncTempInfo &r) { e.record(q, &r, tempCols); });
+           });
+}
+
+int notFound(const Args &a)
+{
+    std::string what;
+    for (const std::string &w : a.pos)
+        what += (what.empty() ? "" : " ") + w;
+    fprintf(stderr, "raidc: %s: %s\n", what.c_str(), RaidC_AccessStatusToString(RAIDC_DEVICE_NOT_FOUND));
+    return EXIT_NO_DATA;
+}
+
+// Loads a flat record with `load` and prints it.
+template <typename Rec, typename Load>
+int printFlat(const Args &a, std::span<const Col> cols, Load load)
+{
+    Rec rec;
+    memset(&rec, 0, sizeof rec);
+    if (!load(&rec))
+        return notFound(a);
+    Emitter e(a.json);
+    e.record("", &rec, cols);
+    e.print();
+    return EXIT_OK;
+}
+
+int printEnclosure(const Args &a, int ctrl, int enc)
+{
+    // Built and filled under two lock holds: a refresh in between only
+    // leaves fields of vanished components at "-" / -1.
+    RaidCEncInfo *info = RaidC_getEncInfoStructure(ctrl, enc);
+    if (!info || !RaidC_LoadEncInfo(ctrl, enc, info)) {
+        RaidC_freeEncInfoStructure(info);
+        return notFound(a);
+    }
+    Emitter e(a.json);
+    emitEnclosure(e, *info);
+    e.print();
+    RaidC_freeEncInfoStructure(info);
+    return EXIT_OK;
+}
+
+int record(const Args &a)
+{
+    static const char *const kinds[] = {"ctrl", "bbu", "pd", "ld", "enc"};
+    if (a.pos.empty())
+        return usageError(a, "expected a record kind");
+    const std::string &kind = a.pos[0];
+    size_t k = 0;
+    while (k < std::size(kinds) && kind != kinds[k])
+        ++k;
+    if (k == std::size(kinds))
+        return usageError(a, "unknown record kind '%s'", kind.c_str());
+    const size_t want = k < 2 ? 2 : 3; // ctrl and bbu take no device index
+    if (a.pos.size() != want)
+        return usageError(a, "%s takes %s", kind.c_str(), want == 2 ? "CTRL" : "CTRL DEV");
+    int ctrl = 0, dev = 0;
+    if (!toInt(a.pos[1], &ctrl) || (want == 3 && !toInt(a.pos[2], &dev)))
+        return usageError(a, "indices must be whole numbers");
+    if (!loadCache())
+        return EXIT_FAIL;
+    int64_t ctrls = 0;
+    if (RaidC_getCtrlsNumber(&ctrls) != RAIDC_SUCCESS_INT || ctrl < 0 || ctrl >= ctrls)
+        return fail("no controller %d", ctrl);
+    switch (k) {
+    case 0:
+        return printFlat<RaidCCtrlInfo>(a, ctrlCols,
+                                        [&](RaidCCtrlInfo *r) { return RaidC_LoadCtrlInfo(ctrl, r); });
+    case 1:
+        return printFlat<RaidCBbuInfo>(a, bbuCols,
+                                       [&](RaidCBbuInfo *r) { return RaidC_LoadBbuInfo(ctrl, r); });
+    case 2:
+        return printFlat<RaidCPdInfo>(a, pdCols,
+                                      [&](RaidCPdInfo *r) { return RaidC_LoadPdlInfo(ctrl, dev, r); });
+    case 3:
+        return printFlat<RaidCLdInfo>(a, ldCols,
+                                      [&](RaidCLdInfo *r) { return RaidC_LoadLdInfo(ctrl, dev, r); });
+    default:
+        return printEnclosure(a, ctrl, dev);
+    }
+}
+
+Register reg({"record", "ctrl|pd|ld|enc|bbu CTRL [DEV]", "print a whole record, field by field", record});
+
+} // namespace

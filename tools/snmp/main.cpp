@@ -1,0 +1,118 @@
+// raidc-snmp: an AgentX subagent that publishes RAIDC-MIB from the
+// library's cache to the host's SNMP master agent.
+#include "raidc_mib.h"
+
+#include <net-snmp/agent/net-snmp-agent-includes.h>
+
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <unistd.h>
+
+namespace {
+
+volatile sig_atomic_t keepRunning = 1;
+
+void stop(int)
+{
+    keepRunning = 0;
+}
+
+int usage(FILE *to, int status)
+{
+    fprintf(to,
+            "usage: raidc-snmp [-f] [-x SOCKET] [-i SECONDS] [-L LOGOPTS] [-p PIDFILE]\n"
+            "  -f          stay in the foreground (default: run as a daemon)\n"
+            "  -x SOCKET   the master agent's AgentX socket (default: net-snmp's)\n"
+            "  -i SECONDS  how often to check the master agent and reconnect (default 5)\n"
+            "  -L LOGOPTS  where to log, as snmpd -L takes it (e, o, s FACILITY, f FILE...);\n"
+            "              default: standard error in the foreground, syslog as a daemon\n"
+            "  -p PIDFILE  write the process id to PIDFILE\n");
+    return status;
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    bool foreground = false, logChosen = false;
+    const char *socket = nullptr, *pidFile = nullptr;
+    long interval = 5;
+    int opt;
+    while ((opt = getopt(argc, argv, "fx:i:L:p:h")) != -1) {
+        switch (opt) {
+        case 'f': foreground = true; break;
+        case 'x': socket = optarg; break;
+        case 'p': pidFile = optarg; break;
+        case 'i': {
+            char *end;
+            interval = strtol(optarg, &end, 10);
+            if (*end || interval < 1 || interval > 3600) {
+                fprintf(stderr, "raidc-snmp: -i takes whole seconds from 1 to 3600\n");
+                return usage(stderr, 2);
+            }
+            break;
+        }
+        case 'L':
+            if (snmp_log_options(optarg, argc, argv) < 0)
+                return usage(stderr, 2);
+            logChosen = true;
+            break;
+        case 'h': return usage(stdout, 0);
+        default: return usage(stderr, 2);
+        }
+    }
+    if (optind != argc)
+        return usage(stderr, 2);
+    if (!logChosen) {
+        if (foreground)
+            snmp_enable_stderrlog();
+        else
+            snmp_enable_syslog_ident("raidc-snmp", LOG_DAEMON);
+    }
+
+    netsnmp_ds_set_boolean(NETSNMP_DS_APPLICATION_ID, NETSNMP_DS_AGENT_ROLE, 1);
+    if (socket)
+        netsnmp_ds_set_string(NETSNMP_DS_APPLICATION_ID, NETSNMP_DS_AGENT_X_SOCKET, socket);
+    // Nothing to keep across runs, and no MIB text is needed to serve.
+    netsnmp_ds_set_boolean(NETSNMP_DS_LIBRARY_ID, NETSNMP_DS_LIB_DONT_PERSIST_STATE, 1);
+    setenv("MIBS", "", 1);
+
+    // Caught from here on, so that a stop while starting still ends cleanly.
+    struct sigaction sa = {};
+    sa.sa_handler = stop;
+    sigaction(SIGTERM, &sa, nullptr);
+    sigaction(SIGINT, &sa, nullptr);
+    if (!foreground && netsnmp_daemonize(1, snmp_stderrlog_status()) != 0)
+        return 1;
+    init_agent("raidc-snmp");
+    // Without a ping the subagent would not notice a restarted master; the
+    // agent library sets its own default while it starts.
+    netsnmp_ds_set_int(NETSNMP_DS_APPLICATION_ID, NETSNMP_DS_AGENT_AGENTX_PING_INTERVAL, static_cast<int>(interval));
+    if (!raidcsnmp::registerRaidcMib()) {
+        snmp_log(LOG_ERR, "raidc-snmp: cannot register RAIDC-MIB\n");
+        return 1;
+    }
+    init_snmp("raidc-snmp");
+    if (pidFile) {
+        FILE *f = fopen(pidFile, "w");
+        if (!f) {
+            snmp_log(LOG_ERR, "raidc-snmp: cannot write %s\n", pidFile);
+            snmp_shutdown("raidc-snmp");
+            return 1;
+        }
+        fprintf(f, "%d\n", static_cast<int>(getpid()));
+        fclose(f);
+    }
+
+    snmp_log(LOG_INFO, "raidc-snmp: serving RAIDC-MIB\n");
+    while (keepRunning)
+        agent_check_and_process(1);
+
+    snmp_log(LOG_INFO, "raidc-snmp: stopping\n");
+    raidcsnmp::forgetRows();
+    snmp_shutdown("raidc-snmp");
+    if (pidFile)
+        unlink(pidFile);
+    return 0;
+}

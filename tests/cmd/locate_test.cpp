@@ -86,6 +86,7 @@ std::string tree(const std::string &family, const std::string &ctrlId = "4294967
 
 TEST(Locate, SetAndGetRoundTripWithIdentifiersSplitIntoHalves)
 {
+    SKIP_UNDER_EMULATOR();
     testutil::loadTree(tree("MR"));
     Agent agent;
     int32_t v = -1;
@@ -108,6 +109,7 @@ TEST(Locate, SetAndGetRoundTripWithIdentifiersSplitIntoHalves)
 
 TEST(Locate, FamilyCodeFollowsTheControllerFamilyText)
 {
+    SKIP_UNDER_EMULATOR();
     Agent agent;
     const std::pair<const char *, const char *> cases[] = {
         {"MR", "10"}, {"PCIeSSD", "11"}, {"MR/PCIeSSD", "11"}, {"SAS HBA", "0"}};
@@ -139,6 +141,7 @@ TEST(Locate, MissingIdentifiersSendNothing)
 
 TEST(Locate, SilentAgentTimesOutWithZeroValue)
 {
+    SKIP_UNDER_EMULATOR();
     testutil::loadTree(tree("MR"));
     Agent agent({"--silent"});
     int32_t v = -5;
@@ -150,6 +153,7 @@ TEST(Locate, SilentAgentTimesOutWithZeroValue)
 
 TEST(Locate, AgentHangingUpMidReplyThenANewAgent)
 {
+    SKIP_UNDER_EMULATOR();
     testutil::loadTree(tree("MR"));
     int32_t v = -5;
     {
@@ -169,6 +173,7 @@ TEST(Locate, AgentHangingUpMidReplyThenANewAgent)
 
 TEST(Locate, JunkBeforeEachReplyIsSkipped)
 {
+    SKIP_UNDER_EMULATOR();
     testutil::loadTree(tree("MR"));
     Agent agent({"--garbage"});
     int32_t v = 0;
@@ -179,6 +184,7 @@ TEST(Locate, JunkBeforeEachReplyIsSkipped)
 
 TEST(Locate, ConcurrentCallersAreServedOneAfterAnother)
 {
+    SKIP_UNDER_EMULATOR();
     testutil::loadTree(tree("MR"));
     Agent agent({"--slow", "5"});
     auto worker = [](int dev, int *failures) {
@@ -198,6 +204,7 @@ TEST(Locate, ConcurrentCallersAreServedOneAfterAnother)
 
 TEST(Locate, CommandLineTool)
 {
+    SKIP_UNDER_EMULATOR();
     testutil::loadTree(tree("MR"));
     Agent agent;
     std::string raidc = testutil::toolPath("raidc"), out;

@@ -1,4 +1,5 @@
 // The system call wrappers under signals: interrupted calls carry on.
+#include "testutil.h"
 #include "unix/libunix.h"
 
 #include <gtest/gtest.h>
@@ -46,6 +47,7 @@ TEST(Unix, SelectSleepSleepsThroughSignals)
 
 TEST(Unix, SelectWaitsItsFullTimeoutThroughSignals)
 {
+    SKIP_UNDER_EMULATOR(); // its select does not report the time left
     int p[2];
     ASSERT_EQ(pipe(p), 0);
     Interrupter irq;

@@ -17,10 +17,14 @@
 #include <cstring>
 #include <expat.h>
 #include <mutex>
+#include <sys/mman.h>
 
 namespace {
 
-constexpr size_t kBlockData = size_t{1} << 20;
+// Blocks are 2 MiB and 2 MiB-aligned so the kernel can back each with one
+// huge page: a large tree is then a few dozen TLB entries instead of tens of
+// thousands, which is most of what walking it costs.
+constexpr size_t kBlockBytes = size_t{2} << 20;
 
 struct Block {
     Block *next;
@@ -29,12 +33,13 @@ struct Block {
     size_t pad_; // keeps the data behind the header pointer-aligned on 32-bit too
 };
 static_assert(sizeof(Block) % alignof(XMLNode) == 0);
+constexpr size_t kBlockData = kBlockBytes - sizeof(Block);
 
 // Released blocks are kept here for the next parse, up to a limit.
 std::mutex g_poolMu;
 Block *g_pool = nullptr;
 size_t g_poolBytes = 0;
-size_t g_poolLimit = size_t{64} << 20;
+size_t g_poolLimit = size_t{128} << 20;
 
 char *blockData(Block *b)
 {
@@ -55,7 +60,14 @@ Block *takeBlock(size_t need)
         }
     }
     size_t cap = need > kBlockData ? need : kBlockData;
-    auto *b = static_cast<Block *>(plat_malloc(sizeof(Block) + cap));
+    Block *b;
+    if (cap == kBlockData) {
+        b = plat_fault_hit() ? nullptr : static_cast<Block *>(aligned_alloc(kBlockBytes, kBlockBytes));
+        if (b)
+            madvise(b, kBlockBytes, MADV_HUGEPAGE);
+    } else {
+        b = static_cast<Block *>(plat_malloc(sizeof(Block) + cap));
+    }
     if (!b)
         return nullptr;
     b->next = nullptr;

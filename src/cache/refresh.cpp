@@ -39,6 +39,25 @@ void releaseArrays(int count)
     }
 }
 
+// The file's bytes are read into one buffer kept from refresh to refresh: a
+// fresh allocation of a large file costs more in page faults than the read.
+char *g_text = nullptr;
+size_t g_textCap = 0;
+
+char *textBuffer(size_t need)
+{
+    if (need > g_textCap) {
+        free(g_text);
+        g_textCap = 0;
+        g_text = static_cast<char *>(plat_malloc(need));
+        if (g_text)
+            g_textCap = need;
+    } else if (plat_fault_hit()) {
+        return nullptr;
+    }
+    return g_text;
+}
+
 // Reads the whole file under the file lock. 0 with the text, or the
 // update result of the failure.
 int readLocked(char **textOut, bool *unchanged)
@@ -71,13 +90,12 @@ int readLocked(char **textOut, bool *unchanged)
         unlockClose();
         return RAIDC_UPDATE_UNUSABLE;
     }
-    auto *text = static_cast<char *>(plat_malloc(static_cast<size_t>(size) + 1));
+    char *text = textBuffer(static_cast<size_t>(size) + 1);
     if (!text) {
         unlockClose();
         return RAIDC_UPDATE_UNUSABLE;
     }
     if (plat_fault_hit() || fread(text, static_cast<size_t>(size), 1, f) != 1) {
-        free(text);
         unlockClose();
         return RAIDC_UPDATE_UNUSABLE;
     }
@@ -110,7 +128,6 @@ extern "C" int raidc_Internal_UpdateCache(void) noexcept
         return r;
 
     XMLDoc *doc = parseText(&err, text);
-    free(text);
     if (!doc || !doc->documentElement) {
         freeXMLDoc(doc);
         getErrorText(&err);

@@ -79,7 +79,10 @@ public:
                 add(WARNING, at + " " + t.label + " temperature " + std::to_string(v.value) + " (warning at " +
                                  std::to_string(warn_[k]) + ")");
             // The warning range "@N:" is "N or more", the rule applied here.
-            perf(c, std::string(t.key) + "_temp", v, "@" + std::to_string(warn_[k]) + ":", "", nullptr);
+            std::string range = std::to_string(warn_[k]);
+            range.insert(range.begin(), '@');
+            range.push_back(':');
+            perf(c, std::string(t.key) + "_temp", v, range, "", nullptr);
         }
         const health::Value none;
         perf(c, "pds", c.pds, "", "", &none);
@@ -197,10 +200,15 @@ private:
     {
         if (!v.known)
             return;
-        std::string p = std::to_string(v.value) + ";" + warn + ";" + crit;
-        if (max)
-            p += ";0" + (max->known ? ";" + std::to_string(max->value) : "");
-        perf_ += " 'c" + std::to_string(c.index) + "_" + label + "'=" + p.substr(0, p.find_last_not_of(';') + 1);
+        std::string p = std::to_string(v.value);
+        p.append(";").append(warn).append(";").append(crit);
+        if (max) {
+            p.append(";0");
+            if (max->known)
+                p.append(";").append(std::to_string(max->value));
+        }
+        p.resize(p.find_last_not_of(';') + 1);
+        perf_.append(" 'c").append(std::to_string(c.index)).append("_").append(label).append("'=").append(p);
     }
 
     const int64_t (&warn_)[health::kTempClassCount];

@@ -68,6 +68,9 @@ int readLocked(char **textOut, bool *unchanged)
             fclose(f);
         return RAIDC_UPDATE_OPEN_FAILED;
     }
+    // Unbuffered, the one fread of the whole file is one read into our
+    // buffer instead of thousands of stdio-sized ones.
+    setvbuf(f, nullptr, _IONBF, 0);
     int fd = fileno(f);
     if (lockf(fd, F_LOCK, 0) != 0) {
         fclose(f);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <dirent.h>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -132,5 +133,47 @@ std::string wrapSystem(std::initializer_list<std::string> adapters, const std::s
         xml += "<Adapter Nr=\"" + std::to_string(i++) + "\">" + a + "</Adapter>";
     return xml + "</System></RAIDStorageDeviceTree>\n";
 }
+
+namespace {
+
+int openDescriptorCount()
+{
+    int n = 0;
+    if (DIR *d = opendir("/proc/self/fd")) {
+        while (readdir(d))
+            n++;
+        closedir(d);
+    }
+    return n;
+}
+
+// Every socket and FIFO test must leave the process with the descriptors it
+// found: a lost descriptor fails the test.
+class DescriptorLeakCheck : public ::testing::EmptyTestEventListener {
+    int before_ = 0;
+    bool watched_ = false;
+
+    void OnTestStart(const ::testing::TestInfo &t) override
+    {
+        static const char *const kSuites[] = {"TrapPipe", "TrapArgs", "Link", "CmdSocket"};
+        watched_ = false;
+        for (const char *s : kSuites)
+            watched_ = watched_ || strcmp(t.test_suite_name(), s) == 0;
+        before_ = openDescriptorCount();
+    }
+    void OnTestEnd(const ::testing::TestInfo &) override
+    {
+        if (watched_) {
+            EXPECT_EQ(openDescriptorCount(), before_) << "the test left descriptors open";
+        }
+    }
+};
+
+[[maybe_unused]] const bool kLeakCheckInstalled = [] {
+    ::testing::UnitTest::GetInstance()->listeners().Append(new DescriptorLeakCheck);
+    return true;
+}();
+
+} // namespace
 
 } // namespace testutil

@@ -123,19 +123,20 @@ struct Arena {
         }
         return grow(n);
     }
-    XMLNode *node()
+    // Zero-filled, suitably aligned room for one T.
+    template <typename T> T *make()
     {
-        uintptr_t a = reinterpret_cast<uintptr_t>(cur);
-        uintptr_t mis = a % alignof(XMLNode);
+        uintptr_t mis = reinterpret_cast<uintptr_t>(cur) % alignof(T);
         if (mis)
-            cur += alignof(XMLNode) - mis;
+            cur += alignof(T) - mis;
         if (cur > end)
             cur = end;
-        auto *n = static_cast<XMLNode *>(alloc(sizeof(XMLNode)));
-        if (n)
-            memset(n, 0, sizeof *n);
-        return n;
+        auto *p = static_cast<T *>(alloc(sizeof(T)));
+        if (p)
+            memset(p, 0, sizeof *p);
+        return p;
     }
+    XMLNode *node() { return make<XMLNode>(); }
     char *copy(const char *s, size_t len)
     {
         auto *p = static_cast<char *>(alloc(len + 1));
@@ -351,6 +352,14 @@ struct Builder {
         return nullptr;
     }
 
+    static void setName(XMLNode *node, int type, const Name *n)
+    {
+        node->nodeType = type;
+        node->nodeName = const_cast<char *>(n->name);
+        node->prefix = n->prefix;
+        node->localName = n->local;
+    }
+
     static void append(XMLNode *parent, XMLNode *child)
     {
         child->parentNode = parent;
@@ -392,15 +401,12 @@ struct Builder {
             prefix = attr->local;
         else
             return true;
-        auto *d = static_cast<NSDecl *>(arena.alloc(sizeof(NSDecl) + alignof(NSDecl)));
+        auto *d = arena.make<NSDecl>();
         if (!d)
             return false;
-        d = reinterpret_cast<NSDecl *>((reinterpret_cast<uintptr_t>(d) + alignof(NSDecl) - 1) &
-                                       ~(uintptr_t{alignof(NSDecl)} - 1));
         d->prefix = prefix;
         d->namespaceURI = value;
         d->node = owner;
-        d->next = nullptr;
         if (nsTail)
             nsTail->next = d;
         else
@@ -427,10 +433,7 @@ struct Builder {
         const Name *n = e ? intern(name) : nullptr;
         if (!n || !index(n, e))
             return fail("out of memory");
-        e->nodeType = XML_ELEMENT_NODE;
-        e->nodeName = const_cast<char *>(n->name);
-        e->prefix = n->prefix;
-        e->localName = n->local;
+        setName(e, XML_ELEMENT_NODE, n);
         if (cur)
             append(cur, e);
         else
@@ -443,10 +446,7 @@ struct Builder {
             char *value = an ? arena.copy(a[1], strlen(a[1])) : nullptr;
             if (!value)
                 return fail("out of memory");
-            at->nodeType = XML_ATTRIBUTE_NODE;
-            at->nodeName = const_cast<char *>(an->name);
-            at->prefix = an->prefix;
-            at->localName = an->local;
+            setName(at, XML_ATTRIBUTE_NODE, an);
             at->nodeValue = value;
             at->previousSibling = last;
             if (last)

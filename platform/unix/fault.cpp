@@ -60,3 +60,27 @@ char *plat_strdup(const char *s) noexcept
 {
     return plat_fault_hit() ? nullptr : strdup(s);
 }
+
+#ifdef RAIDC_FAULT_INJECTION
+// json-c has no allocator hook; the fault build renames its allocation calls
+// to these.
+extern "C" void *raidc_fault_malloc(size_t n) noexcept
+{
+    return plat_malloc(n);
+}
+
+extern "C" void *raidc_fault_calloc(size_t n, size_t size) noexcept
+{
+    return plat_calloc(n, size);
+}
+
+extern "C" void *raidc_fault_realloc(void *p, size_t n) noexcept
+{
+    return plat_realloc(p, n);
+}
+
+extern "C" char *raidc_fault_strdup(const char *s) noexcept
+{
+    return plat_strdup(s);
+}
+#endif

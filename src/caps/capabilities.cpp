@@ -9,8 +9,11 @@
 #include <json-c/json.h>
 
 #include <algorithm>
+#include <cinttypes>
 #include <climits>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <span>
 #include <string_view>
 #include <utility>
@@ -232,6 +235,46 @@ bool addEntry(json_object *list, const XMLNode *node, string_ptr level, string_p
     return append(list, entry.release());
 }
 
+// The length of a string in json-c's plain form, quotes and escapes included.
+size_t quotedLength(const char *s) noexcept
+{
+    size_t len = 2;
+    for (; *s; ++s) {
+        const unsigned char c = static_cast<unsigned char>(*s);
+        len += strchr("\b\n\r\t\f\"\\/", c) ? 2 : c < 0x20 ? 6 : 1;
+    }
+    return len;
+}
+
+// The length the plain form of a value must have. json-c drops a piece of
+// its output without saying so when its buffer cannot grow; comparing with
+// this catches that.
+size_t plainLength(json_object *o) noexcept
+{
+    size_t len = 2, items = 0; // the brackets or braces, and the commas between items
+    switch (json_object_get_type(o)) {
+    case json_type_array:
+        items = json_object_array_length(o);
+        for (size_t i = 0; i < items; ++i)
+            len += plainLength(json_object_array_get_idx(o, i));
+        break;
+    case json_type_object:
+        for (auto it = json_object_iter_begin(o), end = json_object_iter_end(o); !json_object_iter_equal(&it, &end);
+             json_object_iter_next(&it), ++items)
+            len += quotedLength(json_object_iter_peek_name(&it)) + 1 + plainLength(json_object_iter_peek_value(&it));
+        break;
+    case json_type_int:
+        return static_cast<size_t>(snprintf(nullptr, 0, "%" PRId64, json_object_get_int64(o)));
+    case json_type_boolean:
+        return json_object_get_boolean(o) ? 4 : 5;
+    case json_type_string:
+        return quotedLength(json_object_get_string(o));
+    default:
+        return 0; // never built here
+    }
+    return len + (items ? items - 1 : 0);
+}
+
 } // namespace
 
 int raidInternal_buildRaidCapabilities(const XMLNode *ctrl, string_ptr strOut) noexcept
@@ -248,8 +291,9 @@ int raidInternal_buildRaidCapabilities(const XMLNode *ctrl, string_ptr strOut) n
                 return RAIDC_NO_MEMORY;
         }
     }
-    const char *text = json_object_to_json_string_ext(list.get(), JSON_C_TO_STRING_PLAIN);
-    if (!text)
+    size_t length = 0;
+    const char *text = json_object_to_json_string_length(list.get(), JSON_C_TO_STRING_PLAIN, &length);
+    if (!text || length != plainLength(list.get()))
         return RAIDC_NO_MEMORY;
     string_set_str(strOut, text);
     return RAIDC_SUCCESS_STRING;

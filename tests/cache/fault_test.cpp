@@ -6,8 +6,6 @@
 #include <gtest/gtest.h>
 
 #ifdef RAIDC_FAULT_INJECTION
-extern "C" void raidc_fault_arm(long nth);
-extern "C" long raidc_fault_calls(void);
 
 using namespace testutil;
 

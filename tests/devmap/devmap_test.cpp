@@ -194,8 +194,6 @@ TEST(DevMap, ToolListsBothDirections)
 }
 
 #ifdef RAIDC_FAULT_INJECTION
-extern "C" void raidc_fault_arm(long nth);
-extern "C" long raidc_fault_calls(void);
 
 // Whatever allocation of a refresh fails, the map is complete or empty;
 // under ASan, reading it all shows any hole.

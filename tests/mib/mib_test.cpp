@@ -10,10 +10,6 @@
 #include <sstream>
 #include <string>
 
-#ifdef RAIDC_FAULT_INJECTION
-extern "C" void raidc_fault_arm(long nth) noexcept;
-#endif
-
 namespace {
 
 using Mapper = int (*)(const char *, int32_t *);

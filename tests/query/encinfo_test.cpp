@@ -135,11 +135,6 @@ TEST(EncInfoStructure, LoaderKeepsToTheTreeItWasGiven)
 }
 
 #ifdef RAIDC_FAULT_INJECTION
-} // namespace
-extern "C" void raidc_fault_arm(long nth);
-extern "C" long raidc_fault_calls(void);
-namespace {
-
 // Fails each allocation of the build in turn: each attempt gives null and
 // releases what it had (the fault build runs under LeakSanitizer), until
 // the attempt with no failure builds the whole tree.

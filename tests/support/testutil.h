@@ -15,6 +15,13 @@
 #define SKIP_UNDER_EMULATOR() static_cast<void>(0)
 #endif
 
+#ifdef RAIDC_FAULT_INJECTION
+// The fault build's control: the nth allocation or read point from now fails
+// (0 disarms); and how many points were passed since the last arming.
+extern "C" void raidc_fault_arm(long nth) noexcept;
+extern "C" long raidc_fault_calls(void) noexcept;
+#endif
+
 namespace testutil {
 
 // Writes `xml` as the device tree file and gives it a modification time

@@ -289,8 +289,6 @@ TEST_F(TrapPipe, PeersComingAndGoing)
 }
 
 #ifdef RAIDC_FAULT_INJECTION
-extern "C" void raidc_fault_arm(long nth);
-extern "C" long raidc_fault_calls(void);
 
 // Each allocation of a send and a get failing in turn: a clear result, no
 // half event, no leak, and the next event arrives intact.

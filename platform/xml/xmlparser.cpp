@@ -11,6 +11,7 @@
 
 #include "../unix/libunix.h"
 
+#include <climits>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -123,15 +124,21 @@ struct Arena {
         }
         return grow(n);
     }
+    // Room for n bytes at an address that is a multiple of align (a new
+    // block starts aligned for anything a tree holds).
+    void *alloc(size_t n, size_t align)
+    {
+        uintptr_t mis = reinterpret_cast<uintptr_t>(cur) % align;
+        if (mis)
+            cur += align - mis;
+        if (cur > end)
+            cur = end;
+        return alloc(n);
+    }
     // Zero-filled, suitably aligned room for one T.
     template <typename T> T *make()
     {
-        uintptr_t mis = reinterpret_cast<uintptr_t>(cur) % alignof(T);
-        if (mis)
-            cur += alignof(T) - mis;
-        if (cur > end)
-            cur = end;
-        auto *p = static_cast<T *>(alloc(sizeof(T)));
+        auto *p = static_cast<T *>(alloc(sizeof(T), alignof(T)));
         if (p)
             memset(p, 0, sizeof *p);
         return p;
@@ -149,9 +156,7 @@ struct Arena {
 };
 
 // Every element of a document by local name, in document order: lets a
-// lookup by name skip walking the whole tree. Only the first kIndexed
-// elements of a name are kept; `total` counts them all.
-constexpr int kIndexed = RAIDC_NODELIST_MAX;
+// lookup by name skip walking the whole tree.
 struct LocalIndex {
     const char *local;
     int total;
@@ -169,23 +174,30 @@ struct DocBlocks {
     DocBlocks *next;
 };
 
-void freeLocals(LocalIndex *locals, size_t count)
-{
-    for (size_t i = 0; i < count; ++i)
-        free(locals[i].items);
-    free(locals);
-}
 std::mutex g_docsMu;
 DocBlocks *g_docs = nullptr;
 
+// An interned name. It sits in the arena right before its own text, so a
+// node's name leads back to it without a lookup.
 struct Name {
-    const char *name;
     char *prefix;
     char *local;
     size_t len;
     uint32_t hash;
     int localIdx; // entry in Builder::locals
+    // What came next the last time: the name of the following sibling (or
+    // attribute), and of the first child (or first attribute). Trees repeat
+    // the same shapes, so these guesses mostly spare the hash lookup.
+    Name *next;
+    Name *firstChild;
+    Name *firstAttr;
+    char *text() { return reinterpret_cast<char *>(this + 1); }
 };
+
+Name *nameOf(const XMLNode *n)
+{
+    return reinterpret_cast<Name *>(n->nodeName) - 1;
+}
 
 char g_textName[] = "#text";
 
@@ -207,7 +219,7 @@ struct Builder {
     size_t textLen = 0, textCap = 0;
     bool textHasContent = false;
 
-    Name *names = nullptr;
+    Name **names = nullptr; // open addressing by hash
     size_t namesCap = 0, namesCount = 0;
 
     Scope *scopes = nullptr;
@@ -248,14 +260,14 @@ struct Builder {
     bool growNames()
     {
         size_t cap = namesCap ? namesCap * 2 : 256;
-        auto *t = static_cast<Name *>(plat_calloc(cap, sizeof(Name)));
+        auto *t = static_cast<Name **>(plat_calloc(cap, sizeof(Name *)));
         if (!t)
             return false;
         for (size_t i = 0; i < namesCap; ++i) {
-            if (!names[i].name)
+            if (!names[i])
                 continue;
-            size_t j = names[i].hash & (cap - 1);
-            while (t[j].name)
+            size_t j = names[i]->hash & (cap - 1);
+            while (t[j])
                 j = (j + 1) & (cap - 1);
             t[j] = names[i];
         }
@@ -267,43 +279,55 @@ struct Builder {
 
     // The interned copy of a name; `split` separates a prefix at the first
     // colon (a local part is interned whole, for its index entry).
-    const Name *intern(const char *s, bool split = true)
+    Name *intern(const char *s, bool split = true)
     {
         size_t len = strlen(s);
         uint32_t h = hashOf(s, len);
         if (namesCap) {
             size_t j = h & (namesCap - 1);
-            while (names[j].name) {
-                if (names[j].hash == h && names[j].len == len && memcmp(names[j].name, s, len) == 0)
-                    return &names[j];
-                j = (j + 1) & (namesCap - 1);
+            for (Name *m; (m = names[j]); j = (j + 1) & (namesCap - 1)) {
+                if (m->hash == h && m->len == len && memcmp(m->text(), s, len) == 0)
+                    return m;
             }
         }
-        char *copy = arena.copy(s, len);
-        if (!copy)
+        auto *n = static_cast<Name *>(arena.alloc(sizeof(Name) + len + 1, alignof(Name)));
+        if (!n)
             return nullptr;
-        Name n{copy, nullptr, copy, len, h, -1};
+        char *copy = n->text();
+        memcpy(copy, s, len + 1);
+        *n = Name{nullptr, copy, len, h, -1, nullptr, nullptr, nullptr};
         const char *colon = split ? strchr(copy, ':') : nullptr;
         if (colon) {
-            n.prefix = arena.copy(copy, static_cast<size_t>(colon - copy));
-            n.local = const_cast<char *>(colon + 1);
-            const Name *local = n.prefix ? intern(n.local, false) : nullptr;
+            n->prefix = arena.copy(copy, static_cast<size_t>(colon - copy));
+            n->local = const_cast<char *>(colon + 1);
+            const Name *local = n->prefix ? intern(n->local, false) : nullptr;
             if (!local)
                 return nullptr;
-            n.localIdx = local->localIdx;
+            n->localIdx = local->localIdx;
         } else {
-            n.localIdx = newLocal(copy);
-            if (n.localIdx < 0)
+            n->localIdx = newLocal(copy);
+            if (n->localIdx < 0)
                 return nullptr;
         }
         if ((namesCount + 1) * 2 > namesCap && !growNames())
             return nullptr;
         size_t j = h & (namesCap - 1);
-        while (names[j].name)
+        while (names[j])
             j = (j + 1) & (namesCap - 1);
         names[j] = n;
         namesCount++;
-        return &names[j];
+        return n;
+    }
+
+    // The name `s`, trying the guess first; a miss corrects the guess.
+    Name *internGuessed(const char *s, Name **guess)
+    {
+        if (*guess && strcmp((*guess)->text(), s) == 0)
+            return *guess;
+        Name *n = intern(s);
+        if (n)
+            *guess = n;
+        return n;
     }
 
     // A new index entry; every distinct local name gets exactly one, since
@@ -322,21 +346,25 @@ struct Builder {
         return static_cast<int>(localsCount++);
     }
 
+    // Index arrays live in the arena too: a document has hundreds of names,
+    // and growing each by malloc would cost more than the copies wasted here.
     bool index(const Name *n, XMLNode *e)
     {
         LocalIndex &l = locals[n->localIdx];
-        if (l.total < kIndexed) {
-            if (l.total == l.cap) {
-                int cap = l.cap ? l.cap * 2 : 4;
-                auto *items = static_cast<XMLNode **>(plat_realloc(l.items, sizeof(XMLNode *) * static_cast<size_t>(cap)));
-                if (!items)
-                    return false;
-                l.items = items;
-                l.cap = cap;
-            }
-            l.items[l.total] = e;
+        if (l.total == l.cap) {
+            if (l.cap > INT_MAX / 2)
+                return false;
+            int cap = l.cap ? l.cap * 2 : 8;
+            auto *items = static_cast<XMLNode **>(
+                arena.alloc(sizeof(XMLNode *) * static_cast<size_t>(cap), alignof(XMLNode *)));
+            if (!items)
+                return false;
+            if (l.total)
+                memcpy(items, l.items, sizeof(XMLNode *) * static_cast<size_t>(l.total));
+            l.items = items;
+            l.cap = cap;
         }
-        l.total++;
+        l.items[l.total++] = e;
         return true;
     }
 
@@ -352,10 +380,10 @@ struct Builder {
         return nullptr;
     }
 
-    static void setName(XMLNode *node, int type, const Name *n)
+    static void setName(XMLNode *node, int type, Name *n)
     {
         node->nodeType = type;
-        node->nodeName = const_cast<char *>(n->name);
+        node->nodeName = n->text();
         node->prefix = n->prefix;
         node->localName = n->local;
     }
@@ -395,7 +423,7 @@ struct Builder {
     bool declare(XMLNode *owner, const Name *attr, char *value)
     {
         char *prefix;
-        if (strcmp(attr->name, "xmlns") == 0)
+        if (strcmp(attr->local, "xmlns") == 0 && !attr->prefix)
             prefix = nullptr;
         else if (attr->prefix && strcmp(attr->prefix, "xmlns") == 0)
             prefix = attr->local;
@@ -429,8 +457,15 @@ struct Builder {
         if (cur)
             flushText(true);
         depth++;
+        // The guess: what followed the previous sibling last time, or what
+        // came first under an element of the parent's name.
+        Name *noGuess = nullptr, **guess = &noGuess;
+        if (cur && !cur->lastChild)
+            guess = &nameOf(cur)->firstChild;
+        else if (cur && cur->lastChild->nodeType == XML_ELEMENT_NODE)
+            guess = &nameOf(cur->lastChild)->next;
         XMLNode *e = arena.node();
-        const Name *n = e ? intern(name) : nullptr;
+        Name *n = e ? internGuessed(name, guess) : nullptr;
         if (!n || !index(n, e))
             return fail("out of memory");
         setName(e, XML_ELEMENT_NODE, n);
@@ -442,7 +477,7 @@ struct Builder {
         XMLNode *last = nullptr;
         for (const XML_Char **a = atts; a[0]; a += 2) {
             XMLNode *at = arena.node();
-            const Name *an = at ? intern(a[0]) : nullptr;
+            Name *an = at ? internGuessed(a[0], last ? &nameOf(last)->next : &n->firstAttr) : nullptr;
             char *value = an ? arena.copy(a[1], strlen(a[1])) : nullptr;
             if (!value)
                 return fail("out of memory");
@@ -454,7 +489,7 @@ struct Builder {
             else
                 e->attributes = at;
             last = at;
-            if ((an->name[0] == 'x') && !declare(e, an, value))
+            if (an->text()[0] == 'x' && !declare(e, an, value))
                 return fail("out of memory");
         }
         if (scopesLen) {
@@ -487,17 +522,17 @@ struct Builder {
             text = t;
             textCap = cap;
         }
-        memcpy(text + textLen, s, n);
-        textLen += n;
-        if (!textHasContent) {
-            for (size_t i = 0; i < n; ++i) {
-                char c = s[i];
-                if (c != ' ' && c != '\n' && c != '\t' && c != '\r') {
-                    textHasContent = true;
-                    break;
-                }
-            }
+        // Most pieces are a few bytes of indentation: copy and look for
+        // content in one pass rather than call memcpy for each.
+        char *to = text + textLen;
+        bool content = textHasContent;
+        for (size_t i = 0; i < n; ++i) {
+            char c = s[i];
+            to[i] = c;
+            content = content || (c != ' ' && c != '\n' && c != '\t' && c != '\r');
         }
+        textLen += n;
+        textHasContent = content;
     }
 };
 
@@ -569,31 +604,27 @@ bool isBelow(const XMLNode *n, const XMLNode *top)
     return false;
 }
 
-// Answers a lookup from the document's index when that holds every element
-// of the name; false when the tree has to be walked instead.
-bool fromIndex(XMLNode *node, const char *localName, NodeList *list)
+// The registered document that holds `node`, or null for a tree that did
+// not come from a parse (or was detached from one). Called with g_docsMu held.
+const DocBlocks *docOf(const XMLNode *node)
 {
-    XMLNode *top = node;
+    const XMLNode *top = node;
     while (top->parentNode)
         top = top->parentNode;
-    std::lock_guard<std::mutex> g(g_docsMu);
     const DocBlocks *doc = g_docs;
     while (doc && doc->root != top)
         doc = doc->next;
-    if (!doc)
-        return false;
+    return doc;
+}
+
+// A document's index entry of a local name; null when it has no such element.
+const LocalIndex *indexOf(const DocBlocks *doc, const char *localName)
+{
     for (size_t i = 0; i < doc->localsCount; ++i) {
-        const LocalIndex &l = doc->locals[i];
-        if (strcmp(l.local, localName) != 0)
-            continue;
-        if (l.total > kIndexed)
-            return false;
-        for (int k = 0; k < l.total && list->count < RAIDC_NODELIST_MAX; ++k)
-            if (isBelow(l.items[k], node))
-                list->nodes[list->count++] = l.items[k];
-        return true;
+        if (strcmp(doc->locals[i].local, localName) == 0)
+            return &doc->locals[i];
     }
-    return true; // no element of that name in the document
+    return nullptr;
 }
 
 } // namespace
@@ -652,7 +683,7 @@ XMLDoc *parseText(XMLParseError *err, const char *text) noexcept
     }
     if (!ok) {
         releaseBlocks(b.arena.head);
-        freeLocals(b.locals, b.localsCount);
+        free(b.locals);
         free(b.doc);
         return nullptr;
     }
@@ -685,7 +716,7 @@ void freeXMLNode(XMLNode *node) noexcept
     }
     if (found) {
         releaseBlocks(found->blocks);
-        freeLocals(found->locals, found->localsCount);
+        free(found->locals);
         free(found);
         return;
     }
@@ -731,14 +762,35 @@ NodeList *getElementsByLocalName(XMLNode *node, const char *localName) noexcept
     auto *list = static_cast<NodeList *>(plat_calloc(1, sizeof(NodeList)));
     if (!list)
         return nullptr;
-    if (fromIndex(node, localName, list))
+    std::lock_guard<std::mutex> g(g_docsMu);
+    if (const DocBlocks *doc = docOf(node)) {
+        const LocalIndex *l = indexOf(doc, localName);
+        for (int k = 0; l && k < l->total && list->count < RAIDC_NODELIST_MAX; ++k) {
+            if (isBelow(l->items[k], node))
+                list->nodes[list->count++] = l->items[k];
+        }
         return list;
+    }
     walkBelow(node, [&](XMLNode *n) {
         if (n->nodeType == XML_ELEMENT_NODE && strcmp(n->localName, localName) == 0)
             list->nodes[list->count++] = n;
         return list->count < RAIDC_NODELIST_MAX;
     });
     return list;
+}
+
+XMLNode *const *elementsByLocalName(const XMLNode *node, const char *localName, int *count) noexcept
+{
+    *count = 0;
+    if (!node || !localName)
+        return nullptr;
+    std::lock_guard<std::mutex> g(g_docsMu);
+    const DocBlocks *doc = docOf(node);
+    const LocalIndex *l = doc ? indexOf(doc, localName) : nullptr;
+    if (!l)
+        return nullptr;
+    *count = l->total;
+    return l->items;
 }
 
 void xml_set_block_pool_limit(size_t bytes) noexcept

@@ -21,6 +21,12 @@ XMLDoc *parseText(XMLParseError *err, const char *text) noexcept;
 // document order, at most RAIDC_NODELIST_MAX. A heap block released with free().
 NodeList *getElementsByLocalName(XMLNode *node, const char *localName) noexcept;
 
+// Every element of the document holding node whose local name matches, in
+// document order and without a cap: the document's own index, valid while
+// the tree lives (elements detached with freeXMLNode stay in it). Sets
+// *count; null with 0 when there is none.
+XMLNode *const *elementsByLocalName(const XMLNode *node, const char *localName, int *count) noexcept;
+
 // Releases what a parse returned, tree included; accepts null.
 void freeXMLDoc(XMLDoc *doc) noexcept;
 

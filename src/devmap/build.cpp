@@ -6,10 +6,12 @@
 #include "../cache/cache.h"
 
 #include "../../platform/unix/libunix.h"
+#include "../../platform/xml/xmlparser.h"
 
 #include <algorithm>
 #include <climits>
 #include <cstdlib>
+#include <functional>
 
 RaidCDevMap ctrlDevStructure = {0, 0, nullptr};
 
@@ -127,60 +129,93 @@ bool allocCtrl(RaidCCtrlDev *cd, int c)
     return true;
 }
 
-void fillPd(RaidCPdDev *pd, const XMLNode *elem)
+// Filling runs over the document's index of "Layout" and "ArrayNumber"
+// elements rather than over every child of every device: a large tree is
+// far bigger than the caches, and the children of thousands of drives would
+// each be a trip to memory. Each indexed element goes to the record of its
+// parent, found in a table sorted by element.
+enum class Kind { Pd, Ld, Array };
+
+// The elements come from arrays, so their addresses are known well before
+// they are read: ask for them a few steps ahead, together with what follows
+// them (a node's attributes and first children are built right after it).
+constexpr int kAhead = 8;
+
+void prefetchNode(const XMLNode *n)
 {
-    pd->pdId = idOf(elem);
-    pd->ldCnt = 0;
-    pd->arrayNumber = -1;
-    for (const XMLNode *ch = elem->firstChild; ch; ch = ch->nextSibling) {
-        if (isNamed(ch, "Layout")) {
-            for (const XMLNode *r = ch->firstChild; r; r = r->nextSibling) {
-                if (isLdRef(r))
-                    addId(pd->ldIdList, &pd->ldCnt, pd->ldMax, idOf(r));
-            }
-        } else if (isNamed(ch, "ArrayNumber")) {
-            takeArrayNumber(ch, &pd->arrayNumber);
-        }
+    const auto *p = reinterpret_cast<const char *>(n);
+    for (size_t off = 0; off < 4 * 64; off += 64)
+        __builtin_prefetch(p + off);
+}
+
+struct Owner {
+    const XMLNode *elem;
+    Kind kind;
+    void *rec;
+};
+
+bool byElem(const Owner &a, const Owner &b)
+{
+    return std::less<const XMLNode *>()(a.elem, b.elem);
+}
+
+void startRecord(const Owner &o)
+{
+    switch (o.kind) {
+    case Kind::Pd: {
+        auto *pd = static_cast<RaidCPdDev *>(o.rec);
+        pd->pdId = idOf(o.elem);
+        pd->ldCnt = 0;
+        pd->arrayNumber = -1;
+        break;
+    }
+    case Kind::Ld: {
+        auto *ld = static_cast<RaidCLdDev *>(o.rec);
+        ld->ldId = idOf(o.elem);
+        ld->containerCnt = 0;
+        ld->arrayNumber = -1;
+        break;
+    }
+    case Kind::Array: {
+        auto *a = static_cast<RaidCArrayDev *>(o.rec);
+        a->arrayId = idOf(o.elem);
+        a->pdCnt = a->ldCnt = 0;
+        break;
+    }
     }
 }
 
-void fillLd(RaidCLdDev *ld, const XMLNode *elem)
+void addContainer(RaidCLdDev *ld, const XMLNode *c)
 {
-    ld->ldId = idOf(elem);
-    ld->containerCnt = 0;
-    ld->arrayNumber = -1;
-    for (const XMLNode *ch = elem->firstChild; ch; ch = ch->nextSibling) {
-        if (isNamed(ch, "ArrayNumber")) {
-            takeArrayNumber(ch, &ld->arrayNumber);
-            continue;
-        }
-        if (!isNamed(ch, "Layout"))
-            continue;
-        for (const XMLNode *c = ch->firstChild; c; c = c->nextSibling) {
-            if (!isNamed(c, "Container"))
-                continue;
-            int32_t j = ld->containerCnt++;
-            if (j >= ld->containerMax)
-                continue;
-            RaidCContainerDev &ct = ld->containerList[j];
-            ct.containerId = idOf(c);
-            ct.pdCnt = 0;
-            for (const XMLNode *m = c->firstChild; m; m = m->nextSibling) {
-                if (isPdRef(m))
-                    addId(ct.pdIdList, &ct.pdCnt, ct.pdMax, idOf(m));
-            }
-        }
+    int32_t j = ld->containerCnt++;
+    if (j >= ld->containerMax)
+        return;
+    RaidCContainerDev &ct = ld->containerList[j];
+    ct.containerId = idOf(c);
+    ct.pdCnt = 0;
+    for (const XMLNode *m = c->firstChild; m; m = m->nextSibling) {
+        if (isPdRef(m))
+            addId(ct.pdIdList, &ct.pdCnt, ct.pdMax, idOf(m));
     }
 }
 
-void fillArray(RaidCArrayDev *a, const XMLNode *elem)
+// One "Layout" child of a record's element, taken in document order.
+void takeLayout(const Owner &o, const XMLNode *layout)
 {
-    a->arrayId = idOf(elem);
-    a->pdCnt = a->ldCnt = 0;
-    for (const XMLNode *ch = elem->firstChild; ch; ch = ch->nextSibling) {
-        if (!isNamed(ch, "Layout"))
-            continue;
-        for (const XMLNode *x = ch->firstChild; x; x = x->nextSibling) {
+    for (const XMLNode *x = layout->firstChild; x; x = x->nextSibling) {
+        switch (o.kind) {
+        case Kind::Pd: {
+            auto *pd = static_cast<RaidCPdDev *>(o.rec);
+            if (isLdRef(x))
+                addId(pd->ldIdList, &pd->ldCnt, pd->ldMax, idOf(x));
+            break;
+        }
+        case Kind::Ld:
+            if (isNamed(x, "Container"))
+                addContainer(static_cast<RaidCLdDev *>(o.rec), x);
+            break;
+        case Kind::Array: {
+            auto *a = static_cast<RaidCArrayDev *>(o.rec);
             if (isLdRef(x)) {
                 addId(a->ldIdList, &a->ldCnt, a->ldMax, idOf(x));
             } else if (isNamed(x, "Container")) {
@@ -189,23 +224,54 @@ void fillArray(RaidCArrayDev *a, const XMLNode *elem)
                         addId(a->pdIdList, &a->pdCnt, a->pdMax, idOf(m));
                 }
             }
+            break;
+        }
         }
     }
 }
 
-// Fills the next record for each element of the list named `name`; the
-// counter counts every element, records past the room stay untouched.
-template <typename Rec, typename Fill>
-void fillRecords(const NodeList *elems, const char *name, Rec *recs, int32_t *cnt, int32_t room, Fill fill)
+// One "ArrayNumber" child; arrays have no such field.
+void takeArrayNumberOf(const Owner &o, const XMLNode *n)
+{
+    if (o.kind == Kind::Pd)
+        takeArrayNumber(n, &static_cast<RaidCPdDev *>(o.rec)->arrayNumber);
+    else if (o.kind == Kind::Ld)
+        takeArrayNumber(n, &static_cast<RaidCLdDev *>(o.rec)->arrayNumber);
+}
+
+// Starts the next record for each element of the list named `name` and
+// notes its owner; the counter counts every element, records past the room
+// stay untouched.
+template <typename Rec>
+void startRecords(const NodeList *elems, const char *name, Rec *recs, int32_t *cnt, int32_t room, Kind kind,
+                  Owner *owners, size_t *n)
 {
     *cnt = 0;
     for (int i = 0; i < countOf(elems); ++i) {
+        if (i + kAhead < countOf(elems))
+            prefetchNode(elems->nodes[i + kAhead]);
         const XMLNode *e = elems->nodes[i];
         if (!e || !isNamed(e, name))
             continue;
         int32_t k = (*cnt)++;
-        if (k < room)
-            fill(&recs[k], e);
+        if (k >= room)
+            continue;
+        owners[*n] = Owner{e, kind, &recs[k]};
+        startRecord(owners[(*n)++]);
+    }
+}
+
+// Hands every indexed element named `name` whose parent owns records to f.
+template <typename F> void forEachOwned(const Owner *owners, size_t n, const char *name, F &&f)
+{
+    int count = 0;
+    XMLNode *const *all = elementsByLocalName(owners[0].elem, name, &count);
+    for (int i = 0; i < count; ++i) {
+        if (i + kAhead < count)
+            prefetchNode(all[i + kAhead]);
+        Owner key{all[i]->parentNode, Kind::Pd, nullptr};
+        for (auto r = std::equal_range(owners, owners + n, key, byElem); r.first != r.second; ++r.first)
+            f(*r.first, all[i]);
     }
 }
 
@@ -233,8 +299,21 @@ int raidInternal_getDeviceStructure(RaidCDevMap *map) noexcept
 {
     if (!map || !map->ctrlList)
         return 1;
+    size_t room = 0;
+    for (int c = 0; c < map->ctrlNum; ++c) {
+        const RaidCCtrlDev &cd = map->ctrlList[c];
+        room += static_cast<size_t>(std::max(cd.pdMax, 0)) + static_cast<size_t>(std::max(cd.ldMax, 0)) +
+                static_cast<size_t>(std::max(cd.arrayMax, 0));
+    }
+    auto *owners = static_cast<Owner *>(plat_malloc(std::max<size_t>(room, 1) * sizeof(Owner)));
+    if (!owners) {
+        // All or nothing, as for the allocation.
+        raidInternal_freeDeviceMapStructure(map);
+        return 1;
+    }
     // Counters restart, so that filling the same allocation twice gives the
     // same map rather than counts past the room.
+    size_t n = 0;
     map->ctrlCnt = 0;
     for (int c = 0; c < map->ctrlNum; ++c) {
         RaidCCtrlDev &cd = map->ctrlList[c];
@@ -242,10 +321,17 @@ int raidInternal_getDeviceStructure(RaidCDevMap *map) noexcept
         int64_t id = -1;
         raidInternal_getCtrlInfo("CtrlId", c, nullptr, 0, &id);
         cd.ctrlId = static_cast<int32_t>(id);
-        fillRecords(ctrlSlot(pdCtrlList, c), "PhysicalDrive", cd.pdList, &cd.pdCnt, cd.pdMax, fillPd);
-        fillRecords(ctrlSlot(ldCtrlList, c), "LogicalDrive", cd.ldList, &cd.ldCnt, cd.ldMax, fillLd);
-        fillRecords(ctrlSlot(arrayCtrlList, c), "Array", cd.arrayList, &cd.arrayCnt, cd.arrayMax, fillArray);
+        startRecords(ctrlSlot(pdCtrlList, c), "PhysicalDrive", cd.pdList, &cd.pdCnt, cd.pdMax, Kind::Pd, owners, &n);
+        startRecords(ctrlSlot(ldCtrlList, c), "LogicalDrive", cd.ldList, &cd.ldCnt, cd.ldMax, Kind::Ld, owners, &n);
+        startRecords(ctrlSlot(arrayCtrlList, c), "Array", cd.arrayList, &cd.arrayCnt, cd.arrayMax, Kind::Array,
+                     owners, &n);
     }
+    if (n > 0) {
+        std::sort(owners, owners + n, byElem);
+        forEachOwned(owners, n, "Layout", takeLayout);
+        forEachOwned(owners, n, "ArrayNumber", takeArrayNumberOf);
+    }
+    free(owners);
     return 0;
 }
 

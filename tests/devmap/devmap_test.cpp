@@ -158,6 +158,36 @@ TEST(DevMap, ConversionsAndLayout)
     EXPECT_EQ(ld->containerList[1].pdIdList[1], 77);
 }
 
+// A device's "Layout" and "ArrayNumber" children count wherever they stand
+// among its children and in document order; the same names deeper down, or
+// under elements that are not devices of the controller, do not.
+TEST(DevMap, OnlyDirectChildrenCountInDocumentOrder)
+{
+    loadTree(wrapSystem(
+        {"<PhysicalDrive Nr=\"1\"><ArrayNumber>4</ArrayNumber><Layout><LogicalDrive Nr=\"7\"/></Layout>"
+         "<Info><Layout><LogicalDrive Nr=\"8\"/></Layout><ArrayNumber>9</ArrayNumber></Info>"
+         "<Layout><LogDrive Nr=\"6\"/></Layout><ArrayNumber>N/A</ArrayNumber></PhysicalDrive>"
+         "<Battery><Layout><LogicalDrive Nr=\"5\"/></Layout></Battery>"
+         "<LogicalDrive Nr=\"7\"><Layout><Container Nr=\"3\"><PhysicalDrive Nr=\"1\"/></Container></Layout>"
+         "<ArrayNumber>2</ArrayNumber><ArrayNumber>3</ArrayNumber>"
+         "<Layout><Container Nr=\"2\"><PhysDrive Nr=\"1\"/></Container></Layout></LogicalDrive>"
+         "<LogicalDrive Nr=\"6\"/><Array Nr=\"3\"><Layout><LogicalDrive Nr=\"7\"/></Layout><Layout><Container>"
+         "<PhysicalDrive Nr=\"1\"/></Container></Layout></Array>",
+         "<Layout><LogicalDrive Nr=\"1\"/></Layout>"}));
+    const RaidCCtrlDev &c = ctrlDevStructure.ctrlList[0];
+    const RaidCPdDev &pd = c.pdList[0];
+    EXPECT_EQ(V(pd.ldIdList, pd.ldIdList + pd.ldCnt), (V{7, 6}));
+    EXPECT_EQ(pd.arrayNumber, 4);
+    const RaidCLdDev &ld = c.ldList[0];
+    ASSERT_EQ(ld.containerCnt, 2);
+    EXPECT_EQ(ld.containerList[0].containerId, 3);
+    EXPECT_EQ(ld.containerList[1].containerId, 2);
+    EXPECT_EQ(ld.arrayNumber, 3);
+    const RaidCArrayDev &a = c.arrayList[0];
+    EXPECT_EQ(V(a.ldIdList, a.ldIdList + a.ldCnt), (V{7}));
+    EXPECT_EQ(V(a.pdIdList, a.pdIdList + a.pdCnt), (V{1}));
+}
+
 TEST(DevMap, ChangedFileRebuildsTheWholeDump)
 {
     loadTree(kTree);

@@ -56,6 +56,53 @@ void takeArrayNumber(const XMLNode *child, int32_t *field)
         *field = static_cast<int32_t>(v);
 }
 
+// Sizing and filling run over the document's index of "Layout" and
+// "ArrayNumber" elements rather than over every child of every device: a
+// large tree is far bigger than the caches, and the children of thousands of
+// drives would each be a trip to memory. Each indexed element goes to the
+// record of its parent, found in a table sorted by element.
+enum class Kind { Pd, Ld, Array };
+
+// The elements come from arrays, so their addresses are known well before
+// they are read: ask for them a few steps ahead, together with the bytes
+// that follow them (a node's attributes and children are built right after
+// it). A device with its attribute fits in 256 bytes, a layout mostly in 1 KiB.
+constexpr int kAhead = 8;
+constexpr size_t kDeviceBytes = 256, kLayoutBytes = 1024;
+
+void prefetchNode(const XMLNode *n, size_t bytes)
+{
+    const auto addr = reinterpret_cast<uintptr_t>(n);
+    for (size_t off = 0; off < bytes; off += 64)
+        __builtin_prefetch(reinterpret_cast<const void *>(addr + off));
+}
+
+struct Owner {
+    const XMLNode *elem;
+    Kind kind;
+    void *rec;
+    int32_t members; // while sizing: member references of a logical drive
+};
+
+bool byElem(const Owner &a, const Owner &b)
+{
+    return std::less<const XMLNode *>()(a.elem, b.elem);
+}
+
+// Hands every indexed element named `name` whose parent owns records to f.
+template <typename F> void forEachOwned(Owner *owners, size_t n, const char *name, size_t bytes, F &&f)
+{
+    int count = 0;
+    XMLNode *const *all = elementsByLocalName(owners[0].elem, name, &count);
+    for (int i = 0; i < count; ++i) {
+        if (i + kAhead < count)
+            prefetchNode(all[i + kAhead], bytes);
+        Owner key{all[i]->parentNode, Kind::Pd, nullptr, 0};
+        for (auto r = std::equal_range(owners, owners + n, key, byElem); r.first != r.second; ++r.first)
+            f(*r.first, all[i]);
+    }
+}
+
 // Record blocks are zero-filled so that a half-built map can be released.
 template <typename T> bool allocRecords(T **recs, int32_t n)
 {
@@ -74,28 +121,46 @@ bool allocIds(int32_t **ids, int32_t room)
 
 // Each container of a logical drive gets room for every member reference of
 // that logical drive.
-bool allocLd(RaidCLdDev *ld, const XMLNode *elem)
+void sizeLayout(Owner &o, const XMLNode *layout)
 {
-    int32_t containers = 0, members = 0;
-    for (const XMLNode *lay = elem ? elem->firstChild : nullptr; lay; lay = lay->nextSibling) {
-        if (!isNamed(lay, "Layout"))
-            continue;
-        for (const XMLNode *c = lay->firstChild; c; c = c->nextSibling) {
-            containers += isNamed(c, "Container");
-            for (const XMLNode *m = c->firstChild; m; m = m->nextSibling)
-                members += isPdRef(m);
+    auto *ld = static_cast<RaidCLdDev *>(o.rec);
+    for (const XMLNode *c = layout->firstChild; c; c = c->nextSibling) {
+        ld->containerMax += isNamed(c, "Container");
+        for (const XMLNode *m = c->firstChild; m; m = m->nextSibling)
+            o.members += isPdRef(m);
+    }
+}
+
+bool allocContainers(RaidCDevMap *map)
+{
+    size_t room = 0;
+    for (int c = 0; c < map->ctrlNum; ++c)
+        room += static_cast<size_t>(std::max(map->ctrlList[c].ldMax, 0));
+    auto *owners = room ? static_cast<Owner *>(plat_malloc(room * sizeof(Owner))) : nullptr;
+    if (room && !owners)
+        return false;
+    size_t n = 0;
+    for (int c = 0; c < map->ctrlNum; ++c) {
+        const NodeList *lds = ctrlSlot(ldCtrlList, c);
+        for (int32_t k = 0; k < map->ctrlList[c].ldMax; ++k) {
+            if (const XMLNode *e = entryOf(lds, k))
+                owners[n++] = Owner{e, Kind::Ld, &map->ctrlList[c].ldList[k], 0};
         }
     }
-    ld->arrayNumber = -1;
-    ld->containerMax = containers;
-    if (!allocRecords(&ld->containerList, containers))
-        return false;
-    for (int32_t j = 0; j < containers; ++j) {
-        ld->containerList[j].pdMax = members;
-        if (!allocIds(&ld->containerList[j].pdIdList, members))
-            return false;
+    std::sort(owners, owners + n, byElem);
+    if (n > 0)
+        forEachOwned(owners, n, "Layout", kLayoutBytes, sizeLayout);
+    bool ok = true;
+    for (size_t i = 0; ok && i < n; ++i) {
+        auto *ld = static_cast<RaidCLdDev *>(owners[i].rec);
+        ok = allocRecords(&ld->containerList, ld->containerMax);
+        for (int32_t j = 0; ok && j < ld->containerMax; ++j) {
+            ld->containerList[j].pdMax = owners[i].members;
+            ok = allocIds(&ld->containerList[j].pdIdList, owners[i].members);
+        }
     }
-    return true;
+    free(owners);
+    return ok;
 }
 
 bool allocCtrl(RaidCCtrlDev *cd, int c)
@@ -115,10 +180,8 @@ bool allocCtrl(RaidCCtrlDev *cd, int c)
         if (!allocIds(&pd.ldIdList, ldn))
             return false;
     }
-    for (int32_t k = 0; k < ldn; ++k) {
-        if (!allocLd(&cd->ldList[k], entryOf(lds, k)))
-            return false;
-    }
+    for (int32_t k = 0; k < ldn; ++k)
+        cd->ldList[k].arrayNumber = -1;
     for (int32_t k = 0; k < arrays; ++k) {
         RaidCArrayDev &a = cd->arrayList[k];
         a.pdMax = pds;
@@ -127,36 +190,6 @@ bool allocCtrl(RaidCCtrlDev *cd, int c)
             return false;
     }
     return true;
-}
-
-// Filling runs over the document's index of "Layout" and "ArrayNumber"
-// elements rather than over every child of every device: a large tree is
-// far bigger than the caches, and the children of thousands of drives would
-// each be a trip to memory. Each indexed element goes to the record of its
-// parent, found in a table sorted by element.
-enum class Kind { Pd, Ld, Array };
-
-// The elements come from arrays, so their addresses are known well before
-// they are read: ask for them a few steps ahead, together with what follows
-// them (a node's attributes and first children are built right after it).
-constexpr int kAhead = 8;
-
-void prefetchNode(const XMLNode *n)
-{
-    const auto *p = reinterpret_cast<const char *>(n);
-    for (size_t off = 0; off < 4 * 64; off += 64)
-        __builtin_prefetch(p + off);
-}
-
-struct Owner {
-    const XMLNode *elem;
-    Kind kind;
-    void *rec;
-};
-
-bool byElem(const Owner &a, const Owner &b)
-{
-    return std::less<const XMLNode *>()(a.elem, b.elem);
 }
 
 void startRecord(const Owner &o)
@@ -200,7 +233,7 @@ void addContainer(RaidCLdDev *ld, const XMLNode *c)
 }
 
 // One "Layout" child of a record's element, taken in document order.
-void takeLayout(const Owner &o, const XMLNode *layout)
+void takeLayout(Owner &o, const XMLNode *layout)
 {
     for (const XMLNode *x = layout->firstChild; x; x = x->nextSibling) {
         switch (o.kind) {
@@ -231,7 +264,7 @@ void takeLayout(const Owner &o, const XMLNode *layout)
 }
 
 // One "ArrayNumber" child; arrays have no such field.
-void takeArrayNumberOf(const Owner &o, const XMLNode *n)
+void takeArrayNumberOf(Owner &o, const XMLNode *n)
 {
     if (o.kind == Kind::Pd)
         takeArrayNumber(n, &static_cast<RaidCPdDev *>(o.rec)->arrayNumber);
@@ -249,29 +282,15 @@ void startRecords(const NodeList *elems, const char *name, Rec *recs, int32_t *c
     *cnt = 0;
     for (int i = 0; i < countOf(elems); ++i) {
         if (i + kAhead < countOf(elems))
-            prefetchNode(elems->nodes[i + kAhead]);
+            prefetchNode(elems->nodes[i + kAhead], kDeviceBytes);
         const XMLNode *e = elems->nodes[i];
         if (!e || !isNamed(e, name))
             continue;
         int32_t k = (*cnt)++;
         if (k >= room)
             continue;
-        owners[*n] = Owner{e, kind, &recs[k]};
+        owners[*n] = Owner{e, kind, &recs[k], 0};
         startRecord(owners[(*n)++]);
-    }
-}
-
-// Hands every indexed element named `name` whose parent owns records to f.
-template <typename F> void forEachOwned(const Owner *owners, size_t n, const char *name, F &&f)
-{
-    int count = 0;
-    XMLNode *const *all = elementsByLocalName(owners[0].elem, name, &count);
-    for (int i = 0; i < count; ++i) {
-        if (i + kAhead < count)
-            prefetchNode(all[i + kAhead]);
-        Owner key{all[i]->parentNode, Kind::Pd, nullptr};
-        for (auto r = std::equal_range(owners, owners + n, key, byElem); r.first != r.second; ++r.first)
-            f(*r.first, all[i]);
     }
 }
 
@@ -289,6 +308,7 @@ int raidInternal_dynAllocDeviceMapStructure(RaidCDevMap *map) noexcept
     bool ok = allocRecords(&map->ctrlList, n);
     for (int c = 0; ok && c < n; ++c)
         ok = allocCtrl(&map->ctrlList[c], c);
+    ok = ok && allocContainers(map);
     // All or nothing: a map with holes would answer some queries wrongly.
     if (!ok)
         raidInternal_freeDeviceMapStructure(map);
@@ -328,8 +348,8 @@ int raidInternal_getDeviceStructure(RaidCDevMap *map) noexcept
     }
     if (n > 0) {
         std::sort(owners, owners + n, byElem);
-        forEachOwned(owners, n, "Layout", takeLayout);
-        forEachOwned(owners, n, "ArrayNumber", takeArrayNumberOf);
+        forEachOwned(owners, n, "Layout", kLayoutBytes, takeLayout);
+        forEachOwned(owners, n, "ArrayNumber", kDeviceBytes, takeArrayNumberOf);
     }
     free(owners);
     return 0;

@@ -138,6 +138,7 @@ struct Arena {
     // Zero-filled, suitably aligned room for one T.
     template <typename T> T *make()
     {
+        __builtin_prefetch(reinterpret_cast<const void *>(reinterpret_cast<uintptr_t>(cur) + 512), 1);
         auto *p = static_cast<T *>(alloc(sizeof(T), alignof(T)));
         if (p)
             memset(p, 0, sizeof *p);
@@ -629,12 +630,10 @@ const LocalIndex *indexOf(const DocBlocks *doc, const char *localName)
 
 } // namespace
 
-XMLDoc *parseText(XMLParseError *err, const char *text) noexcept
+namespace {
+
+XMLDoc *parseBytes(XMLParseError *err, const char *text, size_t left)
 {
-    if (!text) {
-        setError(err, -1, 0, 0, "no text");
-        return nullptr;
-    }
     Builder b;
     b.doc = static_cast<XMLDoc *>(plat_calloc(1, sizeof(XMLDoc)));
     b.parser = b.doc ? XML_ParserCreate_MM(nullptr, &kMemory, nullptr) : nullptr;
@@ -650,7 +649,6 @@ XMLDoc *parseText(XMLParseError *err, const char *text) noexcept
     XML_SetEntityDeclHandler(b.parser, onEntityDecl);
     XML_SetParamEntityParsing(b.parser, XML_PARAM_ENTITY_PARSING_NEVER);
 
-    size_t left = strlen(text);
     const char *p = text;
     XML_Status st = XML_STATUS_OK;
     do {
@@ -697,6 +695,32 @@ XMLDoc *parseText(XMLParseError *err, const char *text) noexcept
         g_docs = reg;
     }
     return b.doc;
+}
+
+} // namespace
+
+XMLDoc *parseText(XMLParseError *err, const char *text) noexcept
+{
+    if (!text) {
+        setError(err, -1, 0, 0, "no text");
+        return nullptr;
+    }
+    return parseBytes(err, text, strlen(text));
+}
+
+XMLDoc *parseTextLength(XMLParseError *err, const char *text, size_t length) noexcept
+{
+    if (!text) {
+        setError(err, -1, 0, 0, "no text");
+        return nullptr;
+    }
+    // No well-formed document holds a NUL, so a parse that succeeds over the
+    // whole length saw none; only a failed one has to look for a NUL and,
+    // like parseText, take the text up to it.
+    if (XMLDoc *doc = parseBytes(err, text, length))
+        return doc;
+    const void *nul = memchr(text, '\0', length);
+    return nul ? parseBytes(err, text, static_cast<size_t>(static_cast<const char *>(nul) - text)) : nullptr;
 }
 
 void freeXMLNode(XMLNode *node) noexcept

@@ -16,6 +16,9 @@ typedef struct XMLParseError {
 // returned XMLDoc record may be released alone with free(); the tree then
 // lives on until freeXMLNode(documentElement).
 XMLDoc *parseText(XMLParseError *err, const char *text) noexcept;
+// The same for a text whose length is known (text[length] is its NUL),
+// without measuring it first.
+XMLDoc *parseTextLength(XMLParseError *err, const char *text, size_t length) noexcept;
 
 // The elements below node (not node itself) whose local name matches, in
 // document order, at most RAIDC_NODELIST_MAX. A heap block released with free().

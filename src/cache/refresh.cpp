@@ -58,9 +58,9 @@ char *textBuffer(size_t need)
     return g_text;
 }
 
-// Reads the whole file under the file lock. 0 with the text, or the
-// update result of the failure.
-int readLocked(char **textOut, bool *unchanged)
+// Reads the whole file under the file lock. 0 with the text and its
+// length, or the update result of the failure.
+int readLocked(char **textOut, size_t *lengthOut, bool *unchanged)
 {
     FILE *f = fopen(RAIDC_DEVICE_TREE_PATH, "r+b");
     if (!f || plat_fault_hit()) {
@@ -105,6 +105,7 @@ int readLocked(char **textOut, bool *unchanged)
     unlockClose();
     text[size] = '\0';
     *textOut = text;
+    *lengthOut = static_cast<size_t>(size);
     return RAIDC_UPDATE_OK;
 }
 
@@ -125,12 +126,13 @@ extern "C" int raidc_Internal_UpdateCache(void) noexcept
     memset(&err, 0, sizeof err);
 
     char *text = nullptr;
+    size_t length = 0;
     bool unchanged = false;
-    int r = readLocked(&text, &unchanged);
+    int r = readLocked(&text, &length, &unchanged);
     if (r != RAIDC_UPDATE_OK || unchanged)
         return r;
 
-    XMLDoc *doc = parseText(&err, text);
+    XMLDoc *doc = parseTextLength(&err, text, length);
     if (!doc || !doc->documentElement) {
         freeXMLDoc(doc);
         getErrorText(&err);

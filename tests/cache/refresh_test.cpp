@@ -46,6 +46,15 @@ INSTANTIATE_TEST_SUITE_P(
                       std::string("<?xml version=\"1.0\"?><!DOCTYPE a [<!ENTITY x \"xx\">]><a>&x;</a>"),
                       std::string("<a xmlns:p=\"u\"><p:b></a>")));
 
+// The text ends at its first NUL: what stands before it is the document.
+TEST(Refresh, TextEndsAtTheFirstNul)
+{
+    loadTree(kGood);
+    installTree(wrapSystem({"<CtrlId>7</CtrlId><Name>second</Name>"}) + std::string("\0<junk", 6));
+    EXPECT_EQ(RaidC_updateCache(), RAIDC_UPDATE_OK);
+    EXPECT_EQ(ctrlText("Name"), "second");
+}
+
 TEST(Refresh, MissingFileGivesThreeAndKeepsEarlierCache)
 {
     loadTree(kGood);

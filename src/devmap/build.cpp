@@ -192,30 +192,25 @@ bool allocCtrl(RaidCCtrlDev *cd, int c)
     return true;
 }
 
-void startRecord(const Owner &o)
+// A record's own fields, with its counters restarted.
+void start(RaidCPdDev *pd, const XMLNode *elem)
 {
-    switch (o.kind) {
-    case Kind::Pd: {
-        auto *pd = static_cast<RaidCPdDev *>(o.rec);
-        pd->pdId = idOf(o.elem);
-        pd->ldCnt = 0;
-        pd->arrayNumber = -1;
-        break;
-    }
-    case Kind::Ld: {
-        auto *ld = static_cast<RaidCLdDev *>(o.rec);
-        ld->ldId = idOf(o.elem);
-        ld->containerCnt = 0;
-        ld->arrayNumber = -1;
-        break;
-    }
-    case Kind::Array: {
-        auto *a = static_cast<RaidCArrayDev *>(o.rec);
-        a->arrayId = idOf(o.elem);
-        a->pdCnt = a->ldCnt = 0;
-        break;
-    }
-    }
+    pd->pdId = idOf(elem);
+    pd->ldCnt = 0;
+    pd->arrayNumber = -1;
+}
+
+void start(RaidCLdDev *ld, const XMLNode *elem)
+{
+    ld->ldId = idOf(elem);
+    ld->containerCnt = 0;
+    ld->arrayNumber = -1;
+}
+
+void start(RaidCArrayDev *a, const XMLNode *elem)
+{
+    a->arrayId = idOf(elem);
+    a->pdCnt = a->ldCnt = 0;
 }
 
 void addContainer(RaidCLdDev *ld, const XMLNode *c)
@@ -289,8 +284,8 @@ void startRecords(const NodeList *elems, const char *name, Rec *recs, int32_t *c
         int32_t k = (*cnt)++;
         if (k >= room)
             continue;
-        owners[*n] = Owner{e, kind, &recs[k], 0};
-        startRecord(owners[(*n)++]);
+        owners[(*n)++] = Owner{e, kind, &recs[k], 0};
+        start(&recs[k], e);
     }
 }
 

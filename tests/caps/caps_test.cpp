@@ -184,6 +184,7 @@ TEST(Capabilities, FailedAllocationsReportNoMemory)
     ASSERT_EQ(info2("RAIDCapabilities", 0, &text), RAIDC_SUCCESS_STRING);
     const long points = raidc_fault_calls();
     EXPECT_GT(points, 10); // json-c's own allocations are among them
+    RecordProperty("fault_points", static_cast<int>(points));
     for (long nth = 1; nth <= points; ++nth) {
         raidc_fault_arm(nth);
         EXPECT_EQ(info2("RAIDCapabilities", 0, &text), RAIDC_NO_MEMORY) << "allocation " << nth;

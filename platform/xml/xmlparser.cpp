@@ -645,13 +645,19 @@ const LocalIndex *indexOf(const DocBlocks *doc, const char *localName)
 
 namespace {
 
-XMLDoc *parseBytes(XMLParseError *err, const char *text, size_t left)
+XML_Parser newParser()
+{
+    return XML_ParserCreate_MM(nullptr, &kMemory, nullptr);
+}
+
+// Builds a document on `parser` (null when it could not be created; the
+// caller releases it otherwise), with `feed` handing the parser its text.
+template <typename Feed> XMLDoc *build(XMLParseError *err, XML_Parser parser, Feed &&feed)
 {
     Builder b;
-    b.doc = static_cast<XMLDoc *>(plat_calloc(1, sizeof(XMLDoc)));
-    b.parser = b.doc ? XML_ParserCreate_MM(nullptr, &kMemory, nullptr) : nullptr;
-    if (!b.parser) {
-        free(b.doc);
+    b.parser = parser;
+    b.doc = parser ? static_cast<XMLDoc *>(plat_calloc(1, sizeof(XMLDoc))) : nullptr;
+    if (!b.doc) {
         setError(err, -1, 0, 0, "out of memory");
         return nullptr;
     }
@@ -662,14 +668,7 @@ XMLDoc *parseBytes(XMLParseError *err, const char *text, size_t left)
     XML_SetEntityDeclHandler(b.parser, onEntityDecl);
     XML_SetParamEntityParsing(b.parser, XML_PARAM_ENTITY_PARSING_NEVER);
 
-    const char *p = text;
-    XML_Status st = XML_STATUS_OK;
-    do {
-        size_t chunk = left > (size_t{1} << 30) ? (size_t{1} << 30) : left;
-        left -= chunk;
-        st = XML_Parse(b.parser, p, static_cast<int>(chunk), left == 0);
-        p += chunk;
-    } while (st == XML_STATUS_OK && left > 0);
+    XML_Status st = feed(b.parser);
 
     bool ok = st == XML_STATUS_OK && !b.error && b.doc->documentElement;
     if (!ok) {
@@ -682,7 +681,6 @@ XMLDoc *parseBytes(XMLParseError *err, const char *text, size_t left)
         else
             setError(err, -1, line, col, "no root element");
     }
-    XML_ParserFree(b.parser);
     free(b.text);
     free(b.names);
     free(b.scopes);
@@ -710,6 +708,33 @@ XMLDoc *parseBytes(XMLParseError *err, const char *text, size_t left)
     return b.doc;
 }
 
+XMLDoc *parseBytes(XMLParseError *err, const char *text, size_t left)
+{
+    XML_Parser parser = newParser();
+    XMLDoc *doc = build(err, parser, [&](XML_Parser p) {
+        XML_Status st = XML_STATUS_OK;
+        do {
+            size_t chunk = left > (size_t{1} << 30) ? (size_t{1} << 30) : left;
+            left -= chunk;
+            st = XML_Parse(p, text, static_cast<int>(chunk), left == 0);
+            text += chunk;
+        } while (st == XML_STATUS_OK && left > 0);
+        return st;
+    });
+    if (parser)
+        XML_ParserFree(parser);
+    return doc;
+}
+
+// No well-formed document holds a NUL, so a parse that succeeds over the
+// whole length saw none; only a failed one has to look for a NUL and, like
+// parseText, take the text up to it.
+XMLDoc *retryBeforeNul(XMLParseError *err, const char *text, size_t length)
+{
+    const void *nul = memchr(text, '\0', length);
+    return nul ? parseBytes(err, text, static_cast<size_t>(static_cast<const char *>(nul) - text)) : nullptr;
+}
+
 } // namespace
 
 XMLDoc *parseText(XMLParseError *err, const char *text) noexcept
@@ -721,19 +746,53 @@ XMLDoc *parseText(XMLParseError *err, const char *text) noexcept
     return parseBytes(err, text, strlen(text));
 }
 
-XMLDoc *parseTextLength(XMLParseError *err, const char *text, size_t length) noexcept
+struct XMLRead {
+    XML_Parser parser;
+    char *buffer;
+    size_t length;
+};
+
+XMLRead *xmlReadStart(size_t length, char **buffer) noexcept
 {
-    if (!text) {
+    *buffer = nullptr;
+    if (length > INT_MAX)
+        return nullptr;
+    auto *r = static_cast<XMLRead *>(plat_malloc(sizeof(XMLRead)));
+    XML_Parser parser = r ? newParser() : nullptr;
+    void *room = parser ? XML_GetBuffer(parser, static_cast<int>(length)) : nullptr;
+    if (!room) {
+        if (parser)
+            XML_ParserFree(parser);
+        free(r);
+        return nullptr;
+    }
+    *r = XMLRead{parser, static_cast<char *>(room), length};
+    *buffer = r->buffer;
+    return r;
+}
+
+XMLDoc *xmlReadFinish(XMLRead *r, XMLParseError *err) noexcept
+{
+    if (!r) {
         setError(err, -1, 0, 0, "no text");
         return nullptr;
     }
-    // No well-formed document holds a NUL, so a parse that succeeds over the
-    // whole length saw none; only a failed one has to look for a NUL and,
-    // like parseText, take the text up to it.
-    if (XMLDoc *doc = parseBytes(err, text, length))
-        return doc;
-    const void *nul = memchr(text, '\0', length);
-    return nul ? parseBytes(err, text, static_cast<size_t>(static_cast<const char *>(nul) - text)) : nullptr;
+    XMLDoc *doc = build(err, r->parser, [r](XML_Parser p) {
+        return XML_ParseBuffer(p, static_cast<int>(r->length), XML_TRUE);
+    });
+    // The parser keeps its buffer, text and all, until it is released.
+    if (!doc)
+        doc = retryBeforeNul(err, r->buffer, r->length);
+    xmlReadCancel(r);
+    return doc;
+}
+
+void xmlReadCancel(XMLRead *r) noexcept
+{
+    if (r) {
+        XML_ParserFree(r->parser);
+        free(r);
+    }
 }
 
 void freeXMLNode(XMLNode *node) noexcept

@@ -16,13 +16,21 @@ typedef struct XMLParseError {
 // returned XMLDoc record may be released alone with free(); the tree then
 // lives on until freeXMLNode(documentElement).
 XMLDoc *parseText(XMLParseError *err, const char *text) noexcept;
-// The same for a text whose length is known (text[length] is its NUL),
-// without measuring it first.
-XMLDoc *parseTextLength(XMLParseError *err, const char *text, size_t length) noexcept;
 
 // The elements below node (not node itself) whose local name matches, in
 // document order, at most RAIDC_NODELIST_MAX. A heap block released with free().
 NodeList *getElementsByLocalName(XMLNode *node, const char *localName) noexcept;
+
+// A parse whose text is read straight into the parser's own buffer instead
+// of being copied there: xmlReadStart gives room for exactly `length` bytes
+// (null when out of memory or longer than the parser takes), the caller
+// fills all of it, and xmlReadFinish parses it as parseText would parse it
+// with a NUL behind, then releases the reader. xmlReadCancel releases a
+// reader that is not finished.
+typedef struct XMLRead XMLRead;
+XMLRead *xmlReadStart(size_t length, char **buffer) noexcept;
+XMLDoc *xmlReadFinish(XMLRead *r, XMLParseError *err) noexcept;
+void xmlReadCancel(XMLRead *r) noexcept;
 
 // Every element of the document holding node whose local name matches, in
 // document order and without a cap: the document's own index, valid while

@@ -39,28 +39,9 @@ void releaseArrays(int count)
     }
 }
 
-// The file's bytes are read into one buffer kept from refresh to refresh: a
-// fresh allocation of a large file costs more in page faults than the read.
-char *g_text = nullptr;
-size_t g_textCap = 0;
-
-char *textBuffer(size_t need)
-{
-    if (need > g_textCap) {
-        free(g_text);
-        g_textCap = 0;
-        g_text = static_cast<char *>(plat_malloc(need));
-        if (g_text)
-            g_textCap = need;
-    } else if (plat_fault_hit()) {
-        return nullptr;
-    }
-    return g_text;
-}
-
-// Reads the whole file under the file lock. 0 with the text and its
-// length, or the update result of the failure.
-int readLocked(char **textOut, size_t *lengthOut, bool *unchanged)
+// Reads the whole file under the file lock, straight into the parser's
+// buffer. 0 with the reader, or the update result of the failure.
+int readLocked(XMLRead **readOut, bool *unchanged)
 {
     FILE *f = fopen(RAIDC_DEVICE_TREE_PATH, "r+b");
     if (!f || plat_fault_hit()) {
@@ -68,8 +49,8 @@ int readLocked(char **textOut, size_t *lengthOut, bool *unchanged)
             fclose(f);
         return RAIDC_UPDATE_OPEN_FAILED;
     }
-    // Unbuffered, the one fread of the whole file is one read into our
-    // buffer instead of thousands of stdio-sized ones.
+    // Unbuffered, the one fread of the whole file is one read into the
+    // parser's buffer instead of thousands of stdio-sized ones.
     setvbuf(f, nullptr, _IONBF, 0);
     int fd = fileno(f);
     if (lockf(fd, F_LOCK, 0) != 0) {
@@ -93,19 +74,19 @@ int readLocked(char **textOut, size_t *lengthOut, bool *unchanged)
         unlockClose();
         return RAIDC_UPDATE_UNUSABLE;
     }
-    char *text = textBuffer(static_cast<size_t>(size) + 1);
-    if (!text) {
+    char *text = nullptr;
+    XMLRead *r = xmlReadStart(static_cast<size_t>(size), &text);
+    if (!r) {
         unlockClose();
         return RAIDC_UPDATE_UNUSABLE;
     }
     if (plat_fault_hit() || fread(text, static_cast<size_t>(size), 1, f) != 1) {
+        xmlReadCancel(r);
         unlockClose();
         return RAIDC_UPDATE_UNUSABLE;
     }
     unlockClose();
-    text[size] = '\0';
-    *textOut = text;
-    *lengthOut = static_cast<size_t>(size);
+    *readOut = r;
     return RAIDC_UPDATE_OK;
 }
 
@@ -125,14 +106,13 @@ extern "C" int raidc_Internal_UpdateCache(void) noexcept
     XMLParseError err;
     memset(&err, 0, sizeof err);
 
-    char *text = nullptr;
-    size_t length = 0;
+    XMLRead *read = nullptr;
     bool unchanged = false;
-    int r = readLocked(&text, &length, &unchanged);
+    int r = readLocked(&read, &unchanged);
     if (r != RAIDC_UPDATE_OK || unchanged)
         return r;
 
-    XMLDoc *doc = parseTextLength(&err, text, length);
+    XMLDoc *doc = xmlReadFinish(read, &err);
     if (!doc || !doc->documentElement) {
         freeXMLDoc(doc);
         getErrorText(&err);

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <fcntl.h>
 #include <map>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -50,6 +51,13 @@ const std::string &treeText(int controllers, int drives)
         }
     }
     return cache[key] = readAll(path);
+}
+
+long minorFaults()
+{
+    struct rusage u;
+    getrusage(RUSAGE_SELF, &u);
+    return u.ru_minflt;
 }
 
 void installTree(const std::string &text)

@@ -15,6 +15,9 @@ const std::string &treeText(int controllers, int drives);
 // earlier install used, so the next refresh re-reads it.
 void installTree(const std::string &text);
 
+// Minor page faults of this process so far.
+long minorFaults();
+
 // installTree + RaidC_updateCache; aborts the benchmark program on failure.
 void loadTree(int controllers, int drives);
 

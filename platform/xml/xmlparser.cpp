@@ -19,6 +19,7 @@
 #include <expat.h>
 #include <mutex>
 #include <sys/mman.h>
+#include <utility>
 
 namespace {
 
@@ -588,7 +589,72 @@ void setError(XMLParseError *err, int code, unsigned long line, unsigned long co
     snprintf(err->text, sizeof err->text, "%s (line %lu, column %lu)", text, line, col);
 }
 
-const XML_Memory_Handling_Suite kMemory = {plat_malloc, plat_realloc, free};
+// Expat's memory. Its one large allocation, the buffer a file is read into,
+// is kept for the next parse under the block pool's limit: a large file
+// would otherwise land in fresh pages on every refresh. Each allocation
+// carries its capacity in front (16 bytes keep malloc's alignment).
+struct Sized {
+    size_t cap;
+    size_t pad_;
+};
+constexpr size_t kKeepFrom = size_t{1} << 20;
+Sized *g_kept = nullptr; // under g_poolMu
+
+void *xmlMalloc(size_t n)
+{
+    if (n >= kKeepFrom) {
+        std::lock_guard<std::mutex> g(g_poolMu);
+        if (g_kept && g_kept->cap >= n) {
+            if (plat_fault_hit())
+                return nullptr;
+            return std::exchange(g_kept, nullptr) + 1;
+        }
+    }
+    if (n > SIZE_MAX - sizeof(Sized))
+        return nullptr;
+    auto *s = static_cast<Sized *>(plat_malloc(sizeof(Sized) + n));
+    if (!s)
+        return nullptr;
+    s->cap = n;
+    return s + 1;
+}
+
+void xmlFree(void *p)
+{
+    if (!p)
+        return;
+    Sized *s = static_cast<Sized *>(p) - 1;
+    if (s->cap >= kKeepFrom) {
+        std::lock_guard<std::mutex> g(g_poolMu);
+        if (s->cap <= g_poolLimit && (!g_kept || g_kept->cap < s->cap))
+            std::swap(s, g_kept);
+    }
+    free(s);
+}
+
+void *xmlRealloc(void *p, size_t n)
+{
+    if (!p)
+        return xmlMalloc(n);
+    Sized *s = static_cast<Sized *>(p) - 1;
+    if (n <= s->cap)
+        return p;
+    if (s->cap < kKeepFrom && n < kKeepFrom) {
+        auto *t = static_cast<Sized *>(plat_realloc(s, sizeof(Sized) + n));
+        if (!t)
+            return nullptr;
+        t->cap = n;
+        return t + 1;
+    }
+    void *q = xmlMalloc(n);
+    if (q) {
+        memcpy(q, p, s->cap);
+        xmlFree(p);
+    }
+    return q;
+}
+
+const XML_Memory_Handling_Suite kMemory = {xmlMalloc, xmlRealloc, xmlFree};
 
 // Threaded pre-order walk over the nodes below `top`, using the parent
 // links instead of a stack, so depth costs nothing.
@@ -895,6 +961,8 @@ void xml_set_block_pool_limit(size_t bytes) noexcept
     {
         std::lock_guard<std::mutex> g(g_poolMu);
         g_poolLimit = bytes;
+        if (g_kept && g_kept->cap > g_poolLimit)
+            free(std::exchange(g_kept, nullptr));
         while (g_pool && g_poolBytes > g_poolLimit) {
             Block *b = g_pool;
             g_pool = b->next;

@@ -10,6 +10,7 @@
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
+#include <vector>
 
 using namespace testutil;
 
@@ -179,6 +180,30 @@ TEST(Refresh, HugeValueAndDeepNestingParseWithoutHarm)
     // Releasing the deep tree on the next re-read must not recurse.
     loadTree(kGood);
     EXPECT_EQ(ctrlText("Name"), "first");
+}
+
+// Large files one after another, growing and shrinking, share the parser's
+// kept text buffer: each reads whole, none sees bytes of the one before.
+TEST(Refresh, LargeFilesInTurnReadWhole)
+{
+    std::vector<char> buf(6 << 20);
+    auto value = [&] {
+        int st = RaidC_getCtrlInfo("V", 0, buf.data(), static_cast<unsigned>(buf.size()), nullptr);
+        return st == RAIDC_SUCCESS_STRING ? std::string(buf.data()) : "status " + std::to_string(st);
+    };
+    struct Case {
+        size_t size;
+        char fill;
+        bool nulAfter;
+    } cases[] = {{3 << 20, 'a', false}, {2 << 20, 'b', false}, {5 << 20, 'c', false}, {2 << 20, 'd', true}};
+    for (const Case &c : cases) {
+        std::string xml = wrapSystem({"<V>" + std::string(c.size, c.fill) + "</V>"});
+        if (c.nulAfter)
+            xml += std::string("\0", 1) + std::string(1 << 20, 'z');
+        installTree(xml);
+        ASSERT_EQ(RaidC_updateCache(), RAIDC_UPDATE_OK) << c.fill;
+        EXPECT_EQ(value(), std::string(c.size, c.fill));
+    }
 }
 
 TEST(Refresh, WaitsForTheAgentsFileLock)

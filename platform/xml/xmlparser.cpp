@@ -825,7 +825,7 @@ struct XMLRead {
 XMLRead *xmlReadStart(size_t length, char **buffer) noexcept
 {
     *buffer = nullptr;
-    if (length > INT_MAX)
+    if (length == 0 || length > INT_MAX)
         return nullptr;
     auto *r = static_cast<XMLRead *>(plat_malloc(sizeof(XMLRead)));
     XML_Parser parser = r ? newParser() : nullptr;

@@ -23,7 +23,7 @@ NodeList *getElementsByLocalName(XMLNode *node, const char *localName) noexcept;
 
 // A parse whose text is read straight into the parser's own buffer instead
 // of being copied there: xmlReadStart gives room for exactly `length` bytes
-// (null when out of memory or longer than the parser takes), the caller
+// (null for none, for more than the parser takes, or out of memory), the caller
 // fills all of it, and xmlReadFinish parses it as parseText would parse it
 // with a NUL behind, then releases the reader. xmlReadCancel releases a
 // reader that is not finished.
@@ -47,6 +47,7 @@ void freeXMLNode(XMLNode *node) noexcept;
 
 const char *getErrorText(XMLParseError *err) noexcept;
 
-// Blocks kept for reuse by later parses (bytes); a refresh then does not
-// fault in fresh pages for every tree. 0 turns the pool off.
+// Blocks kept for reuse by later parses (bytes), and the parser's large text
+// buffer when it fits; a refresh then does not fault in fresh pages for
+// every tree. 0 turns the pool off.
 void xml_set_block_pool_limit(size_t bytes) noexcept;

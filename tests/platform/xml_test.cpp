@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 
 namespace {
@@ -122,6 +123,57 @@ TEST(Xml, ElementsByLocalNameInDocumentOrderUpTo1024)
     NodeList *self = getElementsByLocalName(p.root(), "a");
     EXPECT_EQ(self->count, 0); // only elements below the node
     free(self);
+
+    // The index itself has no cap, and an element cut from the tree stays
+    // in it while lookups below the root no longer see it.
+    int count = 0;
+    XMLNode *const *all = elementsByLocalName(p.root()->lastChild, "b", &count);
+    ASSERT_EQ(count, 1102);
+    EXPECT_EQ(all[0], p.root()->firstChild);
+    EXPECT_EQ(all[1101], p.root()->lastChild);
+    XMLNode *c = p.root()->firstChild->nextSibling;
+    freeXMLNode(c);
+    EXPECT_EQ(elementsByLocalName(p.root(), "b", &count)[1], c->firstChild);
+    l = getElementsByLocalName(p.root(), "b");
+    EXPECT_NE(l->nodes[1]->parentNode, c);
+    free(l);
+    EXPECT_EQ(elementsByLocalName(p.root(), "nothing", &count), nullptr);
+    EXPECT_EQ(count, 0);
+}
+
+// The reader: text read straight into the parser's buffer parses as the same
+// text would with parseText, a NUL included; an unfinished one is released.
+TEST(Xml, ReaderParsesWhatWasReadIntoIt)
+{
+    struct Case {
+        std::string bytes;
+        const char *root; // null: the parse fails
+    } cases[] = {{"<a><b>v</b></a>", "a"},
+                 {std::string("<a/>\0<junk", 10), "a"},
+                 {std::string("<a>\0</a>", 8), nullptr},
+                 {"<a><b></a>", nullptr}};
+    for (const Case &c : cases) {
+        char *buf = nullptr;
+        XMLRead *r = xmlReadStart(c.bytes.size(), &buf);
+        ASSERT_NE(r, nullptr);
+        memcpy(buf, c.bytes.data(), c.bytes.size());
+        XMLParseError err{};
+        XMLDoc *doc = xmlReadFinish(r, &err);
+        if (!c.root) {
+            EXPECT_EQ(doc, nullptr);
+            EXPECT_NE(err.code, 0);
+            continue;
+        }
+        ASSERT_NE(doc, nullptr) << err.text;
+        EXPECT_STREQ(doc->documentElement->nodeName, c.root);
+        freeXMLDoc(doc);
+    }
+    char *buf = nullptr;
+    xmlReadCancel(xmlReadStart(64, &buf));
+    EXPECT_NE(buf, nullptr);
+    EXPECT_EQ(xmlReadStart(0, &buf), nullptr);
+    XMLParseError err{};
+    EXPECT_EQ(xmlReadFinish(nullptr, &err), nullptr);
 }
 
 TEST(Xml, PrefixedAndPlainNamesShareTheirLocalName)

@@ -3,8 +3,9 @@
 // Trees are carved from large blocks instead of one allocation per node:
 // a device tree of a few hundred thousand elements would otherwise spend
 // more time in malloc than in the parser. Element and attribute names are
-// interned per document (a tree has a few hundred distinct names), so the
-// prefix/local-name split is done once per distinct name. Whitespace-only
+// interned (a tree has a few hundred distinct names), and kept from parse to
+// parse up to a bound, so the prefix/local-name split is done once per
+// distinct name and most names are known before they are met. Whitespace-only
 // text between elements is formatting and is not kept; whitespace that is an
 // element's whole content is kept as its value.
 #include "xmlparser.h"
@@ -196,17 +197,22 @@ struct DocBlocks {
 std::mutex g_docsMu;
 DocBlocks *g_docs = nullptr;
 
-// An interned name. It sits in the arena right before its own text, so a
-// node's name leads back to it without a lookup.
+// An interned name. It sits right before its own text, so a node's name
+// leads back to it without a lookup.
 struct Name {
     char *prefix;
     char *local;
     size_t len;
     uint32_t hash;
-    int localIdx; // entry in Builder::locals
+    bool kept;      // one of the names kept for later parses (see KeptNames)
+    Name *localPart; // the name of the local part; itself without a prefix
+    // The local part's entry in the index of the parse numbered `epoch`.
+    unsigned long epoch;
+    int docLocal;
     // What came next the last time: the name of the following sibling (or
     // attribute), and of the first child (or first attribute). Trees repeat
-    // the same shapes, so these guesses mostly spare the hash lookup.
+    // the same shapes, so these guesses mostly spare the hash lookup. A kept
+    // name only ever guesses kept names.
     Name *next;
     Name *firstChild;
     Name *firstAttr;
@@ -217,6 +223,69 @@ Name *nameOf(const XMLNode *n)
 {
     return reinterpret_cast<Name *>(n->nodeName) - 1;
 }
+
+// Names by text, open addressing.
+struct NameTable {
+    Name **slots = nullptr;
+    size_t cap = 0, count = 0;
+
+    Name *find(const char *s, size_t len, uint32_t h) const
+    {
+        if (!cap)
+            return nullptr;
+        for (size_t j = h & (cap - 1); slots[j]; j = (j + 1) & (cap - 1)) {
+            Name *m = slots[j];
+            if (m->hash == h && m->len == len && memcmp(m->text(), s, len) == 0)
+                return m;
+        }
+        return nullptr;
+    }
+    // Room for one more; false when out of memory.
+    bool reserve()
+    {
+        if ((count + 1) * 2 <= cap)
+            return true;
+        size_t bigger = cap ? cap * 2 : 256;
+        auto *t = static_cast<Name **>(plat_calloc(bigger, sizeof(Name *)));
+        if (!t)
+            return false;
+        for (size_t i = 0; i < cap; ++i) {
+            if (!slots[i])
+                continue;
+            size_t j = slots[i]->hash & (bigger - 1);
+            while (t[j])
+                j = (j + 1) & (bigger - 1);
+            t[j] = slots[i];
+        }
+        free(slots);
+        slots = t;
+        cap = bigger;
+        return true;
+    }
+    // After reserve().
+    void insert(Name *n)
+    {
+        size_t j = n->hash & (cap - 1);
+        while (slots[j])
+            j = (j + 1) & (cap - 1);
+        slots[j] = n;
+        count++;
+    }
+};
+
+// Names kept from parse to parse: every refresh of a device tree meets the
+// same few hundred names, and interning them anew each time cost a lookup
+// and a copy for each, with every guess lost. Bounded, so that files full
+// of made-up names cannot grow it without end: past the bound a parse
+// interns the rest in its own arena. Parses take turns on it.
+struct KeptNames {
+    std::mutex mu;
+    NameTable table;
+    size_t bytes = 0;
+    unsigned long epoch = 0; // numbers the parses
+};
+KeptNames g_keptNames;
+constexpr size_t kKeptNamesMax = 4096, kKeptBytesMax = size_t{256} << 10;
 
 char g_textName[] = "#text";
 
@@ -238,8 +307,8 @@ struct Builder {
     size_t textLen = 0, textCap = 0;
     bool textHasContent = false;
 
-    Name **names = nullptr; // open addressing by hash
-    size_t namesCap = 0, namesCount = 0;
+    NameTable names;        // this document's own names
+    unsigned long epoch = 0; // this parse's number
 
     Scope *scopes = nullptr;
     size_t scopesLen = 0, scopesCap = 0;
@@ -276,76 +345,60 @@ struct Builder {
         return static_cast<uint32_t>(h ^ (h >> 29));
     }
 
-    bool growNames()
-    {
-        size_t cap = namesCap ? namesCap * 2 : 256;
-        auto *t = static_cast<Name **>(plat_calloc(cap, sizeof(Name *)));
-        if (!t)
-            return false;
-        for (size_t i = 0; i < namesCap; ++i) {
-            if (!names[i])
-                continue;
-            size_t j = names[i]->hash & (cap - 1);
-            while (t[j])
-                j = (j + 1) & (cap - 1);
-            t[j] = names[i];
-        }
-        free(names);
-        names = t;
-        namesCap = cap;
-        return true;
-    }
-
     // The interned copy of a name; `split` separates a prefix at the first
     // colon (a local part is interned whole, for its index entry).
     Name *intern(const char *s, bool split = true)
     {
         size_t len = strlen(s);
         uint32_t h = hashOf(s, len);
-        if (namesCap) {
-            size_t j = h & (namesCap - 1);
-            for (Name *m; (m = names[j]); j = (j + 1) & (namesCap - 1)) {
-                if (m->hash == h && m->len == len && memcmp(m->text(), s, len) == 0)
-                    return m;
-            }
-        }
-        auto *n = static_cast<Name *>(arena.alloc(sizeof(Name) + len + 1, alignof(Name)));
-        if (!n)
+        if (Name *m = g_keptNames.table.find(s, len, h))
+            return m;
+        if (Name *m = names.find(s, len, h))
+            return m;
+        const char *colon = split ? strchr(s, ':') : nullptr;
+        Name *localPart = colon ? intern(colon + 1, false) : nullptr;
+        if (colon && !localPart)
             return nullptr;
+        const size_t prefixLen = colon ? static_cast<size_t>(colon - s) : 0;
+        const size_t size = sizeof(Name) + len + 1 + (colon ? prefixLen + 1 : 0);
+        KeptNames &k = g_keptNames;
+        bool kept = (!localPart || localPart->kept) && k.table.count < kKeptNamesMax &&
+                    k.bytes + size <= kKeptBytesMax && k.table.reserve();
+        Name *n = kept ? static_cast<Name *>(plat_malloc(size)) : nullptr;
+        if (n) {
+            k.bytes += size;
+        } else {
+            kept = false;
+            if (!names.reserve())
+                return nullptr;
+            n = static_cast<Name *>(arena.alloc(size, alignof(Name)));
+            if (!n)
+                return nullptr;
+        }
         char *copy = n->text();
         memcpy(copy, s, len + 1);
-        *n = Name{nullptr, copy, len, h, -1, nullptr, nullptr, nullptr};
-        const char *colon = split ? strchr(copy, ':') : nullptr;
+        *n = Name{nullptr, copy, len, h, kept, n, 0, -1, nullptr, nullptr, nullptr};
         if (colon) {
-            n->prefix = arena.copy(copy, static_cast<size_t>(colon - copy));
-            n->local = const_cast<char *>(colon + 1);
-            const Name *local = n->prefix ? intern(n->local, false) : nullptr;
-            if (!local)
-                return nullptr;
-            n->localIdx = local->localIdx;
-        } else {
-            n->localIdx = newLocal(copy);
-            if (n->localIdx < 0)
-                return nullptr;
+            n->prefix = copy + len + 1;
+            memcpy(n->prefix, s, prefixLen);
+            n->prefix[prefixLen] = '\0';
+            n->local = copy + prefixLen + 1;
+            n->localPart = localPart;
         }
-        if ((namesCount + 1) * 2 > namesCap && !growNames())
-            return nullptr;
-        size_t j = h & (namesCap - 1);
-        while (names[j])
-            j = (j + 1) & (namesCap - 1);
-        names[j] = n;
-        namesCount++;
+        (kept ? k.table : names).insert(n);
         return n;
     }
 
-    // The name `s`, trying the guess first; a miss corrects the guess.
-    Name *internGuessed(const char *s, Name **guess)
+    // The name `s`, trying what `owner` guessed in `field` first; a miss
+    // corrects the guess.
+    Name *internGuessed(const char *s, Name *owner, Name *Name::*field)
     {
-        if (*guess && strcmp((*guess)->text(), s) == 0)
-            return *guess;
+        Name *guess = owner ? owner->*field : nullptr;
+        if (guess && strcmp(guess->text(), s) == 0)
+            return guess;
         Name *n = intern(s);
-        if (n)
-            *guess = n;
+        if (n && owner && (n->kept || !owner->kept))
+            owner->*field = n;
         return n;
     }
 
@@ -369,7 +422,15 @@ struct Builder {
     // and growing each by malloc would cost more than the copies wasted here.
     bool index(const Name *n, XMLNode *e)
     {
-        LocalIndex &l = locals[n->localIdx];
+        Name *part = n->localPart;
+        if (part->epoch != epoch) {
+            int i = newLocal(part->text());
+            if (i < 0)
+                return false;
+            part->docLocal = i;
+            part->epoch = epoch;
+        }
+        LocalIndex &l = locals[part->docLocal];
         if (l.total == l.cap) {
             if (l.cap > INT_MAX / 2)
                 return false;
@@ -478,13 +539,15 @@ struct Builder {
         depth++;
         // The guess: what followed the previous sibling last time, or what
         // came first under an element of the parent's name.
-        Name *noGuess = nullptr, **guess = &noGuess;
-        if (cur && !cur->lastChild)
-            guess = &nameOf(cur)->firstChild;
-        else if (cur && cur->lastChild->nodeType == XML_ELEMENT_NODE)
-            guess = &nameOf(cur->lastChild)->next;
+        Name *owner = nullptr, *Name::*field = &Name::next;
+        if (cur && !cur->lastChild) {
+            owner = nameOf(cur);
+            field = &Name::firstChild;
+        } else if (cur && cur->lastChild->nodeType == XML_ELEMENT_NODE) {
+            owner = nameOf(cur->lastChild);
+        }
         XMLNode *e = arena.node();
-        Name *n = e ? internGuessed(name, guess) : nullptr;
+        Name *n = e ? internGuessed(name, owner, field) : nullptr;
         if (!n || !index(n, e))
             return fail("out of memory");
         setName(e, XML_ELEMENT_NODE, n);
@@ -496,7 +559,8 @@ struct Builder {
         XMLNode *last = nullptr;
         for (const XML_Char **a = atts; a[0]; a += 2) {
             XMLNode *at = arena.node();
-            Name *an = at ? internGuessed(a[0], last ? &nameOf(last)->next : &n->firstAttr) : nullptr;
+            Name *an = at ? internGuessed(a[0], last ? nameOf(last) : n, last ? &Name::next : &Name::firstAttr)
+                          : nullptr;
             char *value = an ? arena.copy(a[1], strlen(a[1])) : nullptr;
             if (!value)
                 return fail("out of memory");
@@ -724,7 +788,9 @@ XML_Parser newParser()
 // caller releases it otherwise), with `feed` handing the parser its text.
 template <typename Feed> XMLDoc *build(XMLParseError *err, XML_Parser parser, Feed &&feed)
 {
+    std::lock_guard<std::mutex> turn(g_keptNames.mu);
     Builder b;
+    b.epoch = ++g_keptNames.epoch;
     b.parser = parser;
     b.doc = parser ? static_cast<XMLDoc *>(plat_calloc(1, sizeof(XMLDoc))) : nullptr;
     if (!b.doc) {
@@ -752,7 +818,7 @@ template <typename Feed> XMLDoc *build(XMLParseError *err, XML_Parser parser, Fe
             setError(err, -1, line, col, "no root element");
     }
     free(b.text);
-    free(b.names);
+    free(b.names.slots);
     free(b.scopes);
 
     DocBlocks *reg = ok ? static_cast<DocBlocks *>(plat_malloc(sizeof(DocBlocks))) : nullptr;

@@ -14,7 +14,8 @@ typedef struct XMLParseError {
 
 // Parses a NUL-terminated text. Null on failure, with err filled in. The
 // returned XMLDoc record may be released alone with free(); the tree then
-// lives on until freeXMLNode(documentElement).
+// lives on until freeXMLNode(documentElement). Parses in different threads
+// take turns.
 XMLDoc *parseText(XMLParseError *err, const char *text) noexcept;
 
 // The elements below node (not node itself) whose local name matches, in

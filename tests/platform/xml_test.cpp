@@ -141,6 +141,37 @@ TEST(Xml, ElementsByLocalNameInDocumentOrderUpTo1024)
     EXPECT_EQ(count, 0);
 }
 
+// Names are kept from parse to parse up to a bound; a document with more
+// distinct names than that parses whole, and so do the ones after it, once
+// it is gone.
+TEST(Xml, DocumentsBeyondTheKeptNamesParseWhole)
+{
+    auto many = [](int from, int n) {
+        std::string text = "<r xmlns:p='u'>";
+        for (int i = from; i < from + n; ++i)
+            text += "<p:e" + std::to_string(i) + " a" + std::to_string(i) + "='v'><s/></p:e" + std::to_string(i) + ">";
+        return text + "</r>";
+    };
+    for (int round = 0; round < 3; ++round) {
+        Parsed p(many(round * 3000, 6000));
+        ASSERT_NE(p.doc, nullptr) << p.err.text;
+        int i = round * 3000;
+        for (XMLNode *e = p.root()->firstChild; e; e = e->nextSibling, ++i) {
+            ASSERT_EQ(std::string(e->nodeName), "p:e" + std::to_string(i));
+            ASSERT_EQ(std::string(e->localName), "e" + std::to_string(i));
+            ASSERT_STREQ(e->prefix, "p");
+            ASSERT_EQ(std::string(e->attributes->nodeName), "a" + std::to_string(i));
+            ASSERT_STREQ(e->firstChild->localName, "s");
+        }
+        EXPECT_EQ(i, round * 3000 + 6000);
+        int count = 0;
+        XMLNode *const *late = elementsByLocalName(p.root(), ("e" + std::to_string(round * 3000 + 5999)).c_str(), &count);
+        ASSERT_EQ(count, 1);
+        EXPECT_EQ(late[0], p.root()->lastChild);
+        EXPECT_EQ(elementsByLocalName(p.root(), "s", &count)[5999], p.root()->lastChild->firstChild);
+    }
+}
+
 // The reader: text read straight into the parser's buffer parses as the same
 // text would with parseText, a NUL included; an unfinished one is released.
 TEST(Xml, ReaderParsesWhatWasReadIntoIt)

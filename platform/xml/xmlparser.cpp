@@ -420,7 +420,7 @@ struct Builder {
 
     // Index arrays live in the arena too: a document has hundreds of names,
     // and growing each by malloc would cost more than the copies wasted here.
-    bool index(const Name *n, XMLNode *e)
+    bool index(Name *n, XMLNode *e)
     {
         Name *part = n->localPart;
         if (part->epoch != epoch) {
@@ -752,32 +752,25 @@ bool isBelow(const XMLNode *n, const XMLNode *top)
     return false;
 }
 
-// The registered document that holds `node`, or null for a tree that did
-// not come from a parse (or was detached from one). Called with g_docsMu held.
-const DocBlocks *docOf(const XMLNode *node)
+// The index entry of a local name in the document that holds `node`: null
+// when that document has no such element. *parsed tells whether the tree
+// came from a parse at all (a detached piece of one did not).
+const LocalIndex *indexFor(const XMLNode *node, const char *localName, bool *parsed)
 {
     const XMLNode *top = node;
     while (top->parentNode)
         top = top->parentNode;
+    std::lock_guard<std::mutex> g(g_docsMu);
     const DocBlocks *doc = g_docs;
     while (doc && doc->root != top)
         doc = doc->next;
-    return doc;
-}
-
-// A document's index entry of a local name; null when it has no such element.
-const LocalIndex *indexOf(const DocBlocks *doc, const char *localName)
-{
-    for (size_t i = 0; i < doc->localsCount; ++i) {
+    *parsed = doc != nullptr;
+    for (size_t i = 0; doc && i < doc->localsCount; ++i) {
         if (strcmp(doc->locals[i].local, localName) == 0)
             return &doc->locals[i];
     }
     return nullptr;
 }
-
-} // namespace
-
-namespace {
 
 XML_Parser newParser()
 {
@@ -994,9 +987,9 @@ NodeList *getElementsByLocalName(XMLNode *node, const char *localName) noexcept
     auto *list = static_cast<NodeList *>(plat_calloc(1, sizeof(NodeList)));
     if (!list)
         return nullptr;
-    std::lock_guard<std::mutex> g(g_docsMu);
-    if (const DocBlocks *doc = docOf(node)) {
-        const LocalIndex *l = indexOf(doc, localName);
+    bool parsed = false;
+    const LocalIndex *l = indexFor(node, localName, &parsed);
+    if (parsed) {
         for (int k = 0; l && k < l->total && list->count < RAIDC_NODELIST_MAX; ++k) {
             if (isBelow(l->items[k], node))
                 list->nodes[list->count++] = l->items[k];
@@ -1016,9 +1009,8 @@ XMLNode *const *elementsByLocalName(const XMLNode *node, const char *localName, 
     *count = 0;
     if (!node || !localName)
         return nullptr;
-    std::lock_guard<std::mutex> g(g_docsMu);
-    const DocBlocks *doc = docOf(node);
-    const LocalIndex *l = doc ? indexOf(doc, localName) : nullptr;
+    bool parsed = false;
+    const LocalIndex *l = indexFor(node, localName, &parsed);
     if (!l)
         return nullptr;
     *count = l->total;

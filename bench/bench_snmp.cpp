@@ -24,10 +24,7 @@ std::string output(const std::string &cmd)
 {
     std::string out;
     if (FILE *p = popen(cmd.c_str(), "r")) {
-        char buf[1 << 16];
-        size_t n;
-        while ((n = fread(buf, 1, sizeof buf, p)) > 0)
-            out.append(buf, n);
+        out = benchutil::readStream(p);
         pclose(p);
     }
     return out;

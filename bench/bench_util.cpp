@@ -10,17 +10,23 @@
 
 namespace benchutil {
 
-namespace {
-std::string readAll(const std::string &path)
+std::string readStream(FILE *f)
 {
     std::string s;
-    FILE *f = fopen(path.c_str(), "rb");
-    if (!f)
-        return s;
     char buf[1 << 16];
     size_t n;
     while ((n = fread(buf, 1, sizeof buf, f)) > 0)
         s.append(buf, n);
+    return s;
+}
+
+namespace {
+std::string readAll(const std::string &path)
+{
+    FILE *f = fopen(path.c_str(), "rb");
+    if (!f)
+        return {};
+    std::string s = readStream(f);
     fclose(f);
     return s;
 }

@@ -3,6 +3,7 @@
 
 #include "raidcommon.h"
 
+#include <cstdio>
 #include <string>
 
 namespace benchutil {
@@ -14,6 +15,9 @@ const std::string &treeText(int controllers, int drives);
 // Writes the text as the device tree file with a modification time no
 // earlier install used, so the next refresh re-reads it.
 void installTree(const std::string &text);
+
+// Everything left to read from a stream.
+std::string readStream(FILE *f);
 
 // Minor page faults of this process so far.
 long minorFaults();

@@ -24,6 +24,17 @@ void mkdirs(const std::string &path)
     }
 }
 
+// Everything left to read from a stream.
+std::string readStream(FILE *f)
+{
+    std::string s;
+    char buf[65536];
+    size_t n;
+    while ((n = fread(buf, 1, sizeof buf, f)) > 0)
+        s.append(buf, n);
+    return s;
+}
+
 } // namespace
 
 void makePathDirs()
@@ -69,11 +80,7 @@ std::string readFile(const std::string &path)
     FILE *f = fopen(path.c_str(), "rb");
     if (!f)
         return {};
-    std::string s;
-    char buf[65536];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, f)) > 0)
-        s.append(buf, n);
+    std::string s = readStream(f);
     fclose(f);
     return s;
 }
@@ -114,11 +121,7 @@ int runCommand(const std::string &cmd, std::string *output)
     FILE *p = popen(cmd.c_str(), "r");
     if (!p)
         return -1;
-    std::string out;
-    char buf[4096];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, p)) > 0)
-        out.append(buf, n);
+    std::string out = readStream(p);
     int st = pclose(p);
     if (output)
         *output = out;

@@ -152,9 +152,7 @@ extern "C" int raidc_Internal_UpdateCache(void) noexcept
         ok = ok && *arr;
     }
     if (!ok) {
-        releaseArrays(0);
-        free(ctrlList);
-        ctrlList = nullptr;
+        releaseControllerState();
         return RAIDC_UPDATE_UNUSABLE;
     }
     for (int i = 0; i < n; ++i) {
@@ -168,9 +166,7 @@ extern "C" int raidc_Internal_UpdateCache(void) noexcept
     if (!ok) {
         // A missing list would read as a controller without devices: rather
         // answer nothing, and read the file again next time.
-        releaseArrays(n);
-        free(ctrlList);
-        ctrlList = nullptr;
+        releaseControllerState();
         g_fileTime = 0;
         return RAIDC_UPDATE_UNUSABLE;
     }

@@ -36,10 +36,28 @@ const char *pathOf(TrapEventPipe *pipe) noexcept
     return pipe->path;
 }
 
-bool isFifo(int fd) noexcept
+// Only a FIFO that root or this user owns carries events: the pipe's folder
+// may be writable by others, and a FIFO planted there by anyone else would
+// let them feed us events or read ours. Sets errno for the open diagnostic.
+bool trustedFifo(int fd) noexcept
 {
     struct stat st;
-    return fstat(fd, &st) == 0 && S_ISFIFO(st.st_mode);
+    if (fstat(fd, &st) != 0)
+        return false;
+    if (!S_ISFIFO(st.st_mode)) {
+        errno = EINVAL;
+        return false;
+    }
+    if (st.st_uid != 0 && st.st_uid != geteuid()) {
+        errno = EPERM;
+        return false;
+    }
+    return true;
+}
+
+time_t idleLimit(const TrapEventPipe *pipe) noexcept
+{
+    return pipe->isMaster ? kMasterIdleSec : kSlaveIdleSec;
 }
 
 } // namespace
@@ -52,7 +70,7 @@ void stampNow(struct timespec *t) noexcept
 bool idleTooLong(TrapEventPipe *pipe) noexcept
 {
     stampNow(&pipe->now);
-    time_t limit = pipe->isMaster ? kMasterIdleSec : kSlaveIdleSec;
+    time_t limit = idleLimit(pipe);
     // Written as a comparison so that a last-activity time moved far away
     // cannot overflow the subtraction.
     return pipe->LastAcessTime.tv_sec < pipe->now.tv_sec - limit;
@@ -135,11 +153,13 @@ int32_t openTrapEventPipe(TrapEventPipe *pipe) noexcept
     // never fail with EPIPE nor raise SIGPIPE.
     const char *path = pathOf(pipe);
     pipe->Id = open(path, (pipe->openFlags & ~O_ACCMODE) | O_RDWR);
-    if (pipe->Id >= 0 && !isFifo(pipe->Id)) {
-        // Something else took the FIFO's name: never write events into it.
+    if (pipe->Id >= 0 && !trustedFifo(pipe->Id)) {
+        // Something else took the FIFO's name, or someone else owns it:
+        // never exchange events through it.
+        int err = errno;
         sigwrap_close(pipe->Id);
+        errno = err;
         pipe->Id = -1;
-        errno = EINVAL;
     }
     if (pipe->Id < 0) {
         fprintf(stderr, "Error opening named pipe %s, 0x%x pPipe->Id %d errno %d \n", path,

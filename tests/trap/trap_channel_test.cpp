@@ -214,6 +214,27 @@ TEST_F(TrapPipe, HalfMessageOfADeadProducerIsNeverDelivered)
     EXPECT_STREQ(cons.record->strings[0], "whole");
 }
 
+TEST_F(TrapPipe, FifoOwnedBySomeoneElseIsRefused)
+{
+    if (geteuid() != 0)
+        GTEST_SKIP() << "only root can give the FIFO to another user";
+    closeTrapEventPipe(&cons);
+    ASSERT_EQ(chown(kPath, 65534, 65534), 0);
+    EXPECT_EQ(openTrapEventPipe(&cons), RAIDC_TRAP_IO_FAILED);
+    EXPECT_EQ(transmitTrapEvent(&prod), RAIDC_TRAP_IO_FAILED);
+    EXPECT_EQ(get(), RAIDC_TRAP_IO_FAILED);
+    std::string out;
+    EXPECT_NE(testutil::runCommand(testutil::toolPath("raidc") + " trap send 1 2 2>&1 >/dev/null", &out), 0);
+    size_t first = out.find("Error opening named pipe " + std::string(kPath));
+    EXPECT_NE(first, std::string::npos) << out;
+    EXPECT_EQ(out.find("Error opening named pipe", first + 1), std::string::npos) << out;
+
+    ASSERT_EQ(chown(kPath, 0, 0), 0);
+    EXPECT_EQ(openTrapEventPipe(&cons), 0);
+    EXPECT_EQ(transmitTrapEvent(&prod), 0);
+    EXPECT_EQ(get(), 0);
+}
+
 TEST_F(TrapPipe, IdleLimitsCloseAndReopen)
 {
     ASSERT_EQ(get(), RAIDC_TRAP_NO_MESSAGE); // allocates the record, which counts as activity

@@ -27,21 +27,26 @@ void putHex8(char *out, uint32_t v) noexcept
         out[i] = digits[v & 0xF];
 }
 
+bool hexDigit(char c, uint32_t *d) noexcept
+{
+    if (c >= '0' && c <= '9')
+        *d = static_cast<uint32_t>(c - '0');
+    else if (c >= 'a' && c <= 'f')
+        *d = static_cast<uint32_t>(c - 'a' + 10);
+    else if (c >= 'A' && c <= 'F')
+        *d = static_cast<uint32_t>(c - 'A' + 10);
+    else
+        return false;
+    return true;
+}
+
 // Eight hex digits of either case; false on anything else, so that a stray
 // "S" inside garbage is not taken for a header.
 bool getHex8(const char *in, uint32_t *out) noexcept
 {
-    uint32_t v = 0;
+    uint32_t v = 0, d;
     for (int i = 0; i < 8; ++i) {
-        char c = in[i];
-        uint32_t d;
-        if (c >= '0' && c <= '9')
-            d = static_cast<uint32_t>(c - '0');
-        else if (c >= 'a' && c <= 'f')
-            d = static_cast<uint32_t>(c - 'a' + 10);
-        else if (c >= 'A' && c <= 'F')
-            d = static_cast<uint32_t>(c - 'A' + 10);
-        else
+        if (!hexDigit(in[i], &d))
             return false;
         v = v << 4 | d;
     }
@@ -121,17 +126,32 @@ int32_t readFailed(TrapEventPipe *pipe, int err) noexcept
     return RAIDC_TRAP_IO_FAILED;
 }
 
-// Lost place: keep the text from the next "S" on (looking only up to the
-// first NUL, as a header holds none) and read the rest of the 50 bytes.
+// Whether the n bytes at s can still begin a header: "S" and then hex digits
+// only, as far as the bytes go.
+bool headerCanStartAt(const char *s, size_t n) noexcept
+{
+    if (s[0] != 'S')
+        return false;
+    uint32_t d;
+    const size_t digits = n - 1 < kHeaderLen - 2 ? n - 1 : kHeaderLen - 2;
+    for (size_t i = 1; i <= digits; ++i)
+        if (!hexDigit(s[i], &d))
+            return false;
+    return true;
+}
+
+// Lost place: keep the bytes from the next possible header start on and read
+// the rest of the 50. The search runs over all bytes read, NULs included, as
+// junk may hold NULs right before a valid header.
 void resync(TrapEventPipe *pipe) noexcept
 {
     char *buf = pipe->readBuffer;
-    size_t len = strnlen(buf, kHeaderLen);
-    size_t from = buf[0] == 'S' ? 1 : 0;
-    const char *s = from < len ? static_cast<const char *>(memchr(buf + from, 'S', len - from)) : nullptr;
-    size_t keep = s ? len - static_cast<size_t>(s - buf) : 0;
-    memmove(buf, s ? s : buf, keep);
-    pipe->readCount = static_cast<uint32_t>(keep);
+    const size_t n = pipe->readCount;
+    size_t at = 1; // the first byte is known not to start a usable header
+    while (at < n && !headerCanStartAt(buf + at, n - at))
+        ++at;
+    memmove(buf, buf + at, n - at);
+    pipe->readCount = static_cast<uint32_t>(n - at);
 }
 
 int32_t takeHeader(TrapEventPipe *pipe) noexcept

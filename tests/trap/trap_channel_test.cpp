@@ -154,13 +154,16 @@ TEST_F(TrapPipe, SendRefusesRecordsThatDoNotFitAndWritesNothing)
 
 TEST_F(TrapPipe, ReceiverResynchronisesAndRefusesHostileHeaders)
 {
-    std::string good = header(5, 0, 0);
-    raw("junkxxSyy" + good);                             // garbage and a false "S" before a header
-    raw(std::string(50, 'x') + good);                    // 50 bytes without "S"
-    raw(std::string("q\0", 2) + std::string(48, 'S'));   // an "S" only after a NUL: dropped whole
-    raw("S" + std::string(49, 'z') + good);              // "S" with no hex behind it
-    raw(header(1, 0, 0xFFFFFFF0u) + good);               // absurd data area
-    for (int i = 0; i < 4; ++i) {
+    std::string good = header(5, 0, 0), noStart;
+    for (int i = 0; i < 25; ++i)
+        noStart += i % 2 ? std::string("S\0", 2) : "Sg";
+    raw("junkxxSyy" + good);                                            // garbage and a false "S" before a header
+    raw(std::string(50, 'x') + good);                                   // 50 bytes without "S"
+    raw(std::string("ab\0S\0cdSz\0", 10) + std::string(35, '\0') + good); // junk with NULs ending mid-read
+    raw(noStart + good);                                                // no "S" with hex behind it: dropped whole
+    raw("S" + std::string(49, 'z') + good);                             // "S" with no hex behind it
+    raw(header(1, 0, 0xFFFFFFF0u) + good);                              // absurd data area
+    for (int i = 0; i < 6; ++i) {
         ASSERT_EQ(get(), 0) << i;
         EXPECT_EQ(cons.record->word3, 5u);
     }

@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <poll.h>
 #include <unistd.h>
 
 namespace raidc::trap {
@@ -324,10 +325,12 @@ int32_t RaidC_GetTrapEventData(TrapEventPipe *pipe) noexcept
         }
     }
     initTrapData(pipe->record);
+    // Between steps of a message that is not all there yet, sleep until more
+    // bytes come instead of spinning; the idle rule ends the wait for a
+    // message that never completes.
     int32_t r;
-    do
-        r = receiveTrapEvent(pipe);
-    while (r == RAIDC_TRAP_RECV_AGAIN);
+    while ((r = receiveTrapEvent(pipe)) == RAIDC_TRAP_RECV_AGAIN)
+        waitReady(pipe, POLLIN, -1);
     pthread_mutex_unlock(&Raid_ConsumerTrap_Mutex);
     return r;
 }

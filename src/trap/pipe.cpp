@@ -9,7 +9,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <climits>
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -79,6 +81,36 @@ bool idleTooLong(TrapEventPipe *pipe) noexcept
 const char *roleWord(const TrapEventPipe *pipe) noexcept
 {
     return pipe->isMaster ? "Master" : "Slave";
+}
+
+void waitReady(const TrapEventPipe *pipe, short events, int capMs) noexcept
+{
+    struct timespec t;
+    stampNow(&t);
+    // The idle rule fires once a whole second more than the limit has passed
+    // since the last activity. A last-activity time the caller moved far away
+    // is clamped, so neither the sum overflows nor the wait grows past the limit.
+    const time_t limit = idleLimit(pipe);
+    time_t last = pipe->LastAcessTime.tv_sec;
+    if (last > t.tv_sec)
+        last = t.tv_sec;
+    if (last < t.tv_sec - limit - 1)
+        last = t.tv_sec - limit - 1;
+    const int64_t nowNs = static_cast<int64_t>(t.tv_sec) * 1000000000 + t.tv_nsec;
+    int64_t untilNs = static_cast<int64_t>(last + limit + 1) * 1000000000;
+    if (capMs >= 0 && nowNs + int64_t{capMs} * 1000000 < untilNs)
+        untilNs = nowNs + int64_t{capMs} * 1000000;
+    for (;;) {
+        int64_t leftNs = untilNs - (static_cast<int64_t>(t.tv_sec) * 1000000000 + t.tv_nsec);
+        if (leftNs <= 0)
+            return;
+        // Rounded up, so the wait never ends just short of the limit.
+        int64_t ms = (leftNs + 999999) / 1000000;
+        struct pollfd pfd = {pipe->Id, events, 0};
+        if (poll(&pfd, 1, ms > INT_MAX ? INT_MAX : static_cast<int>(ms)) >= 0 || errno != EINTR)
+            return;
+        stampNow(&t);
+    }
 }
 
 void dropPartialRead(TrapEventPipe *pipe) noexcept

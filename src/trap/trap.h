@@ -20,6 +20,12 @@ bool idleTooLong(TrapEventPipe *pipe) noexcept;
 
 const char *roleWord(const TrapEventPipe *pipe) noexcept;
 
+// Waits until the pipe's descriptor is ready for `events`, at most until the
+// role's idle limit passes (the step after it then reports the time-out) and
+// at most capMs milliseconds when capMs >= 0. Interrupted waits resume with
+// the time left; whatever the outcome, the next step finds out by itself.
+void waitReady(const TrapEventPipe *pipe, short events, int capMs) noexcept;
+
 // Message counters skip 0 when they wrap.
 inline uint32_t nextCounter(uint32_t c) noexcept
 {

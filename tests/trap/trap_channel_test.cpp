@@ -217,6 +217,60 @@ TEST_F(TrapPipe, HalfMessageOfADeadProducerIsNeverDelivered)
     EXPECT_STREQ(cons.record->strings[0], "whole");
 }
 
+double cpuSeconds()
+{
+    struct timespec t;
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) + t.tv_nsec / 1e9;
+}
+
+double wallSeconds()
+{
+    struct timespec t;
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return static_cast<double>(t.tv_sec) + t.tv_nsec / 1e9;
+}
+
+// A get on a message that never completes, its Master limit 1 to 2 s away:
+// sleeps until the limit rather than spinning, and reports the time-out.
+void expectIdleWithoutSpinning(TrapEventPipe *cons, const char *what)
+{
+    clock_gettime(CLOCK_MONOTONIC_RAW, &cons->LastAcessTime);
+    cons->LastAcessTime.tv_sec -= 24;
+    double wall = wallSeconds(), cpu = cpuSeconds();
+    EXPECT_EQ(RaidC_GetTrapEventData(cons), RAIDC_TRAP_IDLE) << what;
+    wall = wallSeconds() - wall;
+    cpu = cpuSeconds() - cpu;
+    EXPECT_GT(wall, 0.9) << what;
+    EXPECT_LT(cpu, 0.2) << what << ": " << cpu << " s CPU in " << wall << " s";
+    openTrapEventPipe(cons); // restarts the Master's clock
+}
+
+TEST_F(TrapPipe, StalledMessagesWaitWithoutSpinningAndAreDropped)
+{
+    ASSERT_EQ(get(), RAIDC_TRAP_NO_MESSAGE); // allocates the record
+    const struct {
+        const char *what;
+        std::string bytes;
+    } stalls[] = {{"one stray byte", "x"},
+                  {"header stopping half-way", header(1, 0, 0).substr(0, 20)},
+                  {"data area stopping half-way", header(1, 1, 24) + "half"}};
+    for (const auto &st : stalls) {
+        raw(st.bytes);
+        expectIdleWithoutSpinning(&cons, st.what);
+        rec.word3 = 9;
+        ASSERT_EQ(transmitTrapEvent(&prod), 0);
+        ASSERT_EQ(get(), 0) << st.what;
+        EXPECT_EQ(cons.record->word3, 9u) << st.what;
+    }
+
+    // A listener's --timeout holds while a stray byte waits in the FIFO.
+    raw("x");
+    double wall = wallSeconds();
+    EXPECT_EQ(testutil::runCommand(testutil::toolPath("raidc") + " trap listen --count 1 --timeout 1"), 3);
+    EXPECT_LT(wallSeconds() - wall, 4.0);
+}
+
 TEST_F(TrapPipe, FifoOwnedBySomeoneElseIsRefused)
 {
     if (geteuid() != 0)

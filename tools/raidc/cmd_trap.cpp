@@ -3,6 +3,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <poll.h>
 #include <string>
@@ -76,10 +77,20 @@ int listen(const Args &a)
     initTrapEventPipe(&p, 1);
     if (openTrapEventPipe(&p) != RAIDC_TRAP_DONE)
         return fail("cannot open the trap pipe %s", RAIDC_TRAP_PIPE_PATH);
+    // Steps instead of RaidC_GetTrapEventData: a get waits for a half-sent
+    // message up to the pipe's idle limit, far beyond a short --timeout.
     long long deadline = timeout < 0 ? -1 : monotonicMs() + timeout * 1000LL;
     int got = 0, rc = EXIT_OK;
     while (count < 0 || got < count) {
-        int r = RaidC_GetTrapEventData(&p);
+        if (!p.record) {
+            p.record = static_cast<TrapEventData *>(calloc(1, sizeof(TrapEventData)));
+            if (!p.record) {
+                rc = fail("out of memory");
+                break;
+            }
+            initTrapData(p.record);
+        }
+        int r = receiveTrapEvent(&p);
         if (r == RAIDC_TRAP_DONE) {
             printEvent(a, *p.record);
             RaidC_FreeTrapEventData(&p);
@@ -87,14 +98,17 @@ int listen(const Args &a)
             continue;
         }
         if (r == RAIDC_TRAP_IDLE) {
-            closeTrapEventPipe(&p); // a quiet pipe is normal for a listener: start afresh
+            // A quiet pipe is normal for a listener. Opening again restarts
+            // its clock without closing, which could discard waiting events.
+            openTrapEventPipe(&p);
             continue;
         }
         if (r == RAIDC_TRAP_NO_MEMORY) {
             fprintf(stderr, "raidc: dropped a malformed trap message\n");
+            initTrapData(p.record);
             continue;
         }
-        if (r != RAIDC_TRAP_NO_MESSAGE) {
+        if (r != RAIDC_TRAP_NO_MESSAGE && r != RAIDC_TRAP_RECV_AGAIN) {
             rc = fail("reading the trap pipe %s failed (result %d)", RAIDC_TRAP_PIPE_PATH, r);
             break;
         }

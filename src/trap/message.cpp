@@ -20,6 +20,9 @@ namespace {
 
 constexpr uint32_t kHeaderLen = RAIDC_TRAP_HEADER_LEN;
 constexpr int kFields = 6;
+// Longest a send step waits for room for the rest of a message, so a
+// producer that calls again at once does not spin either.
+constexpr int kRoomWaitMs = 1000;
 
 void putHex8(char *out, uint32_t v) noexcept
 {
@@ -92,6 +95,15 @@ void dropWrite(TrapEventPipe *pipe) noexcept
 {
     free(pipe->writeBuffer);
     pipe->writeBuffer = nullptr;
+}
+
+// The message is dropped.
+int32_t writeFailed(TrapEventPipe *pipe, int err) noexcept
+{
+    RaidPrintError("libzep_RaidCommon: transmitTrapEvent(): Error writing pipe %s,  Id %d  errno = %d %s\n",
+                   pipe->path, pipe->Id, err, roleWord(pipe));
+    dropWrite(pipe);
+    return RAIDC_TRAP_IO_FAILED;
 }
 
 int32_t completeReceive(TrapEventPipe *pipe) noexcept
@@ -226,6 +238,12 @@ int32_t transmitTrapEvent(TrapEventPipe *pipe) noexcept
     if (!pipe || !pipe->record)
         return RAIDC_TRAP_NULL;
     if (idleTooLong(pipe)) {
+        // A message stalled half-way past the limit is given up: the reader
+        // drops its torn rest in turn and finds the next header.
+        if (pipe->writeBuffer && pipe->writeCount != 0) {
+            pipe->LastAcessTime = pipe->now;
+            return writeFailed(pipe, EAGAIN);
+        }
         closeTrapEventPipe(pipe);
         if (pipe->isMaster)
             return RAIDC_TRAP_IDLE;
@@ -245,13 +263,16 @@ int32_t transmitTrapEvent(TrapEventPipe *pipe) noexcept
     // this write cannot raise SIGPIPE.
     ssize_t n = write(pipe->Id, pipe->writeBuffer + pipe->writeCount, pipe->writeBufferSize - pipe->writeCount);
     int err = errno;
-    pipe->LastAcessTime = pipe->now;
-    if (n < 0) {
-        RaidPrintError("libzep_RaidCommon: transmitTrapEvent(): Error writing pipe %s,  Id %d  errno = %d %s\n",
-                       pipe->path, pipe->Id, err, roleWord(pipe));
-        dropWrite(pipe);
-        return RAIDC_TRAP_IO_FAILED;
+    if (n < 0 && (err == EAGAIN || err == EWOULDBLOCK) && pipe->writeCount != 0) {
+        // Part of the message is in the FIFO already: dropping the rest would
+        // tear it for the reader. Keep it and wait for room; the last-activity
+        // time stays at the last progress, so the idle rule bounds the stall.
+        waitReady(pipe, POLLOUT, kRoomWaitMs);
+        return RAIDC_TRAP_SEND_AGAIN;
     }
+    pipe->LastAcessTime = pipe->now;
+    if (n < 0)
+        return writeFailed(pipe, err);
     pipe->writeCount += static_cast<uint32_t>(n);
     if (pipe->writeCount < pipe->writeBufferSize)
         return RAIDC_TRAP_SEND_AGAIN;

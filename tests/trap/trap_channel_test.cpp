@@ -271,6 +271,59 @@ TEST_F(TrapPipe, StalledMessagesWaitWithoutSpinningAndAreDropped)
     EXPECT_LT(wallSeconds() - wall, 4.0);
 }
 
+TEST_F(TrapPipe, LargeEventsWaitForRoomAndTornOnesAreDropped)
+{
+    SKIP_UNDER_EMULATOR();
+    // A producer that calls again at once: each step waits for the reader.
+    std::string big(199999, 'b');
+    pid_t child = fork();
+    if (child == 0) {
+        rec.dataSize = 200000;
+        setStrings({big.c_str()});
+        int r;
+        while ((r = transmitTrapEvent(&prod)) == RAIDC_TRAP_SEND_AGAIN) {
+        }
+        _exit(r);
+    }
+    int r;
+    while ((r = get()) == RAIDC_TRAP_NO_MESSAGE)
+        usleep(10000);
+    ASSERT_EQ(r, 0);
+    EXPECT_EQ(cons.record->strings[0], big);
+    int status;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    RaidC_FreeTrapEventData(&cons);
+
+    // Nobody drains: the message fills the FIFO and is kept, then given up
+    // once it stalled past the Slave's limit.
+    ASSERT_EQ(get(), RAIDC_TRAP_NO_MESSAGE);
+    rec.dataSize = 70000;
+    setStrings({"big"});
+    ASSERT_EQ(transmitTrapEvent(&prod), RAIDC_TRAP_SEND_AGAIN);
+    uint32_t written = prod.writeCount;
+    double wall = wallSeconds();
+    EXPECT_EQ(transmitTrapEvent(&prod), RAIDC_TRAP_SEND_AGAIN);
+    EXPECT_LT(wallSeconds() - wall, 1.5);
+    EXPECT_EQ(prod.writeCount, written);
+    EXPECT_NE(prod.writeBuffer, nullptr);
+    prod.LastAcessTime.tv_sec -= 21;
+    EXPECT_EQ(transmitTrapEvent(&prod), RAIDC_TRAP_IO_FAILED);
+    EXPECT_EQ(prod.writeBuffer, nullptr);
+    // Full before the first byte: refused with nothing written.
+    rec.dataSize = 24;
+    setStrings({});
+    EXPECT_EQ(transmitTrapEvent(&prod), RAIDC_TRAP_IO_FAILED);
+
+    // The reader drops the torn message and takes the next one whole.
+    expectIdleWithoutSpinning(&cons, "torn message");
+    rec.word3 = 4;
+    ASSERT_EQ(transmitTrapEvent(&prod), 0);
+    ASSERT_EQ(get(), 0);
+    EXPECT_EQ(cons.record->word3, 4u);
+    EXPECT_EQ(get(), RAIDC_TRAP_NO_MESSAGE);
+}
+
 TEST_F(TrapPipe, FifoOwnedBySomeoneElseIsRefused)
 {
     if (geteuid() != 0)

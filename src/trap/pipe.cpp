@@ -73,6 +73,11 @@ bool idleTooLong(TrapEventPipe *pipe) noexcept
 {
     stampNow(&pipe->now);
     time_t limit = idleLimit(pipe);
+    // A last-activity time moved into the future would never expire, and a
+    // get waiting for the rest of a message would wait on and on: count from
+    // now instead.
+    if (pipe->LastAcessTime.tv_sec > pipe->now.tv_sec)
+        pipe->LastAcessTime = pipe->now;
     // Written as a comparison so that a last-activity time moved far away
     // cannot overflow the subtraction.
     return pipe->LastAcessTime.tv_sec < pipe->now.tv_sec - limit;
@@ -89,7 +94,7 @@ void waitReady(const TrapEventPipe *pipe, short events, int capMs) noexcept
     stampNow(&t);
     // The idle rule fires once a whole second more than the limit has passed
     // since the last activity. A last-activity time the caller moved far away
-    // is clamped, so neither the sum overflows nor the wait grows past the limit.
+    // is clamped, so the sum cannot overflow nor the wait outgrow the limit.
     const time_t limit = idleLimit(pipe);
     time_t last = pipe->LastAcessTime.tv_sec;
     if (last > t.tv_sec)

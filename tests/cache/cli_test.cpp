@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
 #include <sys/stat.h>
 
 using namespace testutil;
@@ -58,6 +59,41 @@ TEST(Cli, DumpShowsTheTree)
     EXPECT_EQ(st, 0);
     EXPECT_NE(out.find("+ localName                 - RAIDStorageDeviceTree \n"), std::string::npos);
     EXPECT_NE(out.find("...+ nodeValue                 - 5 \n"), std::string::npos);
+}
+
+// Every command that prints: its exit code when standard output is full or
+// closed (the monitoring plugin stays UNKNOWN).
+TEST(Cli, OutputThatCannotBeWrittenFailsTheCommand)
+{
+    installFile(examplePath("two-controllers.xml"));
+    const std::pair<const char *, int> commands[] = {
+        {"refresh", 1},      {"dump", 1},         {"ctrl Name 0", 1}, {"status-text 1", 1}, {"pd Status 0 0", 1},
+        {"ld Name 0 0", 1},  {"map", 1},          {"relations 0", 1}, {"show", 1},          {"temps --json", 1},
+        {"record ctrl 0", 1}, {"caps 0 --pretty", 1}, {"mib list", 1}, {"metrics", 1},       {"--help", 1},
+        {"check", 3}};
+    for (auto [args, code] : commands) {
+        for (const char *redirect : {" >/dev/full", " >&-"}) {
+            std::string err;
+            int st = runCommand("exec 3>&1; " + toolPath("raidc") + " " + args + " 2>&3" + redirect, &err);
+            EXPECT_EQ(st, code) << args << redirect;
+            EXPECT_EQ(err.rfind("raidc: cannot write to standard output", 0), 0u) << args << redirect << ": " << err;
+        }
+    }
+}
+
+// A reader that stops early ends a long dump at once, without a word, even
+// when the caller ignores SIGPIPE.
+TEST(Cli, AReaderThatGoesAwayEndsTheDumpQuietly)
+{
+    std::string drives;
+    for (int i = 0; i < 1000; ++i)
+        drives += "<PhysicalDrive Nr=\"" + std::to_string(i) + "\"><Status>OK</Status></PhysicalDrive>";
+    installTree(wrapSystem({drives}));
+    std::string out;
+    runCommand("{ { trap '' PIPE; " + toolPath("raidc") + " dump 2>&3; echo \"exit $?\" >&3; } | head -n 1 "
+               ">/dev/null; } 3>&1",
+               &out);
+    EXPECT_EQ(out, "exit 141\n");
 }
 
 TEST(Cli, UsageErrorsAndUnreadableTrees)

@@ -29,6 +29,7 @@ struct Command {
     const char *usage;   // arguments, e.g. "PARAM [CTRL]"
     const char *summary; // one line
     int (*run)(const Args &);
+    int outputFailed = EXIT_FAIL; // exit code when standard output cannot be written
 };
 
 struct Register {

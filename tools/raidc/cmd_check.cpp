@@ -278,8 +278,9 @@ int check(const Args &a)
     return c.finish();
 }
 
+// A status line that cannot be written is UNKNOWN too.
 Register r({"check",
             "[--warn-temp N] [--warn-temp-ctrl|pd|hdd|ssd|nvme|bbu|proc N] [--allow-no-controllers] [--verbose]",
-            "RAID health as a monitoring plugin: status line, perfdata, exit 0/1/2/3", check});
+            "RAID health as a monitoring plugin: status line, perfdata, exit 0/1/2/3", check, UNKNOWN});
 
 } // namespace

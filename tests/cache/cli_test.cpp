@@ -61,6 +61,31 @@ TEST(Cli, DumpShowsTheTree)
     EXPECT_NE(out.find("...+ nodeValue                 - 5 \n"), std::string::npos);
 }
 
+TEST(Cli, MissingDevicesAreExitThreeAndAnUnreadableTreeOne)
+{
+    installFile(examplePath("two-controllers.xml"));
+    const char *const missing[] = {"ctrl Name 2",      "ctrl Name -1",      "pd Status 2 0",   "pd Status 0 99",
+                                   "ld Name 9 0",      "ld Name 0 99",      "caps 2",          "relations 99",
+                                   "record ctrl 2",    "record pd 0 99",    "record ld 2 0",   "record enc 0 9",
+                                   "record bbu 99",    "show 2",            "temps 99",        "ctrl NoSuchParam"};
+    for (const char *args : missing) {
+        int st;
+        std::string out = raidc(args, &st);
+        EXPECT_EQ(st, 3) << args << ": " << out;
+        EXPECT_EQ(out.rfind("raidc: ", 0), 0u) << args << ": " << out;
+    }
+    // A controller without a battery has no battery record.
+    installTree(wrapSystem({"<Name>no battery</Name>"}));
+    int st;
+    raidc("record bbu 0", &st);
+    EXPECT_EQ(st, 3);
+    removeTree();
+    for (const char *args : missing) {
+        raidc(args, &st);
+        EXPECT_EQ(st, 1) << args;
+    }
+}
+
 // Every command that prints: its exit code when standard output is full or
 // closed (the monitoring plugin stays UNKNOWN).
 TEST(Cli, OutputThatCannotBeWrittenFailsTheCommand)

@@ -41,6 +41,8 @@ int ctrl(const Args &a)
         return usageError(a, "controller index '%s' is not a number", a.pos[1].c_str());
     if (!loadCache())
         return EXIT_FAIL;
+    if (int rc = findController(idx))
+        return rc;
     char buf[4096];
     int64_t value = -1;
     const char *p = a.pos[0].c_str();

@@ -210,7 +210,35 @@ int printAnswer(const Args &a, const char *param, int st, const char *text, int6
     } else {
         fprintf(stderr, "raidc: %s: %s (status %d)\n", param, RaidC_AccessStatusToString(st), st);
     }
-    return ok ? EXIT_OK : EXIT_NO_DATA;
+    return exitFor(st);
+}
+
+int exitFor(int status)
+{
+    switch (status) {
+    case RAIDC_SUCCESS_INT:
+    case RAIDC_SUCCESS_STRING:
+    case RAIDC_BUFFER_TOO_SMALL:
+        return EXIT_OK;
+    case RAIDC_PARAM_NOT_FOUND:
+    case RAIDC_DEVICE_NOT_FOUND:
+    case RAIDC_DEVICE_EXTERN:
+        return EXIT_NO_DATA;
+    default:
+        return EXIT_FAIL;
+    }
+}
+
+int findController(int idx)
+{
+    int64_t n = 0;
+    int st = RaidC_getCtrlsNumber(&n);
+    if (st != RAIDC_SUCCESS_INT)
+        return fail("controllers cannot be counted: %s (status %d)", RaidC_AccessStatusToString(st), st);
+    if (idx >= 0 && idx < n)
+        return EXIT_OK;
+    fprintf(stderr, "raidc: there is no controller %d (%lld found)\n", idx, static_cast<long long>(n));
+    return EXIT_NO_DATA;
 }
 
 } // namespace cli

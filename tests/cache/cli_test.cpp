@@ -61,6 +61,34 @@ TEST(Cli, DumpShowsTheTree)
     EXPECT_NE(out.find("...+ nodeValue                 - 5 \n"), std::string::npos);
 }
 
+// A device tree nested `levels` elements deep below its one controller.
+std::string nested(int levels)
+{
+    std::string open, close;
+    for (int i = 0; i < levels; ++i) {
+        open += "<d>";
+        close += "</d>";
+    }
+    return wrapSystem({open + "x" + close});
+}
+
+TEST(Cli, DumpRefusesATreeNestedTooDeep)
+{
+    // The root element, System and Adapter are three levels, the text one.
+    const int limit = 64;
+    installTree(nested(limit - 4));
+    std::string out;
+    EXPECT_EQ(runCommand(toolPath("raidc") + " dump 2>/dev/null", &out), 0);
+    EXPECT_NE(out.find(std::string(limit - 1, '.') + "+ nodeValue                 - x \n"), std::string::npos);
+    for (int levels : {limit - 3, 200000}) {
+        installTree(nested(levels));
+        EXPECT_EQ(runCommand(toolPath("raidc") + " dump 2>/dev/null", &out), 1) << levels;
+        EXPECT_EQ(out, "") << levels;
+        int st;
+        EXPECT_EQ(raidc("dump", &st), "raidc: the device tree is nested deeper than 64 levels; not dumping it\n");
+    }
+}
+
 TEST(Cli, MissingDevicesAreExitThreeAndAnUnreadableTreeOne)
 {
     installFile(examplePath("two-controllers.xml"));

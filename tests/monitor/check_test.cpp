@@ -82,6 +82,20 @@ TEST(Check, UnreadableTreeOrBadCommandLineIsUnknown)
     }
 }
 
+TEST(Check, NoControllersIsUnknownUnlessAllowed)
+{
+    testutil::installTree(wrapSystem({}));
+    Output r = raidc("check");
+    EXPECT_EQ(r.status, 3);
+    EXPECT_EQ(r.out, "RAID UNKNOWN - no RAID controllers in the device tree\n");
+    r = raidc("check --allow-no-controllers --verbose");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "RAID OK - 0 controllers, 0 drives, 0 logical drives |\n");
+    EXPECT_EQ(raidc("check --allow-no-controllers=yes").status, 3);
+    // A host that has controllers is judged as always.
+    EXPECT_EQ(onTree("health/critical.xml", "check --allow-no-controllers").status, 2);
+}
+
 TEST(Check, TemperatureWarnsAtTheThresholdAndClassOptionsWin)
 {
     Output r = onTree("health/ok.xml", "check --warn-temp-hdd 41");

@@ -4,11 +4,14 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <cstring>
+#include <functional>
 #include <map>
 #include <poll.h>
 #include <sys/inotify.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 using namespace monitor;
@@ -193,6 +196,40 @@ TEST_F(MetricsOutput, AFailedWriteLeavesNothingBehind)
     EXPECT_EQ(raidc("metrics --output " + dir + "/missing/raid.prom").status, 1);
     EXPECT_EQ(raidc("metrics --output").status, 2);
     EXPECT_EQ(raidc("metrics --format json").status, 2);
+}
+
+// Only a regular file is replaced: whatever else stands at the path, even a
+// link to a regular file, stays as it was and nothing is left beside it.
+TEST_F(MetricsOutput, AnythingButARegularFileIsLeftAlone)
+{
+    testutil::installFile(testutil::examplePath("health/ok.xml"));
+    const std::string other = dir + "/other";
+    ASSERT_EQ(testutil::runCommand("echo other > " + other), 0);
+    struct Kind {
+        const char *name;
+        std::function<int()> make;
+        mode_t type;
+    } const kinds[] = {
+        {"fifo", [&] { return mkfifo(target.c_str(), 0644); }, S_IFIFO},
+        {"symlink", [&] { return symlink(other.c_str(), target.c_str()); }, S_IFLNK},
+        {"device", [&] { return mknod(target.c_str(), S_IFCHR | 0644, makedev(1, 3)); }, S_IFCHR},
+    };
+    for (const Kind &k : kinds) {
+        if (k.make() != 0) {
+            EXPECT_EQ(errno, EPERM) << k.name; // device nodes need privileges
+            continue;
+        }
+        Output r = raidc("metrics --output " + target);
+        EXPECT_EQ(r.status, 1) << k.name;
+        EXPECT_EQ(r.out, "") << k.name;
+        struct stat st;
+        ASSERT_EQ(lstat(target.c_str(), &st), 0) << k.name;
+        EXPECT_EQ(st.st_mode & S_IFMT, k.type) << k.name;
+        EXPECT_EQ(entries(), "other\nraid.prom\n") << k.name;
+        EXPECT_EQ(readFile(other), "other\n");
+        unlink(target.c_str());
+    }
+    EXPECT_EQ(raidc("metrics --output " + target).status, 0) << "a new file is made";
 }
 
 } // namespace

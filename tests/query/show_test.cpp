@@ -58,7 +58,7 @@ TEST(ShowCommand, JsonOverviewOfTheExampleTree)
     json_object_put(root);
 
     EXPECT_EQ(testutil::runCommand(testutil::toolPath("raidc") + " show first 2>/dev/null"), 2);
-    EXPECT_EQ(testutil::runCommand(testutil::toolPath("raidc") + " temps 5 2>/dev/null"), 1);
+    EXPECT_EQ(testutil::runCommand(testutil::toolPath("raidc") + " temps 5 2>/dev/null"), 3);
 }
 
 } // namespace

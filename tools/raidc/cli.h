@@ -29,6 +29,7 @@ struct Command {
     const char *usage;   // arguments, e.g. "PARAM [CTRL]"
     const char *summary; // one line
     int (*run)(const Args &);
+    int outputFailed = EXIT_FAIL; // exit code when standard output cannot be written
 };
 
 struct Register {
@@ -46,6 +47,16 @@ bool toInt64(const std::string &s, int64_t *out);
 // Refreshes the cache; on failure prints why and returns false.
 bool loadCache();
 const char *updateResultText(int r);
+
+// The exit code an access status calls for: EXIT_OK when it carries a value,
+// EXIT_NO_DATA when the device or parameter is not there, EXIT_FAIL for any
+// other failure.
+int exitFor(int status);
+
+// EXIT_OK when controller `idx` is in the cached tree; else prints why and
+// gives the exit code (EXIT_NO_DATA when it is not there). Every command that
+// takes a controller index asks this first.
+int findController(int idx);
 
 // Quotes a text for JSON output.
 std::string jsonString(const char *s);

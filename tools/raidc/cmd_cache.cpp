@@ -3,10 +3,36 @@
 
 #include <cstdio>
 #include <cstring>
+#include <vector>
 
 using namespace cli;
 
 namespace {
+
+// The deepest tree `dump` prints, in levels of nodes (the root element is
+// level 1, the text of an element one level below it). Each level indents
+// every line of the levels below by one more character, so a hostile tree
+// nested a few hundred thousand levels deep would otherwise make gigabytes.
+constexpr size_t kMaxDumpDepth = 64;
+
+// Whether the tree below `root` goes deeper than `limit` levels. Walks with
+// a stack of its own, as deep as the limit at most.
+bool deeperThan(const XMLNode *root, size_t limit)
+{
+    std::vector<const XMLNode *> path; // the node of each level down to the current one
+    for (const XMLNode *n = root; n;) {
+        path.push_back(n);
+        if (path.size() > limit)
+            return true;
+        n = n->firstChild;
+        while (!n && !path.empty()) {
+            const XMLNode *done = path.back();
+            path.pop_back();
+            n = path.empty() ? nullptr : done->nextSibling; // the root's siblings are not dumped
+        }
+    }
+    return false;
+}
 
 int refresh(const Args &a)
 {
@@ -27,8 +53,12 @@ int dump(const Args &a)
     if (!loadCache())
         return EXIT_FAIL;
     pthread_mutex_lock(&RaidC_ThreadMutex);
-    Print_xmlNode(rootNode, "+", 1);
+    bool tooDeep = deeperThan(rootNode, kMaxDumpDepth);
+    if (!tooDeep)
+        Print_xmlNode(rootNode, "+", 1);
     pthread_mutex_unlock(&RaidC_ThreadMutex);
+    if (tooDeep)
+        return fail("the device tree is nested deeper than %zu levels; not dumping it", kMaxDumpDepth);
     return EXIT_OK;
 }
 
@@ -41,6 +71,8 @@ int ctrl(const Args &a)
         return usageError(a, "controller index '%s' is not a number", a.pos[1].c_str());
     if (!loadCache())
         return EXIT_FAIL;
+    if (int rc = findController(idx))
+        return rc;
     char buf[4096];
     int64_t value = -1;
     const char *p = a.pos[0].c_str();

@@ -19,13 +19,15 @@ int caps(const Args &a)
         return usageError(a, "controller index '%s' is not a number", a.pos[0].c_str());
     if (!loadCache())
         return EXIT_FAIL;
+    if (int rc = findController(idx))
+        return rc;
     string_t text;
     string_init(text);
     int st = RaidC_getCtrlInfo2("RAIDCapabilities", idx, text, nullptr);
     int rc = EXIT_OK;
     if (st != RAIDC_SUCCESS_STRING) {
         fprintf(stderr, "raidc: controller %d: %s (status %d)\n", idx, RaidC_AccessStatusToString(st), st);
-        rc = EXIT_NO_DATA;
+        rc = exitFor(st) == EXIT_OK ? EXIT_NO_DATA : exitFor(st);
     } else if (json_object *doc = a.pretty ? json_tokener_parse(string_get_cstr(text)) : nullptr) {
         printf("%s\n", json_object_to_json_string_ext(doc, JSON_C_TO_STRING_PRETTY));
         json_object_put(doc);

@@ -142,6 +142,12 @@ public:
 
     int finish() const
     {
+        // A tree without controllers usually means the agent lost them; a
+        // host that has none says so on the command line.
+        if (ctrls_ == 0 && !allowNoControllers) {
+            printf("RAID UNKNOWN - no RAID controllers in the device tree\n");
+            return UNKNOWN;
+        }
         std::vector<Problem> sorted = problems_;
         std::stable_sort(sorted.begin(), sorted.end(), [](auto &a, auto &b) { return a.state > b.state; });
         State worst = sorted.empty() ? OK : sorted.front().state;
@@ -162,6 +168,7 @@ public:
     }
 
     bool verbose = false;
+    bool allowNoControllers = false;
 
 private:
     void add(State s, std::string text) { problems_.push_back({s, std::move(text)}); }
@@ -234,7 +241,14 @@ int check(const Args &a)
     int64_t warn[health::kTempClassCount];
     bool own[health::kTempClassCount] = {};
     health::Value all;
+    bool allowNone = false;
     for (const auto &[name, value] : a.options) {
+        if (name == "allow-no-controllers") {
+            if (!value.empty())
+                return badUsage("--allow-no-controllers takes no value");
+            allowNone = true;
+            continue;
+        }
         int k = 0;
         while (k < health::kTempClassCount && name != std::string("warn-temp-") + health::kTempClasses[k].key)
             ++k;
@@ -255,6 +269,7 @@ int check(const Args &a)
             warn[k] = all.known ? all.value : health::kTempClasses[k].warnDefault;
     Check c(warn);
     c.verbose = a.verbose;
+    c.allowNoControllers = allowNone;
     std::string why;
     if (!health::walk(c, &why)) {
         printf("RAID UNKNOWN - %s\n", plain(why).c_str());
@@ -263,8 +278,9 @@ int check(const Args &a)
     return c.finish();
 }
 
+// A status line that cannot be written is UNKNOWN too.
 Register r({"check",
-            "[--warn-temp N] [--warn-temp-ctrl|pd|hdd|ssd|nvme|bbu|proc N] [--verbose]",
-            "RAID health as a monitoring plugin: status line, perfdata, exit 0/1/2/3", check});
+            "[--warn-temp N] [--warn-temp-ctrl|pd|hdd|ssd|nvme|bbu|proc N] [--allow-no-controllers] [--verbose]",
+            "RAID health as a monitoring plugin: status line, perfdata, exit 0/1/2/3", check, UNKNOWN});
 
 } // namespace

@@ -18,6 +18,8 @@ int driveParam(const Args &a, DriveQuery query)
         return usageError(a, "controller and drive indices must be numbers");
     if (!loadCache())
         return EXIT_FAIL;
+    if (int rc = findController(ctrl))
+        return rc;
     char buf[4096];
     int64_t value = -1;
     const char *p = a.pos[0].c_str();
@@ -100,11 +102,12 @@ int relations(const Args &a)
     // One cache state for the whole answer.
     pthread_mutex_lock(&RaidC_ThreadMutex);
     const RaidCDevMap &m = ctrlDevStructure;
-    if (!m.ctrlList || ctrl < 0 || ctrl >= m.ctrlCnt) {
-        int n = m.ctrlList ? m.ctrlCnt : 0;
+    int rc = findController(ctrl);
+    if (!rc && (!m.ctrlList || ctrl >= m.ctrlCnt))
+        rc = fail("controller %d is missing from the relation map", ctrl);
+    if (rc) {
         pthread_mutex_unlock(&RaidC_ThreadMutex);
-        fprintf(stderr, "raidc: controller %d not found (%d controllers)\n", ctrl, n);
-        return EXIT_NO_DATA;
+        return rc;
     }
     const RaidCCtrlDev &cd = m.ctrlList[ctrl];
     Side lds = {"logical drive", "logicalDrives", RaidC_convert_LdIdx_2_LdId, cd.ldCnt < cd.ldMax ? cd.ldCnt : cd.ldMax};

@@ -288,11 +288,31 @@ private:
     std::string samples_[FamilyCount];
 };
 
+// Only a regular file is replaced (or a new one made): a device node, a
+// FIFO, a directory or a symbolic link at `path` is someone else's, and the
+// rename would take its name away.
+bool replaceable(const std::string &path)
+{
+    struct stat st;
+    if (lstat(path.c_str(), &st) == 0) {
+        if (S_ISREG(st.st_mode))
+            return true;
+        fail("%s is not a regular file; not replacing it", path.c_str());
+    } else if (errno == ENOENT) {
+        return true;
+    } else {
+        fail("cannot examine %s: %s", path.c_str(), strerror(errno));
+    }
+    return false;
+}
+
 // Writes to a temporary file beside `path` and renames it over `path`, so
 // that a reader sees the old file or the new one, never a part. The
 // temporary name does not end in ".prom", so the textfile collector skips it.
 bool writeAtomically(const std::string &path, const Metrics &m)
 {
+    if (!replaceable(path))
+        return false;
     size_t slash = path.rfind('/');
     std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
     std::string tmp = dir + "/." + path.substr(slash == std::string::npos ? 0 : slash + 1) + ".XXXXXX";
@@ -306,13 +326,24 @@ bool writeAtomically(const std::string &path, const Metrics &m)
     FILE *out = fdopen(fd, "w");
     bool ok = out && fchmod(fd, 0644 & ~mask) == 0 && m.print(out) && fsync(fd) == 0;
     ok = (out ? fclose(out) : close(fd)) == 0 && ok;
-    ok = ok && rename(tmp.c_str(), path.c_str()) == 0;
     if (!ok) {
         int err = errno;
         unlink(tmp.c_str());
         fail("cannot write %s: %s", path.c_str(), strerror(err));
+        return false;
     }
-    return ok;
+    // Looked at again right before the rename: the write took a while.
+    if (!replaceable(path)) {
+        unlink(tmp.c_str());
+        return false;
+    }
+    if (rename(tmp.c_str(), path.c_str()) != 0) {
+        int err = errno;
+        unlink(tmp.c_str());
+        fail("cannot write %s: %s", path.c_str(), strerror(err));
+        return false;
+    }
+    return true;
 }
 
 int metrics(const Args &a)

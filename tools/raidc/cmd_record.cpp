@@ -233,16 +233,17 @@ int record(const Args &a)
         return usageError(a, "indices must be whole numbers");
     if (!loadCache())
         return EXIT_FAIL;
-    int64_t ctrls = 0;
-    if (RaidC_getCtrlsNumber(&ctrls) != RAIDC_SUCCESS_INT || ctrl < 0 || ctrl >= ctrls)
-        return fail("no controller %d", ctrl);
+    if (int rc = findController(ctrl))
+        return rc;
     switch (k) {
     case 0:
         return printFlat<RaidCCtrlInfo>(a, ctrlCols,
                                         [&](RaidCCtrlInfo *r) { return RaidC_LoadCtrlInfo(ctrl, r); });
     case 1:
-        return printFlat<RaidCBbuInfo>(a, bbuCols,
-                                       [&](RaidCBbuInfo *r) { return RaidC_LoadBbuInfo(ctrl, r); });
+        // The loader fills a record of "-" for a controller without one.
+        return printFlat<RaidCBbuInfo>(a, bbuCols, [&](RaidCBbuInfo *r) {
+            return RaidC_CtrlHasBBU(ctrl) == 1 && RaidC_LoadBbuInfo(ctrl, r);
+        });
     case 2:
         return printFlat<RaidCPdInfo>(a, pdCols,
                                       [&](RaidCPdInfo *r) { return RaidC_LoadPdlInfo(ctrl, dev, r); });

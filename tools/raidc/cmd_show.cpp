@@ -368,11 +368,12 @@ int pickControllers(const Args &a, int *first, int *last)
     if (!loadCache())
         return EXIT_FAIL;
     int64_t n = 0;
-    int st = RaidC_getCtrlsNumber(&n);
-    if (st != RAIDC_SUCCESS_INT)
+    if (idx >= 0) {
+        if (int rc = findController(idx))
+            return rc;
+    } else if (int st = RaidC_getCtrlsNumber(&n); st != RAIDC_SUCCESS_INT) {
         return fail("controllers cannot be counted: %s", RaidC_AccessStatusToString(st));
-    if (idx >= n)
-        return fail("there is no controller %d (%lld found)", idx, static_cast<long long>(n));
+    }
     *first = idx < 0 ? 0 : idx;
     *last = idx < 0 ? int(n) - 1 : idx;
     return EXIT_OK;

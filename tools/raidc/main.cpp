@@ -6,6 +6,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <csignal>
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace cli {
 
@@ -24,6 +27,48 @@ void printUsage(FILE *out)
     for (const Command &c : registry())
         fprintf(out, "  %-10s %-28s %s\n", c.name, c.usage, c.summary);
     fprintf(out, "\nThe device tree is read from %s.\n", RAIDC_DEVICE_TREE_PATH);
+}
+
+// A closed standard stream gets /dev/null opened against its direction: no
+// file the tool opens can take its place, and a write to a closed standard
+// output fails as it should.
+void holdStandardStreams()
+{
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (fcntl(fd, F_GETFD) >= 0 || errno != EBADF)
+            continue;
+        int n = open("/dev/null", fd == 0 ? O_WRONLY : O_RDONLY);
+        if (n > fd) {
+            dup2(n, fd);
+            close(n);
+        }
+    }
+}
+
+// A reader that goes away ends the tool at once and quietly, as it ends
+// other tools, even when the parent left SIGPIPE ignored or blocked.
+void defaultSigpipe()
+{
+    signal(SIGPIPE, SIG_DFL);
+    sigset_t pipe;
+    sigemptyset(&pipe);
+    sigaddset(&pipe, SIGPIPE);
+    sigprocmask(SIG_UNBLOCK, &pipe, nullptr);
+}
+
+// Whatever the command printed must have reached standard output: a lost
+// write is a failed command, never a success.
+int finishOutput(int rc, int failedRc)
+{
+    errno = 0;
+    bool flushed = fflush(stdout) == 0;
+    int err = errno;
+    if (flushed && !ferror(stdout))
+        return rc;
+    if (err == EPIPE)
+        return failedRc;
+    fprintf(stderr, "raidc: cannot write to standard output%s%s\n", err ? ": " : "", err ? strerror(err) : "");
+    return failedRc;
 }
 } // namespace
 
@@ -165,7 +210,35 @@ int printAnswer(const Args &a, const char *param, int st, const char *text, int6
     } else {
         fprintf(stderr, "raidc: %s: %s (status %d)\n", param, RaidC_AccessStatusToString(st), st);
     }
-    return ok ? EXIT_OK : EXIT_NO_DATA;
+    return exitFor(st);
+}
+
+int exitFor(int status)
+{
+    switch (status) {
+    case RAIDC_SUCCESS_INT:
+    case RAIDC_SUCCESS_STRING:
+    case RAIDC_BUFFER_TOO_SMALL:
+        return EXIT_OK;
+    case RAIDC_PARAM_NOT_FOUND:
+    case RAIDC_DEVICE_NOT_FOUND:
+    case RAIDC_DEVICE_EXTERN:
+        return EXIT_NO_DATA;
+    default:
+        return EXIT_FAIL;
+    }
+}
+
+int findController(int idx)
+{
+    int64_t n = 0;
+    int st = RaidC_getCtrlsNumber(&n);
+    if (st != RAIDC_SUCCESS_INT)
+        return fail("controllers cannot be counted: %s (status %d)", RaidC_AccessStatusToString(st), st);
+    if (idx >= 0 && idx < n)
+        return EXIT_OK;
+    fprintf(stderr, "raidc: there is no controller %d (%lld found)\n", idx, static_cast<long long>(n));
+    return EXIT_NO_DATA;
 }
 
 } // namespace cli
@@ -173,9 +246,11 @@ int printAnswer(const Args &a, const char *param, int st, const char *text, int6
 int main(int argc, char **argv)
 {
     using namespace cli;
+    holdStandardStreams();
+    defaultSigpipe();
     if (argc < 2 || !strcmp(argv[1], "-h") || !strcmp(argv[1], "--help") || !strcmp(argv[1], "help")) {
         printUsage(argc < 2 ? stderr : stdout);
-        return argc < 2 ? EXIT_USAGE : EXIT_OK;
+        return finishOutput(argc < 2 ? EXIT_USAGE : EXIT_OK, EXIT_FAIL);
     }
     for (const Command &c : registry()) {
         if (strcmp(c.name, argv[1]) != 0)
@@ -210,7 +285,7 @@ int main(int argc, char **argv)
                 a.pos.push_back(w);
             }
         }
-        return c.run(a);
+        return finishOutput(c.run(a), c.outputFailed);
     }
     fprintf(stderr, "raidc: unknown command '%s'\n", argv[1]);
     printUsage(stderr);

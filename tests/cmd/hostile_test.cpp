@@ -202,6 +202,9 @@ TEST(Locate, SimulatorRefusesOtherUsersAndServesBesideAFlooder)
     Timed t = getPdLocate();
     EXPECT_EQ(t.result, RAIDC_SOCK_DONE);
     EXPECT_LT(t.took, 1.0);
+    // The flooder's reply has not moved for seconds: it is let go.
+    struct pollfd hup = {flood, POLLRDHUP, 0};
+    EXPECT_EQ(poll(&hup, 1, 8000), 1);
     close(flood);
 }
 

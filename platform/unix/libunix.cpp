@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/time.h>
 #include <time.h>
@@ -75,6 +76,76 @@ int sigwrap_close(int fd) noexcept
     if (r < 0 && errno == EINTR)
         return 0;
     return r;
+}
+
+namespace {
+
+long long monotonicMs()
+{
+    struct timespec t;
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return static_cast<long long>(t.tv_sec) * 1000 + t.tv_nsec / 1000000;
+}
+
+int msLeft(long long end)
+{
+    long long left = end - monotonicMs();
+    return left > 0 ? static_cast<int>(left) : 0;
+}
+
+} // namespace
+
+int sigwrap_poll(struct pollfd *fds, nfds_t n, int timeoutMs) noexcept
+{
+    long long end = monotonicMs() + (timeoutMs > 0 ? timeoutMs : 0);
+    for (;;) {
+        int r = poll(fds, n, msLeft(end));
+        if (r >= 0 || errno != EINTR)
+            return r;
+    }
+}
+
+int sigwrap_connect_within(int fd, const struct sockaddr *addr, socklen_t len, int timeoutMs) noexcept
+{
+    // Retry interval while a full backlog refuses us: short against the
+    // bound, long enough not to busy the peer.
+    constexpr int kRetryMs = 20;
+    long long end = monotonicMs() + (timeoutMs > 0 ? timeoutMs : 0);
+    int flags = fcntl(fd, F_GETFL);
+    if (flags < 0 || fcntl(fd, F_SETFL, flags | O_NONBLOCK) < 0)
+        return -1;
+    for (;;) {
+        if (connect(fd, addr, len) == 0)
+            return 0;
+        if (errno == EAGAIN) {
+            int left = msLeft(end);
+            if (left == 0) {
+                errno = ETIMEDOUT;
+                return -1;
+            }
+            sigwrap_poll(nullptr, 0, left < kRetryMs ? left : kRetryMs);
+            continue;
+        }
+        if (errno != EINPROGRESS && errno != EINTR)
+            return -1;
+        struct pollfd p = {fd, POLLOUT, 0};
+        int r = sigwrap_poll(&p, 1, msLeft(end));
+        if (r < 0)
+            return -1;
+        if (r == 0) {
+            errno = ETIMEDOUT;
+            return -1;
+        }
+        int err = 0;
+        socklen_t el = sizeof err;
+        if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &el) < 0)
+            return -1;
+        if (err != 0) {
+            errno = err;
+            return -1;
+        }
+        return 0;
+    }
 }
 
 int select_sleep(long seconds, long microseconds) noexcept

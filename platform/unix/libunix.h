@@ -2,6 +2,7 @@
 // only real outcomes. Nothing here knows what the descriptors carry.
 #pragma once
 
+#include <poll.h>
 #include <sys/select.h>
 #include <sys/socket.h>
 #include <cstddef>
@@ -10,6 +11,14 @@ int sigwrap_accept(int fd, struct sockaddr *addr, socklen_t *len) noexcept;
 int sigwrap_connect(int fd, const struct sockaddr *addr, socklen_t len) noexcept;
 int sigwrap_select(int nfds, fd_set *rd, fd_set *wr, fd_set *ex, struct timeval *timeout) noexcept;
 int sigwrap_close(int fd) noexcept;
+// poll that carries on after signals with the time that is left; timeoutMs
+// is at least 0 (no wait without a bound).
+int sigwrap_poll(struct pollfd *fds, nfds_t n, int timeoutMs) noexcept;
+// Connects within timeoutMs. The descriptor is made non-blocking first and
+// stays so. A local listener whose backlog is full refuses at once (EAGAIN)
+// instead of taking the attempt in progress, so that case is retried at short
+// intervals until the time is up. -1 with errno ETIMEDOUT when it ran out.
+int sigwrap_connect_within(int fd, const struct sockaddr *addr, socklen_t len, int timeoutMs) noexcept;
 // Sleeps for the given time, resuming after signals until it has passed.
 int select_sleep(long seconds, long microseconds) noexcept;
 

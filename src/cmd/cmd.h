@@ -23,6 +23,11 @@ constexpr long kSlaveIdleLimit = 40;
 // The command exchange's limit for a Slave waiting on its peer.
 constexpr long kReplyIdleLimit = 1;
 
+// The most one exchange may take as a whole, connecting included, however
+// the peer doles out its bytes; also the bound of a connect on its own. The
+// locate calls hold RaidC_ConsumerCmd_Mutex for no longer than this.
+constexpr int kExchangeDeadlineMs = 4000;
+
 inline void stamp(struct timespec *t) noexcept
 {
     clock_gettime(CLOCK_MONOTONIC_RAW, t);
@@ -46,6 +51,10 @@ inline bool isOpen(const RaidCCmdSocket *s) noexcept
 {
     return s->isCreated || s->isConnected || s->isBound || s->isListening || s->isAccepted;
 }
+
+// connect_RaidCCmdSocket with the wait for the connection bounded by
+// timeoutMs instead of the whole exchange deadline.
+int32_t connectWithin(RaidCCmdSocket *s, int timeoutMs) noexcept;
 
 inline int32_t ensureConnected(RaidCCmdSocket *s) noexcept
 {

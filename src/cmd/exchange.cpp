@@ -5,7 +5,8 @@
 #include "../../platform/unix/libunix.h"
 
 #include <cerrno>
-#include <sys/select.h>
+#include <poll.h>
+#include <sys/socket.h>
 
 using namespace raidc::cmd;
 
@@ -19,35 +20,80 @@ const char kOp[] = "raidc_SendReceiveCmd";
 RaidCCmdSocket g_client;
 bool g_clientReady = false;
 
-// One wait of at most a second for the socket to become readable or
-// writable. A closed object has no descriptor left to wait on (its old
-// number may already belong to someone else), and one beyond FD_SETSIZE
-// cannot go into an fd_set: both fail like a select on a bad descriptor.
-int waitOn(RaidCCmdSocket *s, bool forRead, bool *ready)
+// The end of an exchange on the monotonic clock, in milliseconds.
+class Deadline {
+public:
+    Deadline() : end_(nowMs() + kExchangeDeadlineMs) {}
+    int left() const
+    {
+        long long l = end_ - nowMs();
+        return l > 0 ? static_cast<int>(l) : 0;
+    }
+
+private:
+    static long long nowMs()
+    {
+        struct timespec t;
+        clock_gettime(CLOCK_MONOTONIC, &t);
+        return static_cast<long long>(t.tv_sec) * 1000 + t.tv_nsec / 1000000;
+    }
+    long long end_;
+};
+
+// One wait of at most a second, and never past the deadline, for the socket
+// to become readable or writable. A closed object has no descriptor left to
+// wait on (its old number may already belong to someone else): that fails
+// like a wait on a bad descriptor.
+int waitOn(RaidCCmdSocket *s, bool forRead, const Deadline &d, bool *ready)
 {
     *ready = false;
-    int fd = s->SocketFd;
-    if (!isOpen(s) || fd < 0 || fd >= FD_SETSIZE) {
+    if (!isOpen(s) || s->SocketFd < 0) {
         errno = EBADF;
         s->lastErrno = EBADF;
         return -1;
     }
-    fd_set io, ex;
-    FD_ZERO(&io);
-    FD_ZERO(&ex);
-    FD_SET(fd, &io);
-    FD_SET(fd, &ex);
-    struct timeval tv = {1, 0};
+    int left = d.left();
+    struct pollfd p = {s->SocketFd, static_cast<short>(forRead ? POLLIN : POLLOUT), 0};
     errno = 0;
-    int r = sigwrap_select(fd + 1, forRead ? &io : nullptr, forRead ? nullptr : &io, &ex, &tv);
+    int r = sigwrap_poll(&p, 1, left < 1000 ? left : 1000);
     s->lastErrno = errno;
-    *ready = r > 0 && FD_ISSET(fd, &io);
+    if (r > 0 && (p.revents & POLLNVAL)) {
+        s->lastErrno = errno = EBADF;
+        return -1;
+    }
+    // A hang-up or an error counts as ready: the step that follows finds out
+    // what happened and answers for it.
+    *ready = r > 0 && (p.revents & (p.events | POLLHUP | POLLERR));
     return r;
 }
 
 void reportSelectFailure(const RaidCCmdSocket *s, const char *format)
 {
     RaidCPrint(format, s->name, s->ProcessId, s->usedThreadBufferIdx, s->SocketFd, s->AcceptedSocket, s->lastErrno);
+}
+
+// An exchange that failed leaves nothing behind: the connection may still
+// carry the rest of a reply that nobody will ask for, so it goes together
+// with any half-moved message, and the next exchange starts afresh.
+void abandon(RaidCCmdSocket *s)
+{
+    close_RaidCCmdSocket(s);
+    free(s->readBuffer);
+    free(s->writeBuffer);
+    s->readBuffer = s->writeBuffer = nullptr;
+    s->readCount = s->writeCount = 0;
+    s->headerPhase = 1;
+}
+
+// The whole exchange ran out of time, however the peer kept it busy.
+bool outOfTime(RaidCCmdSocket *s, const Deadline &d, int line)
+{
+    if (d.left() > 0)
+        return false;
+    RaidCPrint("libzep_RaidCommon: %s: %d\t no complete exchange within %d ms on %s \n", kOp, line,
+               kExchangeDeadlineMs, s->name);
+    abandon(s);
+    return true;
 }
 
 // After a wait without an event: true when a Slave has gone more than a
@@ -62,18 +108,51 @@ bool slaveGivesUp(RaidCCmdSocket *s, int line)
     return true;
 }
 
-void writePhase(RaidCCmdSocket *s)
+// A connection that the peer has closed (the agent restarted, say) is
+// noticed before it is used, so that the request goes out on a new one
+// instead of failing on the dead one.
+bool peerClosed(const RaidCCmdSocket *s)
+{
+    struct pollfd p = {s->SocketFd, POLLIN, 0};
+    if (sigwrap_poll(&p, 1, 0) <= 0)
+        return false;
+    if (p.revents & (POLLHUP | POLLERR | POLLNVAL))
+        return true;
+    char c;
+    ssize_t n = recv(s->SocketFd, &c, 1, MSG_PEEK | MSG_DONTWAIT);
+    return n == 0 || (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK && errno != EINTR);
+}
+
+// Connects, or reconnects once when the connection is dead or a Slave's has
+// been idle past its limit, within what is left of the deadline.
+int32_t connectLive(RaidCCmdSocket *s, const Deadline &d)
+{
+    if (s->isConnected && isOpen(s)) {
+        long idle = idleSeconds(s);
+        bool stale = !s->isMaster && idle > kSlaveIdleLimit;
+        if (stale)
+            reportSlaveIdle(s, kOp, __LINE__, idle);
+        if (stale || peerClosed(s))
+            abandon(s);
+    }
+    return s->isConnected ? RAIDC_SOCK_DONE : connectWithin(s, d.left());
+}
+
+// false when the deadline ended the phase.
+bool writePhase(RaidCCmdSocket *s, const Deadline &d)
 {
     for (;;) {
+        if (outOfTime(s, d, __LINE__))
+            return false;
         bool ready;
-        int sel = waitOn(s, false, &ready);
+        int sel = waitOn(s, false, d, &ready);
         if (sel < 0) {
             reportSelectFailure(s, "RaidC_CmdExecutionWorker()  Error in read select()..check this up!! %s ProcessId %d, usedThreadBufferIdx %d, SocketFd %d, AcceptedSocket %d,  errno = %d\n");
-            return;
+            return true;
         }
         if (sel == 0) {
             if (slaveGivesUp(s, __LINE__))
-                return;
+                return true;
             continue;
         }
         if (!ready) {
@@ -85,16 +164,20 @@ void writePhase(RaidCCmdSocket *s)
             continue;
         if (r != RAIDC_SOCK_DONE)
             RaidCPrint("libzep_RaidCommon: %s: %d\t Error: sendData_RaidCCmdSocket() ret %d \n", kOp, __LINE__, r);
-        return;
+        return true;
     }
 }
 
-int32_t readPhase(RaidCCmdSocket *s)
+int32_t readPhase(RaidCCmdSocket *s, const Deadline &d)
 {
     int32_t result = RAIDC_SOCK_WAIT_FAILED;
     for (;;) {
+        // Checked before every wait and every step: neither a trickle of
+        // bytes nor a flood of them without a reply keeps the exchange going.
+        if (outOfTime(s, d, __LINE__))
+            return RAIDC_SOCK_TIMEOUT;
         bool ready;
-        int sel = waitOn(s, true, &ready);
+        int sel = waitOn(s, true, d, &ready);
         if (sel < 0) {
             reportSelectFailure(s, "RaidC_CmdExecutionWorker()  Error in receive select()..check this up!! %s ProcessId %d, usedThreadBufferIdx %d, SocketFd %d, AcceptedSocket %d,  errno = %d\n");
             return result;
@@ -117,6 +200,20 @@ int32_t readPhase(RaidCCmdSocket *s)
     }
 }
 
+int32_t exchange(RaidCCmdSocket *s, const Deadline &d)
+{
+    if (int32_t r = connectLive(s, d); r != RAIDC_SOCK_DONE)
+        return r;
+    // The reply is waited for whatever ended the write phase: after a failed
+    // write that wait fails or times out, and its result is the answer.
+    if (!writePhase(s, d))
+        return RAIDC_SOCK_TIMEOUT;
+    int32_t r = readPhase(s, d);
+    if (r != RAIDC_SOCK_DONE && !s->isMaster)
+        abandon(s);
+    return r;
+}
+
 struct LocateCommand {
     uint32_t code;
     bool physical;
@@ -127,6 +224,7 @@ struct LocateCommand {
 // Called with RaidC_ConsumerCmd_Mutex held.
 int32_t locateLocked(LocateCommand cmd, int ctrlIdx, int devIdx, int32_t value, int32_t *reply)
 {
+    Deadline deadline; // from taking the lock: the look-ups count too
     if (!g_clientReady) {
         initData_RaidCCmdSocket(&g_client, 0);
         g_clientReady = true;
@@ -160,7 +258,7 @@ int32_t locateLocked(LocateCommand cmd, int ctrlIdx, int devIdx, int32_t value, 
     h.dataLength = 0;
     g_client.data = nullptr;
 
-    int32_t r = raidc_SendReceiveCmd(&g_client);
+    int32_t r = exchange(&g_client, deadline);
     if (reply)
         *reply = static_cast<int32_t>(h.value);
     // A reply never needs a payload; one that came anyway is ours to drop.
@@ -191,12 +289,7 @@ int32_t raidc_SendReceiveCmd(RaidCCmdSocket *s) noexcept
 {
     if (!s)
         return RAIDC_SOCK_NULL;
-    if (int32_t r = ensureConnected(s); r != RAIDC_SOCK_DONE)
-        return r;
-    // The reply is waited for whatever ended the write phase: after a failed
-    // write that wait fails or times out, and its result is the answer.
-    writePhase(s);
-    return readPhase(s);
+    return exchange(s, Deadline());
 }
 
 // A get without a place for its answer is refused (15) before anything is

@@ -57,10 +57,9 @@ void putHex8(char *out, uint32_t v)
         out[i] = digits[v & 15];
 }
 
-// The leading hex digits of an eight-character field; a field that starts
-// with something else reads as 0, one with junk after some digits as those
-// digits (what "%x" makes of it behind "0x").
-uint32_t getHex8(const char *in)
+// An eight-character field of hex digits (either case); false when any of
+// them is something else, which makes the whole header invalid.
+bool getHex8(const char *in, uint32_t *out)
 {
     uint32_t v = 0;
     for (int i = 0; i < 8; ++i) {
@@ -73,10 +72,24 @@ uint32_t getHex8(const char *in)
         else if (c >= 'A' && c <= 'F')
             d = c - 'A' + 10;
         else
-            break;
+            return false;
         v = v << 4 | d;
     }
-    return v;
+    *out = v;
+    return true;
+}
+
+// The socket's folder is often writable by everyone, so whoever listens on
+// the path need not be the agent: only root or our own user may answer.
+bool peerTrusted(const RaidCCmdSocket *s, long *uid)
+{
+    struct ucred cred = {};
+    socklen_t len = sizeof cred;
+    *uid = -1;
+    if (getsockopt(s->SocketFd, SOL_SOCKET, SO_PEERCRED, &cred, &len) != 0 || len != sizeof cred)
+        return false;
+    *uid = static_cast<long>(cred.uid);
+    return cred.uid == 0 || cred.uid == geteuid();
 }
 
 enum class Idle { Fresh, MasterExpired, SlaveClosed };
@@ -153,8 +166,18 @@ int32_t takeHeader(RaidCCmdSocket *s)
         return RAIDC_SOCK_RECV_AGAIN;
     }
     uint32_t f[10];
-    for (int i = 0; i < 10; ++i)
-        f[i] = getHex8(rb + 1 + 8 * i);
+    for (int i = 0; i < 10; ++i) {
+        if (!getHex8(rb + 1 + 8 * i, &f[i])) {
+            // Not a header of ours: the reply is unusable, and the header
+            // fields keep what they held.
+            RaidCPrintError("libzep_RaidCommon: receiveData_RaidCCmdSocket(): invalid header on %s, field %d is not hex\n",
+                            s->name, i);
+            release(&s->readBuffer);
+            s->readCount = 0;
+            stamp(&s->LastAcessTime);
+            return RAIDC_SOCK_SYSCALL_FAILED;
+        }
+    }
     memcpy(&s->header, f, sizeof f);
     release(&s->readBuffer);
     if (s->header.dataLength > kMaxPayload) {
@@ -216,6 +239,46 @@ int32_t connectionLost(RaidCCmdSocket *s, bool writing)
 }
 
 } // namespace
+
+int32_t raidc::cmd::connectWithin(RaidCCmdSocket *s, int timeoutMs) noexcept
+{
+    if (!s)
+        return RAIDC_SOCK_NULL;
+    if (!s->isCreated) {
+        int32_t r = create_RaidCCmdSocket(s);
+        if (r != RAIDC_SOCK_DONE)
+            return r;
+    }
+    if (!s->isConnected) {
+        s->sendCounter = 0;
+        s->receiveCounter = 0;
+        s->readCount = 0;
+        // Non-blocking before connecting: a listener that never accepts, with
+        // its backlog full, must not hold the caller past the bound.
+        if (setNonBlocking(s) != 0)
+            return failClosed(s, "libzep_RaidCommon: connect_RaidCCmdSocket(): Error configure NonBlock of  %s" SOCK_TAIL,
+                              RAIDC_SOCK_OPTION_FAILED);
+        errno = 0;
+        int r = sigwrap_connect_within(s->SocketFd, reinterpret_cast<const struct sockaddr *>(&s->address),
+                                       addressLength(s), timeoutMs);
+        s->lastErrno = errno;
+        if (r != 0) {
+            close_RaidCCmdSocket(s);
+            return RAIDC_SOCK_SYSCALL_FAILED;
+        }
+        long uid;
+        if (!peerTrusted(s, &uid)) {
+            s->lastErrno = EACCES;
+            RaidCPrintError("libzep_RaidCommon: connect_RaidCCmdSocket(): %s refused: the peer's uid %ld is neither root nor ours\n",
+                            s->name, uid);
+            close_RaidCCmdSocket(s);
+            return RAIDC_SOCK_SYSCALL_FAILED;
+        }
+        s->isConnected = 1;
+    }
+    stamp(&s->LastAcessTime);
+    return RAIDC_SOCK_DONE;
+}
 
 void raidc::cmd::reportSlaveIdle(const RaidCCmdSocket *s, const char *op, int line, long delta) noexcept
 {
@@ -349,32 +412,7 @@ int32_t accept_RaidCCmdSocket(RaidCCmdSocket *s) noexcept
 
 int32_t connect_RaidCCmdSocket(RaidCCmdSocket *s) noexcept
 {
-    if (!s)
-        return RAIDC_SOCK_NULL;
-    if (!s->isCreated) {
-        int32_t r = create_RaidCCmdSocket(s);
-        if (r != RAIDC_SOCK_DONE)
-            return r;
-    }
-    if (!s->isConnected) {
-        s->sendCounter = 0;
-        s->receiveCounter = 0;
-        s->readCount = 0;
-        // Still blocking here: the call waits for the connection itself.
-        errno = 0;
-        int r = sigwrap_connect(s->SocketFd, reinterpret_cast<const struct sockaddr *>(&s->address), addressLength(s));
-        s->lastErrno = errno;
-        if (r != 0) {
-            close_RaidCCmdSocket(s);
-            return RAIDC_SOCK_SYSCALL_FAILED;
-        }
-        if (setNonBlocking(s) != 0)
-            return failClosed(s, "libzep_RaidCommon: connect_RaidCCmdSocket(): Error configure NonBlock of  %s" SOCK_TAIL,
-                              RAIDC_SOCK_OPTION_FAILED);
-        s->isConnected = 1;
-    }
-    stamp(&s->LastAcessTime);
-    return RAIDC_SOCK_DONE;
+    return connectWithin(s, kExchangeDeadlineMs);
 }
 
 int32_t close_RaidCCmdSocket(RaidCCmdSocket *s) noexcept

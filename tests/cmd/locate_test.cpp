@@ -1,88 +1,17 @@
 // The locate commands end to end: identifiers from a real device tree, the
 // process's client object, and raidc-agent-sim serving the command socket in
 // a child process that logs every command it receives.
-#include "testutil.h"
+#include "peers.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
-#include <csignal>
-#include <string>
-#include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
-#include <vector>
 
 namespace {
 
-class Agent {
-public:
-    explicit Agent(std::vector<std::string> opts = {})
-    {
-        testutil::makePathDirs();
-        // Everything the child needs is made before fork: it only execs.
-        std::string tool = testutil::toolPath("raidc-agent-sim");
-        std::vector<char *> argv = {tool.data(), const_cast<char *>("serve"), const_cast<char *>("--log")};
-        for (std::string &o : opts)
-            argv.push_back(o.data());
-        argv.push_back(nullptr);
-        int fds[2];
-        if (pipe(fds) != 0)
-            return;
-        pid_ = fork();
-        if (pid_ == 0) {
-            dup2(fds[1], 1);
-            close(fds[0]);
-            execv(tool.c_str(), argv.data());
-            _exit(127);
-        }
-        close(fds[1]);
-        out_ = fdopen(fds[0], "r");
-        EXPECT_EQ(line(), "ready");
-    }
-    ~Agent() { stop(); }
-
-    // The next line the agent printed ("" once it has gone).
-    std::string line()
-    {
-        char buf[256];
-        if (!out_ || !fgets(buf, sizeof buf, out_))
-            return "";
-        std::string s = buf;
-        if (!s.empty() && s.back() == '\n')
-            s.pop_back();
-        return s;
-    }
-
-    // Stops the agent; its exit status (0 = clean).
-    int stop()
-    {
-        if (pid_ <= 0)
-            return -1;
-        kill(pid_, SIGTERM);
-        int st = 0;
-        waitpid(pid_, &st, 0);
-        pid_ = -1;
-        if (out_)
-            fclose(out_);
-        out_ = nullptr;
-        return WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
-    }
-
-private:
-    pid_t pid_ = -1;
-    FILE *out_ = nullptr;
-};
-
-// One controller: two physical drives, one logical drive.
-std::string tree(const std::string &family, const std::string &ctrlId = "4294967298")
-{
-    return testutil::wrapSystem({"<CtrlId>" + ctrlId + "</CtrlId><ControllerFamily>" + family +
-                                 "</ControllerFamily>"
-                                 "<LogicalDrive Nr=\"0\"><LogDriveNumber>3</LogDriveNumber></LogicalDrive>"
-                                 "<PhysicalDrive Nr=\"0\"><DeviceNumber>8</DeviceNumber></PhysicalDrive>"
-                                 "<PhysicalDrive Nr=\"1\"><DeviceNumber>4294967305</DeviceNumber></PhysicalDrive>"});
-}
+using namespace cmdtest;
 
 TEST(Locate, SetAndGetRoundTripWithIdentifiersSplitIntoHalves)
 {
@@ -151,7 +80,7 @@ TEST(Locate, SilentAgentTimesOutWithZeroValue)
     EXPECT_EQ(v, 0);
 }
 
-TEST(Locate, AgentHangingUpMidReplyThenANewAgent)
+TEST(Locate, AgentHangingUpOrRestartingIsReconnectedInTheSameCall)
 {
     SKIP_UNDER_EMULATOR();
     testutil::loadTree(tree("MR"));
@@ -162,13 +91,17 @@ TEST(Locate, AgentHangingUpMidReplyThenANewAgent)
         EXPECT_EQ(v, 0);
         EXPECT_EQ(bad.stop(), 0);
     }
-    Agent good;
-    // The first exchange finds the dead connection and drops it; the next
-    // one reconnects.
-    EXPECT_NE(RaidC_SetPhysicalDriveLocate(0, 0, 4), 0);
-    EXPECT_EQ(RaidC_SetPhysicalDriveLocate(0, 0, 4), 0);
-    EXPECT_EQ(RaidC_GetPhysicalDriveLocate(0, 0, &v), 0);
-    EXPECT_EQ(v, 4);
+    {
+        Agent good;
+        EXPECT_EQ(RaidC_SetPhysicalDriveLocate(0, 0, 4), 0);
+        EXPECT_EQ(RaidC_GetPhysicalDriveLocate(0, 0, &v), 0);
+        EXPECT_EQ(v, 4);
+    }
+    // The agent restarts: its old connection is dead, and the first call
+    // after the restart finds that out before sending.
+    Agent restarted;
+    EXPECT_EQ(RaidC_SetPhysicalDriveLocate(0, 0, 5), 0);
+    EXPECT_EQ(restarted.line(), "command 5 arg1 2 arg2 1 arg3 8 arg4 0 arg5 10 value 5");
 }
 
 TEST(Locate, JunkBeforeEachReplyIsSkipped)
@@ -212,8 +145,15 @@ TEST(Locate, CommandLineTool)
     EXPECT_EQ(testutil::runCommand(raidc + " locate get ld 0 0 --json", &out), 0);
     EXPECT_NE(out.find("\"result\":0"), std::string::npos) << out;
     EXPECT_NE(out.find("\"value\":7"), std::string::npos) << out;
-    EXPECT_EQ(testutil::runCommand(raidc + " locate get pd 0 9 2>/dev/null", &out), 1);
+    // A drive or controller that is not there: 3; a usage error: 2.
+    EXPECT_EQ(testutil::runCommand(raidc + " locate get pd 0 99 2>/dev/null", &out), 3);
+    EXPECT_EQ(testutil::runCommand(raidc + " locate set ld 5 0 1 2>/dev/null", &out), 3);
+    EXPECT_EQ(testutil::runCommand(raidc + " locate get pd 0 -1 --json", &out), 3);
+    EXPECT_NE(out.find("\"result\":4"), std::string::npos) << out;
     EXPECT_EQ(testutil::runCommand(raidc + " locate set pd 0 2>/dev/null", &out), 2);
+    // Any other failure: 1.
+    agent.stop();
+    EXPECT_EQ(testutil::runCommand(raidc + " locate get ld 0 0 2>/dev/null", &out), 1);
 }
 
 } // namespace

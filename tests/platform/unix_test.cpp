@@ -2,11 +2,16 @@
 #include "testutil.h"
 #include "unix/libunix.h"
 
+#include <poll.h>
+
 #include <gtest/gtest.h>
 
+#include <cerrno>
 #include <csignal>
 #include <ctime>
+#include <fcntl.h>
 #include <sys/time.h>
+#include <sys/un.h>
 #include <unistd.h>
 
 namespace {
@@ -68,6 +73,44 @@ TEST(Unix, SelectWaitsItsFullTimeoutThroughSignals)
     EXPECT_EQ(sigwrap_close(p[0]), 0);
     EXPECT_EQ(sigwrap_close(p[1]), 0);
     EXPECT_EQ(sigwrap_close(p[1]), -1);
+}
+
+TEST(Unix, PollWaitsItsFullTimeoutThroughSignals)
+{
+    SKIP_UNDER_EMULATOR();
+    int p[2];
+    ASSERT_EQ(pipe(p), 0);
+    Interrupter irq;
+    struct pollfd fd = {p[0], POLLIN, 0};
+    double t0 = now();
+    EXPECT_EQ(sigwrap_poll(&fd, 1, 200), 0);
+    EXPECT_GE(now() - t0, 0.19);
+    close(p[0]);
+    close(p[1]);
+}
+
+TEST(Unix, ConnectWithinGivesUpOnAFullBacklogAndLeavesTheSocketNonBlocking)
+{
+    struct sockaddr_un a = {};
+    a.sun_family = AF_UNIX;
+    snprintf(a.sun_path, sizeof a.sun_path, "/tmp/raidc-unix-test-%d.sock", static_cast<int>(getpid()));
+    unlink(a.sun_path);
+    auto addr = reinterpret_cast<const sockaddr *>(&a);
+    int l = socket(AF_UNIX, SOCK_STREAM, 0);
+    ASSERT_EQ(bind(l, addr, sizeof a), 0);
+    ASSERT_EQ(listen(l, 0), 0);
+    int first = socket(AF_UNIX, SOCK_STREAM, 0);
+    EXPECT_EQ(sigwrap_connect_within(first, addr, sizeof a, 100), 0);
+    EXPECT_TRUE(fcntl(first, F_GETFL) & O_NONBLOCK);
+    int second = socket(AF_UNIX, SOCK_STREAM, 0); // the backlog is full now
+    double t0 = now();
+    EXPECT_EQ(sigwrap_connect_within(second, addr, sizeof a, 200), -1);
+    EXPECT_EQ(errno, ETIMEDOUT);
+    EXPECT_GE(now() - t0, 0.19);
+    EXPECT_LT(now() - t0, 1.0);
+    unlink(a.sun_path);
+    for (int fd : {l, first, second})
+        close(fd);
 }
 
 } // namespace

@@ -12,8 +12,8 @@
 #include <fcntl.h>
 #include <map>
 #include <memory>
+#include <poll.h>
 #include <string>
-#include <sys/select.h>
 #include <sys/socket.h>
 #include <tuple>
 #include <unistd.h>
@@ -45,10 +45,34 @@ bool stopRequested()
 
 using Key = std::tuple<bool, uint64_t, uint64_t>; // physical, ctrl id, drive number
 
+// Clients are served in turn, one step each per round, and a client with a
+// reply still to go out is not read from: a client that floods requests and
+// never reads its replies holds one reply of ours at most, and loses its
+// connection once that reply has not moved for kStallMs.
+constexpr long long kStallMs = 5000;
+constexpr size_t kMaxClients = 64;
+
+long long nowMs()
+{
+    struct timespec t;
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return static_cast<long long>(t.tv_sec) * 1000 + t.tv_nsec / 1000000;
+}
+
+struct Client {
+    RaidCCmdSocket sock;
+    std::string raw;          // bytes to go out before the reply (junk, half a reply)
+    bool replyPending = false; // the reply in sock.header is still to be sent
+    bool hangUp = false;       // close once raw is out
+    long long dueMs = 0;       // a --slow reply starts no earlier
+    long long movedMs = 0;     // when output last moved
+    bool hasOutput() const { return replyPending || !raw.empty(); }
+};
+
 struct Server {
     Options opt;
     RaidCCmdSocket listener;
-    std::vector<std::unique_ptr<RaidCCmdSocket>> conns;
+    std::vector<std::unique_ptr<Client>> conns;
     std::map<Key, uint32_t> state;
     long handled = 0;
 };
@@ -79,43 +103,10 @@ bool parseOptions(int argc, char **argv, Options *o)
     return true;
 }
 
-void sleepMs(long ms)
+// Takes the command now in c's header and queues its answer.
+void answer(Server &srv, Client *c)
 {
-    struct timespec t = {ms / 1000, (ms % 1000) * 1000000};
-    while (nanosleep(&t, &t) != 0 && errno == EINTR && !stopRequested()) {
-    }
-}
-
-// Waits until fd is writable (or a signal asks us to stop).
-bool waitWritable(int fd)
-{
-    fd_set wr;
-    FD_ZERO(&wr);
-    FD_SET(fd, &wr);
-    struct timeval tv = {1, 0};
-    return select(fd + 1, nullptr, &wr, nullptr, &tv) >= 0 || errno == EINTR;
-}
-
-bool sendRaw(int fd, const char *p, size_t n)
-{
-    while (n > 0 && !stopRequested()) {
-        ssize_t w = send(fd, p, n, MSG_NOSIGNAL);
-        if (w < 0 && errno != EAGAIN && errno != EINTR)
-            return false;
-        if (w < 0) {
-            waitWritable(fd);
-            continue;
-        }
-        p += w;
-        n -= static_cast<size_t>(w);
-    }
-    return n == 0;
-}
-
-// Answers the command now in c->header; false when the connection is done.
-bool answer(Server &srv, RaidCCmdSocket *c)
-{
-    RaidCCmdHeader &h = c->header;
+    RaidCCmdHeader &h = c->sock.header;
     if (srv.opt.log) {
         printf("command %u arg1 %u arg2 %u arg3 %u arg4 %u arg5 %u value %u\n", h.command, h.arg1, h.arg2, h.arg3,
                h.arg4, h.arg5, h.value);
@@ -124,7 +115,7 @@ bool answer(Server &srv, RaidCCmdSocket *c)
     if (srv.opt.count >= 0 && ++srv.handled >= srv.opt.count)
         g_done = true;
     if (srv.opt.silent)
-        return true;
+        return;
     bool physical = h.command == RAIDC_CMD_GET_PD_LOCATE || h.command == RAIDC_CMD_SET_PD_LOCATE;
     Key key{physical, uint64_t(h.arg2) << 32 | h.arg1, uint64_t(h.arg4) << 32 | h.arg3};
     if (h.command == RAIDC_CMD_GET_LD_LOCATE || h.command == RAIDC_CMD_GET_PD_LOCATE)
@@ -133,46 +124,78 @@ bool answer(Server &srv, RaidCCmdSocket *c)
         srv.state[key] = h.value;
     else
         h.value = 0;
-    h.processId = static_cast<uint32_t>(c->ProcessId);
+    h.processId = static_cast<uint32_t>(c->sock.ProcessId);
     h.dataLength = 0;
-    c->data = nullptr;
-    if (srv.opt.slowMs)
-        sleepMs(srv.opt.slowMs);
+    c->sock.data = nullptr;
     if (srv.opt.garbage) {
         // More than a header's worth, so that the client drops one whole
         // buffer and then finds the answer's "S0" inside the next.
-        static const char junk[] = "garbage-garbage-garbage-garbage-garbage-garbage-garbage-garbage-garbage-garbage-junk";
-        if (!sendRaw(c->SocketFd, junk, sizeof junk - 1))
-            return false;
+        c->raw = "garbage-garbage-garbage-garbage-garbage-garbage-garbage-garbage-garbage-garbage-junk";
     }
     if (srv.opt.closeMid) {
         char msg[RAIDC_CMD_HEADER_LEN + 1];
-        snprintf(msg, sizeof msg, "S%08x%08x%08x%08x%08x%08x%08x%08x%08x%08x", h.processId, c->sendCounter, h.command,
-                 h.arg1, h.arg2, h.arg3, h.arg4, h.arg5, h.value, 0u);
-        sendRaw(c->SocketFd, msg, RAIDC_CMD_HEADER_LEN / 2);
+        snprintf(msg, sizeof msg, "S%08x%08x%08x%08x%08x%08x%08x%08x%08x%08x", h.processId, c->sock.sendCounter,
+                 h.command, h.arg1, h.arg2, h.arg3, h.arg4, h.arg5, h.value, 0u);
+        c->raw.append(msg, RAIDC_CMD_HEADER_LEN / 2);
+        c->hangUp = true;
+    } else {
+        c->replyPending = true;
+    }
+    c->dueMs = nowMs() + srv.opt.slowMs;
+    c->movedMs = nowMs();
+}
+
+// Moves c's output as far as the socket takes it now; false when c is done.
+bool flush(Client *c)
+{
+    if (nowMs() < c->dueMs)
+        return true;
+    while (!c->raw.empty()) {
+        ssize_t w = send(c->sock.SocketFd, c->raw.data(), c->raw.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (w < 0)
+            return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR;
+        c->raw.erase(0, static_cast<size_t>(w));
+        c->movedMs = nowMs();
+    }
+    if (c->hangUp)
         return false;
-    }
-    for (;;) {
-        int32_t r = sendData_RaidCCmdSocket(c);
-        if (r == RAIDC_SOCK_DONE)
-            return true;
-        if (r != RAIDC_SOCK_SEND_AGAIN || stopRequested())
-            return false;
-        waitWritable(c->SocketFd);
-    }
+    if (!c->replyPending)
+        return true;
+    uint32_t before = c->sock.writeCount;
+    int32_t r = sendData_RaidCCmdSocket(&c->sock);
+    if (r == RAIDC_SOCK_DONE || c->sock.writeCount != before)
+        c->movedMs = nowMs();
+    if (r == RAIDC_SOCK_DONE)
+        c->replyPending = false;
+    return r == RAIDC_SOCK_DONE || r == RAIDC_SOCK_SEND_AGAIN;
 }
 
 // One receive step on a readable connection; false when it is done.
-bool serveStep(Server &srv, RaidCCmdSocket *c)
+bool serveStep(Server &srv, Client *c)
 {
-    int32_t r = receiveData_RaidCCmdSocket(c);
+    int32_t r = receiveData_RaidCCmdSocket(&c->sock);
     if (r == RAIDC_SOCK_RECV_AGAIN || r == RAIDC_SOCK_HEADER_IN_PAYLOAD)
         return true;
     if (r != RAIDC_SOCK_DONE)
-        return false; // peer gone (10), idle past the Master's limit (8), refused payload (18)
-    free(c->data);    // commands carry no payload we use
-    c->data = nullptr;
-    return answer(srv, c);
+        return false;    // peer gone or talking nonsense (10), idle past the Master's limit (8), refused payload (18)
+    free(c->sock.data); // commands carry no payload we use
+    c->sock.data = nullptr;
+    answer(srv, c);
+    return flush(c);
+}
+
+// Only root or our own user may talk to the agent: the socket's folder is
+// often writable by everyone.
+bool trusted(int fd, unsigned *uid)
+{
+    struct ucred cred = {};
+    socklen_t len = sizeof cred;
+    if (getsockopt(fd, SOL_SOCKET, SO_PEERCRED, &cred, &len) != 0 || len != sizeof cred) {
+        *uid = ~0u;
+        return false;
+    }
+    *uid = cred.uid;
+    return cred.uid == 0 || cred.uid == geteuid();
 }
 
 void acceptOne(Server &srv)
@@ -182,26 +205,51 @@ void acceptOne(Server &srv)
         return;
     }
     int fd = srv.listener.AcceptedSocket;
-    if (fd >= FD_SETSIZE) {
+    unsigned uid;
+    if (!trusted(fd, &uid)) {
+        fprintf(srv.opt.log ? stdout : stderr, "refused a client of uid %d\n", static_cast<int>(uid));
+        fflush(srv.opt.log ? stdout : stderr);
+        close(fd);
+        return;
+    }
+    if (srv.conns.size() >= kMaxClients) {
         close(fd);
         return;
     }
     // Reads and writes go through SocketFd, so the accepted connection gets
     // an object of its own.
-    auto c = std::make_unique<RaidCCmdSocket>();
-    initData_RaidCCmdSocket(c.get(), 1);
-    c->SocketFd = fd;
-    c->isConnected = 1;
-    c->isAccepted = 1;
-    snprintf(c->name, sizeof c->name, "Socket(%u)-%d", c->header.processId, fd);
+    auto c = std::make_unique<Client>();
+    initData_RaidCCmdSocket(&c->sock, 1);
+    c->sock.SocketFd = fd;
+    c->sock.isConnected = 1;
+    c->sock.isAccepted = 1;
+    snprintf(c->sock.name, sizeof c->sock.name, "Socket(%u)-%d", c->sock.header.processId, fd);
     fcntl(fd, F_SETFL, O_NONBLOCK);
     srv.conns.push_back(std::move(c));
 }
 
-void drop(RaidCCmdSocket *c)
+void drop(Client *c)
 {
-    close_RaidCCmdSocket(c);
-    free(c->data);
+    close_RaidCCmdSocket(&c->sock);
+    free(c->sock.data);
+    free(c->sock.readBuffer);
+    free(c->sock.writeBuffer);
+}
+
+// Serves every client with an event once; false for a client to drop.
+bool serveClient(Server &srv, Client *c, short revents, long long now)
+{
+    if (c->hasOutput()) {
+        if (revents & (POLLOUT | POLLERR | POLLHUP) || now >= c->dueMs) {
+            if (!flush(c))
+                return false;
+        }
+        long long since = c->movedMs > c->dueMs ? c->movedMs : c->dueMs;
+        return !c->hasOutput() || now - since < kStallMs;
+    }
+    if (revents & (POLLIN | POLLERR | POLLHUP))
+        return serveStep(srv, c);
+    return true;
 }
 
 } // namespace
@@ -231,32 +279,38 @@ int simServe(int argc, char **argv)
     fflush(stdout);
 
     bool servedOne = false;
+    std::vector<struct pollfd> fds;
     while (!stopRequested() && !(srv->opt.once && servedOne && srv->conns.empty())) {
-        fd_set rd;
-        FD_ZERO(&rd);
-        int top = srv->listener.SocketFd;
-        FD_SET(top, &rd);
+        long long now = nowMs();
+        int timeout = 200;
+        fds.assign(1, {srv->listener.SocketFd, POLLIN, 0});
+        if (srv->opt.once && servedOne)
+            fds[0].fd = -1;
         for (auto &c : srv->conns) {
-            FD_SET(c->SocketFd, &rd);
-            top = c->SocketFd > top ? c->SocketFd : top;
+            short ev = POLLIN;
+            if (c->hasOutput()) {
+                ev = now >= c->dueMs ? POLLOUT : 0;
+                long long wait = c->dueMs > now ? c->dueMs - now : 0;
+                timeout = wait < timeout ? static_cast<int>(wait) : timeout;
+            }
+            fds.push_back({c->sock.SocketFd, ev, 0});
         }
-        struct timeval tv = {0, 200000};
-        int n = select(top + 1, &rd, nullptr, nullptr, &tv);
+        int n = poll(fds.data(), fds.size(), timeout);
         if (n < 0 && errno != EINTR)
             break;
-        if (n <= 0)
-            continue;
-        for (size_t i = 0; i < srv->conns.size();) {
-            RaidCCmdSocket *c = srv->conns[i].get();
-            if (FD_ISSET(c->SocketFd, &rd) && !serveStep(*srv, c)) {
+        now = nowMs();
+        std::vector<std::unique_ptr<Client>> kept;
+        for (size_t i = 0; i < srv->conns.size(); ++i) {
+            Client *c = srv->conns[i].get();
+            if (serveClient(*srv, c, n > 0 ? fds[i + 1].revents : 0, now)) {
+                kept.push_back(std::move(srv->conns[i]));
+            } else {
                 drop(c);
-                srv->conns.erase(srv->conns.begin() + static_cast<long>(i));
                 servedOne = true;
-                continue;
             }
-            ++i;
         }
-        if (FD_ISSET(srv->listener.SocketFd, &rd) && !(srv->opt.once && servedOne))
+        srv->conns = std::move(kept);
+        if (n > 0 && (fds[0].revents & POLLIN))
             acceptOne(*srv);
     }
     for (auto &c : srv->conns)

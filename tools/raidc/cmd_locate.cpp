@@ -33,6 +33,18 @@ const char *resultText(int r)
     }
 }
 
+// Whether the controller and the drive are in the cache at all: a locate
+// call answers 4 alike for a drive that is not there and for one whose
+// identifiers cannot be read.
+bool present(bool pd, int ctrl, int dev)
+{
+    int64_t n = 0;
+    if (RaidC_getCtrlsNumber(&n) != RAIDC_SUCCESS_INT || ctrl < 0 || ctrl >= n)
+        return false;
+    int st = pd ? RaidC_getPdsNumberForCtrl(ctrl, &n) : RaidC_getLdsNumberForCtrl(ctrl, &n);
+    return st == RAIDC_SUCCESS_INT && dev >= 0 && dev < n;
+}
+
 int locate(const Args &a)
 {
     size_t n = a.pos.size();
@@ -62,10 +74,13 @@ int locate(const Args &a)
     } else if (r == RAIDC_SOCK_DONE) {
         printf("%d\n", value);
     }
+    bool missing = r == RAIDC_SOCK_WAIT_FAILED && !present(pd, ctrl, dev);
     if (r != RAIDC_SOCK_DONE && !a.json)
         fprintf(stderr, "raidc: locate %s %s %d %d: %s (result %d)\n", op.c_str(), kind.c_str(), ctrl, dev,
-                resultText(r), r);
-    return r == RAIDC_SOCK_DONE ? EXIT_OK : EXIT_FAIL;
+                missing ? "no such controller or drive" : resultText(r), r);
+    if (r == RAIDC_SOCK_DONE)
+        return EXIT_OK;
+    return missing ? EXIT_NO_DATA : EXIT_FAIL;
 }
 
 Register r({"locate", "get|set pd|ld CTRL DEV [VALUE]", "read or set a drive's locate indicator", locate});

@@ -25,6 +25,8 @@ using namespace raidchealth;
 
 namespace {
 
+constexpr long long kMinGapMs = 50;
+
 struct Options {
     long intervalMs = 2000;
     long execTimeoutMs = 10000;
@@ -108,11 +110,13 @@ public:
             close(fd_);
     }
     int fd() const { return fd_; }
+    // Not IN_CLOSE_WRITE: the refresh itself opens the file for writing
+    // (for its lock), which would wake us again and again.
     void arm()
     {
         if (fd_ >= 0 && wd_ < 0)
             wd_ = inotify_add_watch(fd_, dir_.c_str(),
-                                    IN_CLOSE_WRITE | IN_ATTRIB | IN_CREATE | IN_DELETE | IN_MOVED_TO | IN_MOVED_FROM |
+                                    IN_MODIFY | IN_ATTRIB | IN_CREATE | IN_DELETE | IN_MOVED_TO | IN_MOVED_FROM |
                                         IN_DELETE_SELF | IN_MOVE_SELF);
     }
     // True when something happened to the tree file.
@@ -275,7 +279,7 @@ int watch(const Args &a)
 
     TreeNotify tree;
     while (!sig.stopped()) {
-        long long next = nowMs() + o.intervalMs;
+        long long polled = nowMs(), next = polled + o.intervalMs;
         for (long long left; !sig.stopped() && (left = next - nowMs()) > 0;) {
             pollfd fds[2] = {{sig.fd(), POLLIN, 0}, {tree.fd(), POLLIN, 0}};
             int n = ::poll(fds, tree.fd() >= 0 ? 2 : 1, static_cast<int>(std::min<long long>(left, INT_MAX)));
@@ -283,8 +287,9 @@ int watch(const Args &a)
                 return fail("waiting failed: %s", strerror(errno));
             if (fds[0].revents)
                 sig.drain();
+            // A burst of writes costs one refresh per kMinGapMs at most.
             if (tree.fd() >= 0 && fds[1].revents && tree.drain())
-                break;
+                next = std::min(next, polled + kMinGapMs);
         }
         if (sig.stopped())
             break;

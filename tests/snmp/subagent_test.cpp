@@ -339,7 +339,7 @@ TEST_F(Subagent, EveryTableMatchesTheDeviceTree)
     testutil::loadTree(testTree());
     startBoth();
     Mib walked = ask("snmpwalk", "raidcMIB");
-    EXPECT_EQ(ask("snmpbulkwalk", "raidcMIB"), walked);
+    EXPECT_EQ(withoutLiveness(ask("snmpbulkwalk", "raidcMIB")), withoutLiveness(walked));
 
     Mib tables = expectedTables();
     EXPECT_EQ(tables.size(), 512u); // 2 controllers, 24 drives, 6 logical drives, 2 enclosures, 1 battery

@@ -196,8 +196,10 @@ bool runProgram(const Options &o, const Event &e, Signals &sig)
     bool done = false;
     while (!done) {
         pid_t r = waitpid(pid, &status, WNOHANG);
-        if (r == pid)
+        if (r == pid) {
+            done = true;
             break;
+        }
         long long left = deadline - nowMs();
         if (left <= 0 || sig.stopped() || r < 0)
             break;

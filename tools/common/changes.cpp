@@ -397,7 +397,15 @@ std::vector<Event> Watcher::poll()
     std::vector<Event> out;
     time_t now = time(nullptr);
     AgentState agent = probeAgent();
-    Snapshot s = takeSnapshot();
+    // The library re-reads the file only when its time changed; while it has
+    // not, the devices walked last time are still what the cache holds.
+    TreeAge age = treeAge();
+    bool same = haveDevices_ && treeOk_ && age.exists && age.mtime == walkedMtime_;
+    Snapshot s;
+    if (same)
+        s.updateResult = RaidC_updateCache();
+    else
+        s = takeSnapshot();
     bool ok = s.updateResult == RAIDC_UPDATE_OK;
     Device tree, daemon;
     tree.kind = Kind::Tree;
@@ -420,7 +428,10 @@ std::vector<Event> Watcher::poll()
         out.push_back(e);
     }
     treeOk_ = ok;
-    if (ok) {
+    if (ok && same) {
+        last_.updateResult = s.updateResult;
+    } else if (ok) {
+        walkedMtime_ = age.mtime;
         if (haveDevices_) {
             std::vector<Event> changes = diff(last_, s, now);
             out.insert(out.end(), changes.begin(), changes.end());

@@ -89,6 +89,7 @@ private:
     bool haveDevices_ = false; // last_ holds a state that was read
     bool treeOk_ = false;
     AgentState agent_ = AgentState::Unknown;
+    time_t walkedMtime_ = 0; // the file's time when last_ was walked
     Snapshot last_;
 };
 

@@ -462,7 +462,7 @@ TEST_F(Subagent, SigtermEndsItCleanly)
         return gone && access(pidFile.c_str(), F_OK) != 0;
     }));
 
-    for (const char *bad : {" -i 0", " -i x", " extra", " -q"})
+    for (const char *bad : {" -i 0", " -i x", " -w 0.01", " -w x", " extra", " -q"})
         EXPECT_EQ(testutil::runCommand(testutil::toolPath("raidc-snmp") + bad + " 2>/dev/null"), 2) << bad;
 }
 

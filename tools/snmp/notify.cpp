@@ -20,9 +20,8 @@ namespace {
 
 using namespace raidchealth;
 
-// enterprises.32473: raidcMIB, as RAIDC-MIB defines it.
-constexpr oid kMib[] = {1, 3, 6, 1, 4, 1, 32473};
-constexpr size_t kMibLen = std::size(kMib);
+constexpr const oid *kMib = kRaidcMib;
+constexpr size_t kMibLen = kRaidcMibLen;
 constexpr oid kSnmpTrapOid[] = {1, 3, 6, 1, 6, 3, 1, 1, 4, 1, 0};
 
 // raidcNotifications (raidcMIB 0).

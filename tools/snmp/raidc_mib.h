@@ -10,6 +10,12 @@
 
 namespace raidcsnmp {
 
+// enterprises.32473: raidcMIB. The subagent names its enterprise number
+// here only; a product build changes it here and in RAIDC-MIB.
+inline constexpr oid kEnterprise = 32473;
+inline constexpr oid kRaidcMib[] = {1, 3, 6, 1, 4, 1, kEnterprise};
+inline constexpr size_t kRaidcMibLen = sizeof kRaidcMib / sizeof kRaidcMib[0];
+
 // The deepest index: controller, enclosure, processor, sensor.
 constexpr unsigned kMaxDepth = 4;
 using Index = long[kMaxDepth];

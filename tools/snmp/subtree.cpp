@@ -15,8 +15,8 @@ namespace raidcsnmp {
 
 namespace {
 
-// enterprises.32473.1: raidcMIB.raidcObjects, as RAIDC-MIB defines it.
-constexpr oid kObjectsArc[] = {1, 3, 6, 1, 4, 1, 32473, 1};
+// raidcMIB.raidcObjects, as RAIDC-MIB defines it.
+constexpr oid kObjectsArc[] = {1, 3, 6, 1, 4, 1, kEnterprise, 1};
 constexpr size_t kObjectsArcLen = std::size(kObjectsArc);
 
 constexpr size_t kMaxName = kObjectsArcLen + 3 + kMaxDepth; // table, entry, column, indices
@@ -227,8 +227,9 @@ bool registerRaidcMib()
 
 void registerSysOr()
 {
-    static oid mib[] = {1, 3, 6, 1, 4, 1, 32473};
-    register_sysORTable(mib, std::size(mib), "RAIDC-MIB: RAID controllers, drives, enclosures and batteries");
+    static oid mib[kRaidcMibLen];
+    std::copy(kRaidcMib, kRaidcMib + kRaidcMibLen, mib);
+    register_sysORTable(mib, kRaidcMibLen, "RAIDC-MIB: RAID controllers, drives, enclosures and batteries");
 }
 
 } // namespace raidcsnmp

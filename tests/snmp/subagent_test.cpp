@@ -93,9 +93,12 @@ protected:
         setenv("MIBS", "", 1);
         socket_ = dir_ + "/agentx";
         port_ = freeUdpPort();
+        trapPort_ = freeUdpPort();
         FILE *f = fopen((dir_ + "/snmpd.conf").c_str(), "w");
-        fprintf(f, "master agentx\nagentXSocket %s\nagentaddress udp:127.0.0.1:%d\nrocommunity public 127.0.0.1\n",
-                socket_.c_str(), port_);
+        fprintf(f,
+                "master agentx\nagentXSocket %s\nagentaddress udp:127.0.0.1:%d\nrocommunity public 127.0.0.1\n"
+                "trap2sink 127.0.0.1:%d public\n",
+                socket_.c_str(), port_, trapPort_);
         fclose(f);
         testutil::removeTree();
     }
@@ -106,6 +109,8 @@ protected:
             EXPECT_EQ(stop(sub_), 0) << testutil::readFile(log());
         }
         stop(master_);
+        stop(trapd_);
+        stop(agent_);
         if (!dir_.empty())
             testutil::runCommand("rm -rf " + dir_);
     }
@@ -133,9 +138,30 @@ protected:
         ASSERT_TRUE(poll([&] { return stat(socket_.c_str(), &st) == 0; })) << "snmpd did not start";
     }
 
+    // Debian's snmptrapd, one line per notification: its varbinds, numeric.
+    void startTrapReceiver()
+    {
+        FILE *f = fopen((dir_ + "/snmptrapd.conf").c_str(), "w");
+        fprintf(f, "disableAuthorization yes\n");
+        fclose(f);
+        trapd_ = spawn({"snmptrapd", "-f", "-Lf", traps(), "-C", "-c", dir_ + "/snmptrapd.conf", "-p",
+                        dir_ + "/snmptrapd.pid", "-On", "-F", "TRAP %V|%v\n", "udp:127.0.0.1:" + std::to_string(trapPort_)},
+                       dir_ + "/snmptrapd.out");
+        ASSERT_TRUE(poll([&] { return testutil::readFile(traps()).find("NET-SNMP") != std::string::npos; }));
+    }
+
+    // The agent simulator serving the command socket: the RAID agent is up.
+    void startAgent()
+    {
+        agent_ = spawn({testutil::toolPath("raidc-agent-sim"), "serve"}, dir_ + "/agent.out");
+        ASSERT_TRUE(poll([] { return access(RAIDC_CMD_SOCKET_PATH, F_OK) == 0; }));
+    }
+
+    std::string traps() const { return dir_ + "/traps.log"; }
+
     void startSubagent()
     {
-        sub_ = spawn({testutil::toolPath("raidc-snmp"), "-f", "-x", socket_, "-i", "1"}, log());
+        sub_ = spawn({testutil::toolPath("raidc-snmp"), "-f", "-x", socket_, "-i", "1", "-w", "0.2"}, log());
         ASSERT_TRUE(poll([&] { return served(); })) << "raidc-snmp did not register";
     }
 
@@ -168,9 +194,17 @@ protected:
     std::string get(const std::string &oid) { return ask("snmpget", oid)[oid]; }
 
     std::string dir_, socket_;
-    int port_ = 0;
-    pid_t master_ = -1, sub_ = -1;
+    int port_ = 0, trapPort_ = 0;
+    pid_t master_ = -1, sub_ = -1, trapd_ = -1, agent_ = -1;
 };
+
+// The liveness scalars change with the clock and the agent, not the tree.
+Mib withoutLiveness(Mib m)
+{
+    for (const char *k : {"raidcAgentStatus.0", "raidcTreeModified.0", "raidcTreeAge.0"})
+        m.erase(k);
+    return m;
+}
 
 // What the subagent must answer, read in this process through the library's
 // per-parameter queries (the subagent reads records).
@@ -305,11 +339,16 @@ TEST_F(Subagent, EveryTableMatchesTheDeviceTree)
     testutil::loadTree(testTree());
     startBoth();
     Mib walked = ask("snmpwalk", "raidcMIB");
-    EXPECT_EQ(ask("snmpbulkwalk", "raidcMIB"), walked);
+    EXPECT_EQ(withoutLiveness(ask("snmpbulkwalk", "raidcMIB")), withoutLiveness(walked));
 
     Mib tables = expectedTables();
     EXPECT_EQ(tables.size(), 512u); // 2 controllers, 24 drives, 6 logical drives, 2 enclosures, 1 battery
-    Mib rest = walked;
+    struct stat st;
+    ASSERT_EQ(stat(RAIDC_DEVICE_TREE_PATH, &st), 0);
+    EXPECT_EQ(walked["raidcAgentStatus.0"], "2") << "no agent listens";
+    EXPECT_EQ(walked["raidcTreeModified.0"], std::to_string(st.st_mtime));
+    EXPECT_NEAR(atoll(walked["raidcTreeAge.0"].c_str()), time(nullptr) - st.st_mtime, 2);
+    Mib rest = withoutLiveness(walked);
     for (const auto &[name, value] : tables) {
         EXPECT_EQ(walked[name], value) << name;
         rest.erase(name);
@@ -364,12 +403,13 @@ TEST_F(Subagent, MissingOrBrokenTreeKeepsTheLastState)
 {
     startBoth();
     Mib empty = ask("snmpwalk", "raidcMIB");
-    EXPECT_EQ(empty.size(), 15u) << "scalars only";
+    EXPECT_EQ(empty.size(), 18u) << "scalars only";
+    EXPECT_EQ(empty["raidcTreeAge.0"], "-1") << "no file";
     EXPECT_EQ(empty["raidcCtrlCount.0"], "0");
 
     testutil::installFile(testutil::examplePath("one-controller.xml"));
     ASSERT_TRUE(poll([&] { return get("raidcCtrlCount.0") == "1"; }, 3000));
-    Mib good = ask("snmpwalk", "raidcMIB");
+    Mib good = withoutLiveness(ask("snmpwalk", "raidcMIB"));
     auto failures = [&] {
         std::string text = testutil::readFile(log());
         size_t n = 0;
@@ -381,11 +421,11 @@ TEST_F(Subagent, MissingOrBrokenTreeKeepsTheLastState)
     testutil::installTree("<?xml version=\"1.0\"?><RAIDStorageDeviceTree><System><Adapter>");
     for (int i = 0; i < 3; ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(600)); // past the next refresh
-        EXPECT_EQ(ask("snmpwalk", "raidcMIB"), good);
+        EXPECT_EQ(withoutLiveness(ask("snmpwalk", "raidcMIB")), good);
     }
     testutil::removeTree();
     std::this_thread::sleep_for(std::chrono::milliseconds(1100));
-    EXPECT_EQ(ask("snmpbulkwalk", "raidcMIB"), good);
+    EXPECT_EQ(withoutLiveness(ask("snmpbulkwalk", "raidcMIB")), good);
     EXPECT_EQ(failures(), before + 2) << "each new failure is logged once";
     EXPECT_EQ(waitpid(sub_, nullptr, WNOHANG), 0) << "still running";
 }
@@ -422,8 +462,94 @@ TEST_F(Subagent, SigtermEndsItCleanly)
         return gone && access(pidFile.c_str(), F_OK) != 0;
     }));
 
-    for (const char *bad : {" -i 0", " -i x", " extra", " -q"})
+    for (const char *bad : {" -i 0", " -i x", " -w 0.01", " -w x", " extra", " -q"})
         EXPECT_EQ(testutil::runCommand(testutil::toolPath("raidc-snmp") + bad + " 2>/dev/null"), 2) << bad;
+}
+
+// A small tree whose every kind of device can change status.
+std::string notifyTree(const char *ctrl, const char *ld, const char *pd1, const char *bbu, const char *enc)
+{
+    auto pd = [](int id, const char *status) {
+        return "<PhysicalDrive Nr=\"" + std::to_string(id) + "\"><Product>P</Product><Name>D" + std::to_string(id) +
+               "</Name><Status>" + status + "</Status></PhysicalDrive>";
+    };
+    return testutil::wrapSystem({std::string("<AdapterNumber>0</AdapterNumber><CtrlId>0</CtrlId><Name>C0</Name><Status>") +
+                                 ctrl + "</Status><LogicalDrive Nr=\"0\"><Name>L0</Name><RAIDLevel>RAID-1</RAIDLevel>"
+                                 "<Status>" + ld + "</Status></LogicalDrive>" + pd(0, "Operational") + pd(1, pd1) +
+                                 "<Battery Nr=\"0\"><Name>B0</Name><Status>" + bbu + "</Status></Battery>"
+                                 "<Port Nr=\"0\"><Enclosure Nr=\"0\"><EnclosureNumber>0</EnclosureNumber>"
+                                 "<Name>E0</Name><Status>" + enc + "</Status></Enclosure></Port>"});
+}
+
+// Notifications as snmptrapd logged them, without sysUpTime and the
+// snmpTrapOID's name: "NOTIFICATION|varbind|...", ours only.
+std::vector<std::string> notifications(const std::string &log)
+{
+    std::vector<std::string> out;
+    std::istringstream in(log);
+    const std::string trapOid = ".1.3.6.1.6.3.1.1.4.1.0 = OID: ";
+    for (std::string line; std::getline(in, line);) {
+        size_t at = line.find(trapOid);
+        if (line.rfind("TRAP ", 0) == 0 && at != std::string::npos && line.find(".32473.0.", at) != std::string::npos)
+            out.push_back(line.substr(at + trapOid.size()));
+    }
+    return out;
+}
+
+TEST_F(Subagent, NotificationsArriveOnceWithTheirVarbinds)
+{
+    if (testutil::runCommand("command -v snmptrapd >/dev/null") != 0)
+        GTEST_SKIP() << "needs snmptrapd";
+    testutil::makePathDirs();
+    ASSERT_EQ(testutil::runCommand(testutil::toolPath("raidc-agent-sim") + " install /dev/stdin >/dev/null <<'EOF'\n" +
+                                   notifyTree("OK", "Operational", "Operational", "OK", "OK") + "EOF"),
+              0);
+    startTrapReceiver();
+    startAgent();
+    startBoth();
+    EXPECT_EQ(get("raidcAgentStatus.0"), "1");
+
+    const std::string n = ".1.3.6.1.4.1.32473.0.", o = "|.1.3.6.1.4.1.32473.3.";
+    auto status = [&](int which, const char *dev, int oldValue, int newValue, const char *name) {
+        return n + std::to_string(which) + o + "1.0 = INTEGER: 1" + (*dev ? o + "2.0 = INTEGER: " + dev : "") + o +
+               "3.0 = INTEGER: " + std::to_string(oldValue) + o + "4.0 = INTEGER: " + std::to_string(newValue) + o +
+               "5.0 = STRING: \"" + name + "\"";
+    };
+    const std::vector<std::string> expected = {
+        status(1, "", 1, 2, "C0"),   // controller OK -> Degraded
+        status(2, "1", 2, 4, "L0"),  // logical drive Operational -> Degraded
+        status(3, "2", 4, 10, "D1"), // drive Operational -> Failed
+        status(4, "", 1, 2, "B0"),   // battery OK -> Failed
+        status(5, "1", 1, 2, "E0"),  // enclosure OK -> Critical
+        n + "8" + o + "6.0 = Gauge32: 5" + o + "7.0 = Gauge32: 4294967295" + o + "8.0 = Gauge32: 2" + o +
+            "9.1.2.1 = STRING: \"disk 3\"" + o + "9.1.2.2 = \"\"" /* net-snmp shows an empty string so */,
+        n + "6|.1.3.6.1.4.1.32473.1.1.16.0 = INTEGER: 2",
+        n + "7|.1.3.6.1.4.1.32473.1.1.16.0 = INTEGER: 1",
+        n + "9" + o + "1.0 = INTEGER: 1" + o + "5.0 = STRING: \"C0\"",
+    };
+    auto arrived = [&](size_t count) {
+        return poll([&] { return notifications(testutil::readFile(traps())).size() >= count; }, 5000);
+    };
+    ASSERT_EQ(testutil::runCommand(testutil::toolPath("raidc-agent-sim") + " install /dev/stdin >/dev/null <<'EOF'\n" +
+                                   notifyTree("Degraded", "Degraded", "Failed", "Failed", "Critical") + "EOF"),
+              0);
+    EXPECT_TRUE(arrived(5));
+    EXPECT_EQ(testutil::runCommand(testutil::toolPath("raidc-agent-sim") + " trap 5 0xffffffff -s 'disk 3' -s ''"), 0);
+    EXPECT_TRUE(arrived(6));
+    EXPECT_EQ(stop(agent_), 0);
+    EXPECT_TRUE(arrived(7));
+    startAgent();
+    EXPECT_TRUE(arrived(8));
+    kill(sub_, SIGUSR1);
+    EXPECT_TRUE(arrived(9));
+    std::this_thread::sleep_for(std::chrono::milliseconds(800)); // nothing more may come
+    EXPECT_EQ(notifications(testutil::readFile(traps())), expected);
+
+    // The module is listed in the master's sysORTable.
+    std::string out;
+    testutil::runCommand("snmpwalk -v2c -c public -On 127.0.0.1:" + std::to_string(port_) + " .1.3.6.1.2.1.1.9.1.2",
+                         &out);
+    EXPECT_NE(out.find("OID: .1.3.6.1.4.1.32473\n"), std::string::npos) << out;
 }
 
 TEST(SnmpMib, PassesSmilint)

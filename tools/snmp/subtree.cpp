@@ -5,6 +5,7 @@
 #include "raidcommon.h"
 
 #include <net-snmp/agent/net-snmp-agent-includes.h>
+#include <net-snmp/agent/agent_sysORTable.h>
 
 #include <algorithm>
 #include <ctime>
@@ -14,8 +15,8 @@ namespace raidcsnmp {
 
 namespace {
 
-// enterprises.32473.1: raidcMIB.raidcObjects, as RAIDC-MIB defines it.
-constexpr oid kObjectsArc[] = {1, 3, 6, 1, 4, 1, 32473, 1};
+// raidcMIB.raidcObjects, as RAIDC-MIB defines it.
+constexpr oid kObjectsArc[] = {1, 3, 6, 1, 4, 1, kEnterprise, 1};
 constexpr size_t kObjectsArcLen = std::size(kObjectsArc);
 
 constexpr size_t kMaxName = kObjectsArcLen + 3 + kMaxDepth; // table, entry, column, indices
@@ -104,7 +105,7 @@ void setValue(netsnmp_variable_list *vb, const Value &v)
         snmp_set_var_typed_value(vb, ASN_OCTET_STR, v.text, v.textLen);
     } else {
         long n = v.number;
-        snmp_set_var_typed_value(vb, ASN_INTEGER, &n, sizeof n);
+        snmp_set_var_typed_value(vb, v.isUnsigned ? ASN_UNSIGNED : ASN_INTEGER, &n, sizeof n);
     }
 }
 
@@ -222,6 +223,13 @@ bool registerRaidcMib()
     netsnmp_handler_registration *reg =
         netsnmp_create_handler_registration("raidc", handle, kObjectsArc, kObjectsArcLen, HANDLER_CAN_RONLY);
     return reg && netsnmp_register_handler(reg) == MIB_REGISTERED_OK;
+}
+
+void registerSysOr()
+{
+    static oid mib[kRaidcMibLen];
+    std::copy(kRaidcMib, kRaidcMib + kRaidcMibLen, mib);
+    register_sysORTable(mib, kRaidcMibLen, "RAIDC-MIB: RAID controllers, drives, enclosures and batteries");
 }
 
 } // namespace raidcsnmp

@@ -114,6 +114,10 @@ void scalarValue(const Index &, unsigned column, Value &out)
         out.setNumber(ctrlCount());
         return;
     }
+    if (column >= 16) {
+        healthValue(column, out);
+        return;
+    }
     unsigned k = (column - 2) / 2;
     if (memoGen[k] != generation) {
         memo[k] = systemMax(classes[k]);
@@ -379,7 +383,7 @@ void forgetRows()
 }
 
 const Table kTables[] = {
-    {1, true, 1, 1, 15, scalarSize, nullptr, scalarValue},
+    {1, true, 1, 1, 18, scalarSize, nullptr, scalarValue},
     {2, false, 1, 2, 13, ctrlSize, nullptr, ctrlValue},
     {3, false, 2, 2, 15, pdSize, nullptr, pdValue},
     {4, false, 2, 2, 12, ldSize, nullptr, ldValue},

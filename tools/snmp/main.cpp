@@ -1,6 +1,7 @@
 // raidc-snmp: an AgentX subagent that publishes RAIDC-MIB from the
 // library's cache to the host's SNMP master agent.
 #include "raidc_mib.h"
+#include "raidcommon.h"
 
 #include <net-snmp/agent/net-snmp-agent-includes.h>
 
@@ -21,13 +22,14 @@ void stop(int)
 int usage(FILE *to, int status)
 {
     fprintf(to,
-            "usage: raidc-snmp [-f] [-x SOCKET] [-i SECONDS] [-L LOGOPTS] [-p PIDFILE]\n"
+            "usage: raidc-snmp [-f] [-x SOCKET] [-i SECONDS] [-L LOGOPTS] [-p PIDFILE] | -V\n"
             "  -f          stay in the foreground (default: run as a daemon)\n"
             "  -x SOCKET   the master agent's AgentX socket (default: net-snmp's)\n"
             "  -i SECONDS  how often to check the master agent and reconnect (default 5)\n"
             "  -L LOGOPTS  where to log, as snmpd -L takes it (e, o, s FACILITY, f FILE...);\n"
             "              default: standard error in the foreground, syslog as a daemon\n"
-            "  -p PIDFILE  write the process id to PIDFILE\n");
+            "  -p PIDFILE  write the process id to PIDFILE\n"
+            "  -V          print the version and exit\n");
     return status;
 }
 
@@ -39,7 +41,7 @@ int main(int argc, char **argv)
     const char *socket = nullptr, *pidFile = nullptr;
     long interval = 5;
     int opt;
-    while ((opt = getopt(argc, argv, "fx:i:L:p:h")) != -1) {
+    while ((opt = getopt(argc, argv, "fx:i:L:p:hV")) != -1) {
         switch (opt) {
         case 'f': foreground = true; break;
         case 'x': socket = optarg; break;
@@ -59,6 +61,10 @@ int main(int argc, char **argv)
             logChosen = true;
             break;
         case 'h': return usage(stdout, 0);
+        case 'V':
+            printf("raidc-snmp %s (library %s, net-snmp %s)\n", RAIDC_VERSION_STRING, RaidC_GetVersion(),
+                   netsnmp_get_version());
+            return 0;
         default: return usage(stderr, 2);
         }
     }

@@ -36,8 +36,21 @@ extern "C" {
 #endif
 
 /* ------------------------------------------------------------------------ */
+/* Version of this header. The build writes the project's version here; the */
+/* library that is loaded tells its own through RaidC_GetVersion().          */
+/* ------------------------------------------------------------------------ */
+#define RAIDC_VERSION_MAJOR 1
+#define RAIDC_VERSION_MINOR 0
+#define RAIDC_VERSION_PATCH 0
+#define RAIDC_VERSION_STRING "1.0.0"
+
+/* The version of the library that is loaded, "MAJOR.MINOR.PATCH" (static). */
+RAIDC_API const char *RaidC_GetVersion(void) RAIDC_NOEXCEPT;
+
+/* ------------------------------------------------------------------------ */
 /* The three fixed paths. A test build may move them below a folder of its  */
-/* own by defining RAIDC_PATH_PREFIX; a normal build leaves it empty.        */
+/* own (CMake option RAIDC_PATH_PREFIX); the header it installs then names  */
+/* that folder here, so that its users see the paths the library reads.     */
 /* ------------------------------------------------------------------------ */
 #ifndef RAIDC_PATH_PREFIX
 #define RAIDC_PATH_PREFIX ""

@@ -60,6 +60,13 @@ const char *RaidC_AccessStatusToString(int status) noexcept
     return kStatusTexts[status - 1];
 }
 
+// The header this file is built with is the one the build writes, so its
+// version is the project's.
+const char *RaidC_GetVersion(void) noexcept
+{
+    return RAIDC_VERSION_STRING;
+}
+
 int RaidCPrint(const char *, ...) noexcept
 {
     return 0;

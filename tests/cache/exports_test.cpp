@@ -13,7 +13,7 @@ namespace {
 const char *const kExpected[] = {
     // frame
     "libraidcommon_init", "libraidcommon_fini", "RaidC_AccessStatusToString", "RaidCPrint", "RaidCPrintError",
-    "RaidPrint", "RaidPrintError", "RaidC_forTest",
+    "RaidPrint", "RaidPrintError", "RaidC_forTest", "RaidC_GetVersion",
     // document dump
     "Print_NSDecl", "Print_xmlNode", "Print_xmlDoc", "Print_xmlNodeList",
     // cache
@@ -102,6 +102,15 @@ TEST(Exports, SonameIsVersionOne)
     std::string out;
     ASSERT_EQ(runCommand(std::string("objdump -p ") + RAIDC_LIBRARY_FILE, &out), 0);
     EXPECT_NE(out.find("SONAME               libzep_RaidCommon.so.1\n"), std::string::npos);
+}
+
+TEST(Exports, VersionOfHeaderAndLibraryAgree)
+{
+    char want[32];
+    snprintf(want, sizeof want, "%d.%d.%d", RAIDC_VERSION_MAJOR, RAIDC_VERSION_MINOR, RAIDC_VERSION_PATCH);
+    EXPECT_STREQ(RAIDC_VERSION_STRING, want);
+    EXPECT_STREQ(RaidC_GetVersion(), RAIDC_VERSION_STRING);
+    EXPECT_EQ(RAIDC_VERSION_MAJOR, 1); // the soname's major
 }
 
 } // namespace

@@ -252,6 +252,10 @@ int main(int argc, char **argv)
         printUsage(argc < 2 ? stderr : stdout);
         return finishOutput(argc < 2 ? EXIT_USAGE : EXIT_OK, EXIT_FAIL);
     }
+    if (!strcmp(argv[1], "--version") || !strcmp(argv[1], "-V")) {
+        printf("raidc %s (library %s)\n", RAIDC_VERSION_STRING, RaidC_GetVersion());
+        return EXIT_OK;
+    }
     for (const Command &c : registry()) {
         if (strcmp(c.name, argv[1]) != 0)
             continue;

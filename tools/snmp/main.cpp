@@ -1,6 +1,7 @@
 // raidc-snmp: an AgentX subagent that publishes RAIDC-MIB from the
 // library's cache to the host's SNMP master agent.
 #include "raidc_mib.h"
+#include "raidcommon.h"
 
 #include <net-snmp/agent/net-snmp-agent-includes.h>
 
@@ -27,7 +28,7 @@ void requestTest(int)
 int usage(FILE *to, int status)
 {
     fprintf(to,
-            "usage: raidc-snmp [-f] [-x SOCKET] [-i SECONDS] [-w SECONDS] [-L LOGOPTS] [-p PIDFILE]\n"
+            "usage: raidc-snmp [-f] [-x SOCKET] [-i SECONDS] [-w SECONDS] [-L LOGOPTS] [-p PIDFILE] | -V\n"
             "  -f          stay in the foreground (default: run as a daemon)\n"
             "  -x SOCKET   the master agent's AgentX socket (default: net-snmp's)\n"
             "  -i SECONDS  how often to check the master agent and reconnect (default 5)\n"
@@ -35,6 +36,7 @@ int usage(FILE *to, int status)
             "  -L LOGOPTS  where to log, as snmpd -L takes it (e, o, s FACILITY, f FILE...);\n"
             "              default: standard error in the foreground, syslog as a daemon\n"
             "  -p PIDFILE  write the process id to PIDFILE\n"
+            "  -V          print the version and exit\n"
             "SIGUSR1 sends one raidcTestNotification per controller.\n");
     return status;
 }
@@ -47,7 +49,7 @@ int main(int argc, char **argv)
     const char *socket = nullptr, *pidFile = nullptr;
     long interval = 5, watchMs = 2000;
     int opt;
-    while ((opt = getopt(argc, argv, "fx:i:w:L:p:h")) != -1) {
+    while ((opt = getopt(argc, argv, "fx:i:w:L:p:hV")) != -1) {
         switch (opt) {
         case 'f': foreground = true; break;
         case 'x': socket = optarg; break;
@@ -77,6 +79,10 @@ int main(int argc, char **argv)
             logChosen = true;
             break;
         case 'h': return usage(stdout, 0);
+        case 'V':
+            printf("raidc-snmp %s (library %s, net-snmp %s)\n", RAIDC_VERSION_STRING, RaidC_GetVersion(),
+                   netsnmp_get_version());
+            return 0;
         default: return usage(stderr, 2);
         }
     }

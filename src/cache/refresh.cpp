@@ -40,8 +40,11 @@ void releaseArrays(int count)
 }
 
 // Reads the whole file under the file lock, straight into the parser's
-// buffer. 0 with the reader, or the update result of the failure.
-int readLocked(XMLRead **readOut, bool *unchanged)
+// buffer. 0 with the reader and the file's time, or the update result of the
+// failure. The time comes from the open file before its bytes are read: a
+// rewrite that lands during the read then leaves a newer time behind, which
+// the next refresh sees, instead of the new time standing for old bytes.
+int readLocked(XMLRead **readOut, int32_t *timeOut, bool *unchanged)
 {
     FILE *f = fopen(RAIDC_DEVICE_TREE_PATH, "r+b");
     if (!f || plat_fault_hit()) {
@@ -62,7 +65,12 @@ int readLocked(XMLRead **readOut, bool *unchanged)
         fclose(f);
     };
     struct stat st;
-    if (stat(RAIDC_DEVICE_TREE_PATH, &st) == 0 && static_cast<int32_t>(st.st_mtime) == g_fileTime) {
+    if (fstat(fd, &st) != 0) {
+        unlockClose();
+        return RAIDC_UPDATE_OPEN_FAILED;
+    }
+    *timeOut = static_cast<int32_t>(st.st_mtime);
+    if (*timeOut == g_fileTime) {
         unlockClose();
         *unchanged = true;
         return RAIDC_UPDATE_OK;
@@ -85,6 +93,7 @@ int readLocked(XMLRead **readOut, bool *unchanged)
         unlockClose();
         return RAIDC_UPDATE_UNUSABLE;
     }
+    plat_fault_pause("refresh-read");
     unlockClose();
     *readOut = r;
     return RAIDC_UPDATE_OK;
@@ -107,8 +116,9 @@ extern "C" int raidc_Internal_UpdateCache(void) noexcept
     memset(&err, 0, sizeof err);
 
     XMLRead *read = nullptr;
+    int32_t fileTime = 0;
     bool unchanged = false;
-    int r = readLocked(&read, &unchanged);
+    int r = readLocked(&read, &fileTime, &unchanged);
     if (r != RAIDC_UPDATE_OK || unchanged)
         return r;
 
@@ -134,9 +144,7 @@ extern "C" int raidc_Internal_UpdateCache(void) noexcept
     rootNode = doc->documentElement;
     free(doc);
 
-    struct stat st;
-    if (stat(RAIDC_DEVICE_TREE_PATH, &st) == 0)
-        g_fileTime = static_cast<int32_t>(st.st_mtime);
+    g_fileTime = fileTime;
 
     releaseControllerState();
 

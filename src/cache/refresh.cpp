@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <malloc.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -23,6 +24,19 @@ namespace {
 
 // st_mtime of the file at the last successful parse, in whole seconds.
 int32_t g_fileTime = 0;
+// Its size: a tree much smaller than the one before it hands the heap that
+// the larger one's lists and map left free back to the system.
+long g_fileSize = 0;
+
+void returnFreedHeap(long size)
+{
+    long before = g_fileSize;
+    g_fileSize = size;
+#ifdef __GLIBC__
+    if (before > 2 * size + (1L << 20))
+        malloc_trim(0);
+#endif
+}
 
 // The five per-controller arrays, in the order they are built and released.
 NodeList ***const kPerCtrl[] = {&pdCtrlList, &ldCtrlList, &encCtrlList, &arrayCtrlList, &portCtrlList};
@@ -44,7 +58,7 @@ void releaseArrays(int count)
 // failure. The time comes from the open file before its bytes are read: a
 // rewrite that lands during the read then leaves a newer time behind, which
 // the next refresh sees, instead of the new time standing for old bytes.
-int readLocked(XMLRead **readOut, int32_t *timeOut, bool *unchanged)
+int readLocked(XMLRead **readOut, int32_t *timeOut, long *sizeOut, bool *unchanged)
 {
     FILE *f = fopen(RAIDC_DEVICE_TREE_PATH, "r+b");
     if (!f || plat_fault_hit()) {
@@ -96,6 +110,7 @@ int readLocked(XMLRead **readOut, int32_t *timeOut, bool *unchanged)
     plat_fault_pause("refresh-read");
     unlockClose();
     *readOut = r;
+    *sizeOut = size;
     return RAIDC_UPDATE_OK;
 }
 
@@ -117,8 +132,9 @@ extern "C" int raidc_Internal_UpdateCache(void) noexcept
 
     XMLRead *read = nullptr;
     int32_t fileTime = 0;
+    long fileSize = 0;
     bool unchanged = false;
-    int r = readLocked(&read, &fileTime, &unchanged);
+    int r = readLocked(&read, &fileTime, &fileSize, &unchanged);
     if (r != RAIDC_UPDATE_OK || unchanged)
         return r;
 
@@ -180,5 +196,6 @@ extern "C" int raidc_Internal_UpdateCache(void) noexcept
     }
     raidInternal_dynAllocDeviceMapStructure(&ctrlDevStructure);
     raidInternal_getDeviceStructure(&ctrlDevStructure);
+    returnFreedHeap(fileSize);
     return RAIDC_UPDATE_OK;
 }

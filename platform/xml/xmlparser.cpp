@@ -32,19 +32,20 @@
 #define RAIDC_XML_BLOCK_BYTES (64 * 1024)
 #endif
 #ifndef RAIDC_XML_POOL_BYTES
-#define RAIDC_XML_POOL_BYTES (256 * 1024)
+#define RAIDC_XML_POOL_BYTES (128 * 1024)
 #endif
 #ifndef RAIDC_XML_KEEP_BUFFER_BYTES
-#define RAIDC_XML_KEEP_BUFFER_BYTES (256 * 1024)
+#define RAIDC_XML_KEEP_BUFFER_BYTES (128 * 1024)
 #endif
 
 namespace {
 
 // The first blocks of a tree have this size; later ones grow with the tree
-// (a sixteenth of what it holds so far, at most 16 times this), so a large
-// tree is few mappings and a small one wastes at most part of one block.
+// (a quarter of what it holds so far, at most 128 times this), so a large
+// tree is few mappings, each one mapped and unmapped in one call. The pages
+// a tree's last block leaves untouched go back when the parse ends.
 constexpr size_t kBlockBytes = RAIDC_XML_BLOCK_BYTES;
-constexpr size_t kBlockBytesMax = kBlockBytes * 16;
+constexpr size_t kBlockBytesMax = kBlockBytes * 128;
 // Blocks and text buffers kept for the next parse, each at most this much
 // and at most an eighth of the tree in use.
 constexpr size_t kPoolBytes = RAIDC_XML_POOL_BYTES;
@@ -130,7 +131,7 @@ Block *takeBlock(size_t need, size_t sofar)
             }
         }
     }
-    size_t want = std::clamp(sofar / 16, kBlockBytes, kBlockBytesMax);
+    size_t want = std::clamp(sofar / 4, kBlockBytes, kBlockBytesMax);
     if (need > SIZE_MAX - sizeof(Block))
         return nullptr;
     size_t bytes = pagesFor(std::max(want, need + sizeof(Block)));
@@ -206,6 +207,18 @@ struct Arena {
         if (p)
             memset(p, 0, sizeof *p);
         return p;
+    }
+    // Unmaps the whole pages that the newest block has not used.
+    void trimLast()
+    {
+        if (!head)
+            return;
+        const size_t used = pagesFor(static_cast<size_t>(cur - reinterpret_cast<char *>(head)));
+        if (used && used < head->bytes && munmap(reinterpret_cast<char *>(head) + used, head->bytes - used) == 0) {
+            bytes -= head->bytes - used;
+            head->bytes = used;
+            end = reinterpret_cast<char *>(head) + used;
+        }
     }
     char *copy(const char *s, size_t len)
     {
@@ -839,6 +852,7 @@ template <typename Feed> XMLDoc *build(XMLParseError *err, XML_Parser parser, Fe
         return nullptr;
     }
     b.trimIndex();
+    b.arena.trimLast();
     reg->root = b.doc->documentElement;
     reg->blocks = b.arena.head;
     reg->locals = b.locals;
@@ -900,7 +914,10 @@ struct XMLRead {
 };
 
 namespace {
+// Pieces for the parser, and how much of the text is given back at once:
+// each unmapping costs a TLB flush, so a large text goes in sixteenths.
 constexpr size_t kFeedBytes = size_t{64} << 10;
+constexpr size_t kReleaseMin = size_t{256} << 10;
 }
 
 XMLRead *xmlReadStart(size_t length, char **buffer) noexcept
@@ -932,6 +949,7 @@ XMLDoc *xmlReadFinish(XMLRead *r, XMLParseError *err) noexcept
     XML_Parser parser = newParser();
     XMLDoc *doc = build(err, parser, [r, left](XML_Parser p) mutable {
         const char *at = r->buffer;
+        const size_t step = pagesFor(std::max(kReleaseMin, r->length / 16));
         size_t released = 0;
         XML_Status st;
         do {
@@ -942,7 +960,7 @@ XMLDoc *xmlReadFinish(XMLRead *r, XMLParseError *err) noexcept
             // The parser copied what it has not used up: the pages before
             // this point are free to go.
             size_t done = static_cast<size_t>(at - r->buffer) / pageBytes() * pageBytes();
-            if (done > released && munmap(r->buffer + released, done - released) == 0)
+            if (done >= released + step && munmap(r->buffer + released, done - released) == 0)
                 released = done;
         } while (st == XML_STATUS_OK && left > 0);
         if (released) {

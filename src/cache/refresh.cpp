@@ -75,7 +75,9 @@ int readLocked(XMLRead **readOut, int32_t *timeOut, long *sizeOut, bool *unchang
         return RAIDC_UPDATE_OPEN_FAILED;
     }
     auto unlockClose = [&]() {
-        lockf(fd, F_ULOCK, 0);
+        // A failed unlock needs no handling: closing the file drops the lock.
+        if (lockf(fd, F_ULOCK, 0) != 0) {
+        }
         fclose(f);
     };
     struct stat st;

@@ -83,7 +83,7 @@ protected:
     void SetUp() override
     {
         if (testutil::runCommand("command -v snmpd snmpwalk snmpbulkwalk snmpget >/dev/null") != 0 ||
-            access(testutil::toolPath("raidc-snmp").c_str(), X_OK) != 0)
+            access(testutil::toolArgv("raidc-snmp").back().c_str(), X_OK) != 0)
             GTEST_SKIP() << "needs snmpd, the net-snmp clients and raidc-snmp";
         char tmpl[] = "/tmp/raidc-snmp-test-XXXXXX";
         dir_ = mkdtemp(tmpl);
@@ -135,7 +135,7 @@ protected:
 
     void startSubagent()
     {
-        sub_ = spawn({testutil::toolPath("raidc-snmp"), "-f", "-x", socket_, "-i", "1"}, log());
+        sub_ = spawn(testutil::toolArgv("raidc-snmp", {"-f", "-x", socket_, "-i", "1"}), log());
         ASSERT_TRUE(poll([&] { return served(); })) << "raidc-snmp did not register";
     }
 

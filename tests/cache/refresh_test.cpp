@@ -208,7 +208,6 @@ TEST(Refresh, LargeFilesInTurnReadWhole)
 
 TEST(Refresh, WaitsForTheAgentsFileLock)
 {
-    SKIP_UNDER_EMULATOR();
     loadTree(kGood);
     installTree(wrapSystem({"<Name>after</Name>"}));
     int go[2];
@@ -244,7 +243,6 @@ TEST(Refresh, WaitsForTheAgentsFileLock)
 // Under ThreadSanitizer this shows that queries never see a half-built cache.
 TEST(RefreshThreads, RefreshWhileOtherThreadsQuery)
 {
-    SKIP_UNDER_EMULATOR();
     const std::string a = wrapSystem({"<Name>same</Name><PhysicalDrive Nr='0'/>"});
     const std::string b = wrapSystem({"<Name>same</Name>", "<Name>same</Name>"});
     loadTree(a);
@@ -283,7 +281,7 @@ long residentKiB()
 // large one's memory back rather than keeping it for a next large tree.
 TEST(Refresh, SmallTreeAfterLargeGivesTheMemoryBack)
 {
-    SKIP_UNDER_EMULATOR();
+    SKIP_UNDER_EMULATOR("shows its own memory in /proc/self/status, not the guest's");
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
     GTEST_SKIP() << "a sanitizer holds freed memory back on purpose";
 #endif

@@ -69,6 +69,16 @@ enum {
     RAIDC_UPDATE_OPEN_FAILED = 3
 };
 
+/* Flags of RaidC_getCacheStatus: 0 for an empty cache, else PRESENT and the
+ * controller families and sources found over all controllers. */
+enum {
+    RAIDC_CACHE_PRESENT = 1,
+    RAIDC_CACHE_FAMILY_MR = 2,
+    RAIDC_CACHE_SOURCE_IB = 4,
+    RAIDC_CACHE_FAMILY_PCIESSD = 8,
+    RAIDC_CACHE_FAMILY_MSCC = 16
+};
+
 /* Result of the drive and processor maximum-temperature queries when the
  * controller's device count cannot be read. Not an access status. */
 #define RAIDC_MAXTEMP_NO_COUNT 17
@@ -469,6 +479,13 @@ enum {
     RAIDC_CMD_SET_LD_LOCATE = 3,
     RAIDC_CMD_GET_PD_LOCATE = 4,
     RAIDC_CMD_SET_PD_LOCATE = 5
+};
+
+/* Controller family codes a locate command carries in arg5. */
+enum {
+    RAIDC_CMD_FAMILY_OTHER = 0,
+    RAIDC_CMD_FAMILY_MR = 10,
+    RAIDC_CMD_FAMILY_PCIESSD = 11
 };
 
 /* Socket result codes. */

@@ -7,6 +7,7 @@
 #include "../../platform/unix/libunix.h"
 
 #include <cerrno>
+#include <cstddef>
 #include <fcntl.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -25,15 +26,19 @@ namespace {
 
 constexpr uint32_t kHeaderBytes = RAIDC_CMD_HEADER_LEN;
 constexpr uint32_t kCounterWrap = 0x7FFFFFFF;
+// Connections the agent's listening socket queues before it accepts them.
+constexpr int kListenBacklog = 5;
 
 uint32_t nextCount(uint32_t c)
 {
     return c >= kCounterWrap ? 1 : c + 1;
 }
 
+// The family field and the path without its NUL.
 socklen_t addressLength(const RaidCCmdSocket *s)
 {
-    return static_cast<socklen_t>(2 + strnlen(s->address.sun_path, sizeof s->address.sun_path));
+    return static_cast<socklen_t>(offsetof(struct sockaddr_un, sun_path) +
+                                  strnlen(s->address.sun_path, sizeof s->address.sun_path));
 }
 
 void release(char **buf)
@@ -376,7 +381,7 @@ int32_t listen_RaidCCmdSocket(RaidCCmdSocket *s) noexcept
     }
     if (!s->isListening) {
         errno = 0;
-        int r = listen(s->SocketFd, 5);
+        int r = listen(s->SocketFd, kListenBacklog);
         s->lastErrno = errno;
         if (r != 0)
             return failClosed(s, "libzep_RaidCommon: listen_RaidCCmdSocket(): Error listening socket %s" SOCK_TAIL,

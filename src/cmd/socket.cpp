@@ -13,6 +13,10 @@
 #include <unistd.h>
 
 using namespace raidc::cmd;
+using raidc::wire::getHex8;
+using raidc::wire::kHexFieldLen;
+using raidc::wire::nextCount;
+using raidc::wire::putHex8;
 
 static_assert(sizeof(RAIDC_CMD_SOCKET_PATH) <= sizeof(sockaddr_un::sun_path),
               "the command socket path must fit a UNIX socket address");
@@ -25,14 +29,10 @@ static_assert(sizeof(RaidCCmdHeader) == 10 * sizeof(uint32_t), "the header is te
 namespace {
 
 constexpr uint32_t kHeaderBytes = RAIDC_CMD_HEADER_LEN;
-constexpr uint32_t kCounterWrap = 0x7FFFFFFF;
+constexpr int kHeaderFields = sizeof(RaidCCmdHeader) / sizeof(uint32_t);
+static_assert(kHeaderBytes == 1 + kHeaderFields * kHexFieldLen, "\"S\" and the fields");
 // Connections the agent's listening socket queues before it accepts them.
 constexpr int kListenBacklog = 5;
-
-uint32_t nextCount(uint32_t c)
-{
-    return c >= kCounterWrap ? 1 : c + 1;
-}
 
 // The family field and the path without its NUL.
 socklen_t addressLength(const RaidCCmdSocket *s)
@@ -53,35 +53,6 @@ int setNonBlocking(RaidCCmdSocket *s)
     int r = fcntl(s->SocketFd, F_SETFL, O_NONBLOCK);
     s->lastErrno = r == 0 ? s->lastErrno : errno;
     return r;
-}
-
-void putHex8(char *out, uint32_t v)
-{
-    static const char digits[] = "0123456789abcdef";
-    for (int i = 7; i >= 0; --i, v >>= 4)
-        out[i] = digits[v & 15];
-}
-
-// An eight-character field of hex digits (either case); false when any of
-// them is something else, which makes the whole header invalid.
-bool getHex8(const char *in, uint32_t *out)
-{
-    uint32_t v = 0;
-    for (int i = 0; i < 8; ++i) {
-        char c = in[i];
-        uint32_t d;
-        if (c >= '0' && c <= '9')
-            d = c - '0';
-        else if (c >= 'a' && c <= 'f')
-            d = c - 'a' + 10;
-        else if (c >= 'A' && c <= 'F')
-            d = c - 'A' + 10;
-        else
-            return false;
-        v = v << 4 | d;
-    }
-    *out = v;
-    return true;
 }
 
 // The socket's folder is often writable by everyone, so whoever listens on
@@ -138,10 +109,10 @@ int32_t frame(RaidCCmdSocket *s)
         return RAIDC_SOCK_NO_MEMORY;
     }
     buf[0] = 'S';
-    uint32_t f[10];
+    uint32_t f[kHeaderFields];
     memcpy(f, &s->header, sizeof f);
-    for (int i = 0; i < 10; ++i)
-        putHex8(buf + 1 + 8 * i, f[i]);
+    for (int i = 0; i < kHeaderFields; ++i)
+        putHex8(buf + 1 + kHexFieldLen * i, f[i]);
     if (len)
         memcpy(buf + kHeaderBytes, s->data, len);
     s->writeBuffer = buf;
@@ -170,11 +141,12 @@ int32_t takeHeader(RaidCCmdSocket *s)
             memmove(rb, at, s->readCount);
         return RAIDC_SOCK_RECV_AGAIN;
     }
-    uint32_t f[10];
-    for (int i = 0; i < 10; ++i) {
-        if (!getHex8(rb + 1 + 8 * i, &f[i])) {
+    uint32_t f[kHeaderFields];
+    for (int i = 0; i < kHeaderFields; ++i) {
+        if (!getHex8(rb + 1 + kHexFieldLen * i, &f[i])) {
             // Not a header of ours: the reply is unusable, and the header
-            // fields keep what they held.
+            // fields keep what they held. Unlike the trap reader, which
+            // skips such bytes, this fails the receive (see wire.h).
             RaidCPrintError("libzep_RaidCommon: receiveData_RaidCCmdSocket(): invalid header on %s, field %d is not hex\n",
                             s->name, i);
             release(&s->readBuffer);

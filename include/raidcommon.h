@@ -189,6 +189,11 @@ typedef struct RaidCIdxList {
 #define RAIDC_TEXT_LEN 128
 #define RAIDC_VENDOR_LEN 512
 
+/* After each record, RAIDC_..._FIELDS(X) lists its fields in record order as
+ * X(field), for code that walks a whole record: a char array field is a
+ * text, any other a signed 32-bit integer. The enclosure tree's counts and
+ * pointers are not listed. */
+
 typedef struct RaidCCtrlInfo {
     int32_t AdapterNumber;
     int32_t CtrlId;
@@ -231,6 +236,13 @@ typedef struct RaidCCtrlInfo {
     char DeviceID[RAIDC_TEXT_LEN];
     char SubDeviceID[RAIDC_TEXT_LEN];
 } RaidCCtrlInfo;
+#define RAIDC_CTRL_INFO_FIELDS(X) \
+    X(AdapterNumber) X(CtrlId) X(Type) X(Name) X(Vendor) X(Product) X(SerialNumber) X(SASAddress) X(PCIBus) \
+    X(PCIDevice) X(PCIFunction) X(DriverName) X(DriverVersion) X(UEFIDriverVersion) X(Protocol) X(FWPackageVersion) \
+    X(FirmwareVersion) X(FirmwareBuildTime) X(BIOSVersion) X(BIOSBuildTime) X(MemorySize) X(PortCount) X(Status) \
+    X(HostName) X(PCISegment) X(ChipTemperature) X(NVRAMSize) X(MemorySize2) X(FlashROMSize) X(AlarmPresent) \
+    X(PatrolReadMode) X(PatrolRdIterations) X(SMARTSupport) X(CoercionMode) X(CorrErrorCount) X(UncorrErrorCount) \
+    X(VendorID) X(SubVendorID) X(DeviceID) X(SubDeviceID)
 
 typedef struct RaidCPdInfo {
     char Product[RAIDC_TEXT_LEN];
@@ -257,6 +269,10 @@ typedef struct RaidCPdInfo {
     int32_t Temperature;
     char RPM[RAIDC_TEXT_LEN];
 } RaidCPdInfo;
+#define RAIDC_PD_INFO_FIELDS(X) \
+    X(Product) X(PdAllowedLocate) X(PortNumber) X(DeviceNumber) X(Vendor) X(TransferSpeed) X(Type) X(MediaType) \
+    X(MediaErrorCount) X(MiscErrors) X(Status) X(FirmwareVersion) X(SerialNumber) X(ForeignConfig) X(PhysicalSize) \
+    X(EnclosureNumber) X(Slot) X(RemainingTime) X(RebuildProgress) X(Name) X(PowerStatus) X(Temperature) X(RPM)
 
 typedef struct RaidCLdInfo {
     int32_t LogDriveNumber;
@@ -274,6 +290,9 @@ typedef struct RaidCLdInfo {
     char DiskCacheMode[RAIDC_TEXT_LEN];
     char InitState[RAIDC_TEXT_LEN];
 } RaidCLdInfo;
+#define RAIDC_LD_INFO_FIELDS(X) \
+    X(LogDriveNumber) X(LdAllowedLocate) X(RAIDLevel) X(Stripesize) X(WriteMode) X(Status) X(Name) X(LogicalSize) \
+    X(PhysicalSize) X(OSDevice) X(ReadMode) X(CacheMode) X(DiskCacheMode) X(InitState)
 
 typedef struct RaidCBbuInfo {
     char Name[RAIDC_TEXT_LEN];
@@ -295,6 +314,10 @@ typedef struct RaidCBbuInfo {
     int32_t Capacitance;
     int32_t RemainingCapacity;
 } RaidCBbuInfo;
+#define RAIDC_BBU_INFO_FIELDS(X) \
+    X(Name) X(Vendor) X(ManufactureDate) X(DesignCapacity) X(DesignVoltage) X(Type) X(IntelligentBBU) \
+    X(SerialNumber) X(Status) X(NextLearnTime) X(DeviceName) X(ModuleVersion) X(AutoLearnMode) X(AutoLearnPeriod) \
+    X(Voltage) X(Temperature) X(Capacitance) X(RemainingCapacity)
 
 /* Enclosure information tree. */
 typedef struct RaidCEncFanInfo {
@@ -303,6 +326,8 @@ typedef struct RaidCEncFanInfo {
     char FanSpeed[RAIDC_TEXT_LEN];
     char Status[RAIDC_TEXT_LEN];
 } RaidCEncFanInfo;
+#define RAIDC_ENC_FAN_INFO_FIELDS(X) \
+    X(Name) X(Location) X(FanSpeed) X(Status)
 
 typedef struct RaidCEncPwrInfo {
     char SerialNumber[RAIDC_TEXT_LEN];
@@ -311,6 +336,8 @@ typedef struct RaidCEncPwrInfo {
     char PartNumber[RAIDC_TEXT_LEN];
     char Status[RAIDC_TEXT_LEN];
 } RaidCEncPwrInfo;
+#define RAIDC_ENC_PWR_INFO_FIELDS(X) \
+    X(SerialNumber) X(HardwareVersion) X(Name) X(PartNumber) X(Status)
 
 typedef struct RaidCEncTempInfo {
     char Name[RAIDC_TEXT_LEN];
@@ -322,6 +349,9 @@ typedef struct RaidCEncTempInfo {
     int32_t Temperature;
     char Status[RAIDC_TEXT_LEN];
 } RaidCEncTempInfo;
+#define RAIDC_ENC_TEMP_INFO_FIELDS(X) \
+    X(Name) X(Location) X(WarningTemperatureL) X(CriticalTemperatureL) X(WarningTemperatureH) \
+    X(CriticalTemperatureH) X(Temperature) X(Status)
 
 typedef struct RaidCEncProcInfo {
     int32_t PortNumber;
@@ -344,6 +374,9 @@ typedef struct RaidCEncProcInfo {
     int32_t TempSensorCount;
     RaidCEncTempInfo *TempSensors;
 } RaidCEncProcInfo;
+#define RAIDC_ENC_PROC_INFO_FIELDS(X) \
+    X(PortNumber) X(DeviceNumber) X(EnclosureNumber) X(Name) X(Type) X(Vendor) X(Product) X(SerialNumber) \
+    X(PartNumber) X(HardwareVersion) X(FirmwareVersion) X(Status) X(SASAddress)
 
 typedef struct RaidCEncInfo {
     int32_t EnclosureNumber;
@@ -359,6 +392,9 @@ typedef struct RaidCEncInfo {
     int32_t ProcessorCount;
     RaidCEncProcInfo *Processors;
 } RaidCEncInfo;
+#define RAIDC_ENC_INFO_FIELDS(X) \
+    X(EnclosureNumber) X(EnclosureChainNumber) X(EncAllowedLocate) X(Product) X(Vendor) X(HardwareVersion) \
+    X(SerialNumber) X(Name) X(LogicalID) X(Status)
 
 /* ------------------------------------------------------------------------ */
 /* Growable string for RaidC_getCtrlInfo2 (caller-owned).                    */

@@ -82,6 +82,16 @@ enum {
     RAIDC_UPDATE_OPEN_FAILED = 3
 };
 
+/* Flags of RaidC_getCacheStatus: 0 for an empty cache, else PRESENT and the
+ * controller families and sources found over all controllers. */
+enum {
+    RAIDC_CACHE_PRESENT = 1,
+    RAIDC_CACHE_FAMILY_MR = 2,
+    RAIDC_CACHE_SOURCE_IB = 4,
+    RAIDC_CACHE_FAMILY_PCIESSD = 8,
+    RAIDC_CACHE_FAMILY_MSCC = 16
+};
+
 /* Result of the drive and processor maximum-temperature queries when the
  * controller's device count cannot be read. Not an access status. */
 #define RAIDC_MAXTEMP_NO_COUNT 17
@@ -192,6 +202,11 @@ typedef struct RaidCIdxList {
 #define RAIDC_TEXT_LEN 128
 #define RAIDC_VENDOR_LEN 512
 
+/* After each record, RAIDC_..._FIELDS(X) lists its fields in record order as
+ * X(field), for code that walks a whole record: a char array field is a
+ * text, any other a signed 32-bit integer. The enclosure tree's counts and
+ * pointers are not listed. */
+
 typedef struct RaidCCtrlInfo {
     int32_t AdapterNumber;
     int32_t CtrlId;
@@ -234,6 +249,13 @@ typedef struct RaidCCtrlInfo {
     char DeviceID[RAIDC_TEXT_LEN];
     char SubDeviceID[RAIDC_TEXT_LEN];
 } RaidCCtrlInfo;
+#define RAIDC_CTRL_INFO_FIELDS(X) \
+    X(AdapterNumber) X(CtrlId) X(Type) X(Name) X(Vendor) X(Product) X(SerialNumber) X(SASAddress) X(PCIBus) \
+    X(PCIDevice) X(PCIFunction) X(DriverName) X(DriverVersion) X(UEFIDriverVersion) X(Protocol) X(FWPackageVersion) \
+    X(FirmwareVersion) X(FirmwareBuildTime) X(BIOSVersion) X(BIOSBuildTime) X(MemorySize) X(PortCount) X(Status) \
+    X(HostName) X(PCISegment) X(ChipTemperature) X(NVRAMSize) X(MemorySize2) X(FlashROMSize) X(AlarmPresent) \
+    X(PatrolReadMode) X(PatrolRdIterations) X(SMARTSupport) X(CoercionMode) X(CorrErrorCount) X(UncorrErrorCount) \
+    X(VendorID) X(SubVendorID) X(DeviceID) X(SubDeviceID)
 
 typedef struct RaidCPdInfo {
     char Product[RAIDC_TEXT_LEN];
@@ -260,6 +282,10 @@ typedef struct RaidCPdInfo {
     int32_t Temperature;
     char RPM[RAIDC_TEXT_LEN];
 } RaidCPdInfo;
+#define RAIDC_PD_INFO_FIELDS(X) \
+    X(Product) X(PdAllowedLocate) X(PortNumber) X(DeviceNumber) X(Vendor) X(TransferSpeed) X(Type) X(MediaType) \
+    X(MediaErrorCount) X(MiscErrors) X(Status) X(FirmwareVersion) X(SerialNumber) X(ForeignConfig) X(PhysicalSize) \
+    X(EnclosureNumber) X(Slot) X(RemainingTime) X(RebuildProgress) X(Name) X(PowerStatus) X(Temperature) X(RPM)
 
 typedef struct RaidCLdInfo {
     int32_t LogDriveNumber;
@@ -277,6 +303,9 @@ typedef struct RaidCLdInfo {
     char DiskCacheMode[RAIDC_TEXT_LEN];
     char InitState[RAIDC_TEXT_LEN];
 } RaidCLdInfo;
+#define RAIDC_LD_INFO_FIELDS(X) \
+    X(LogDriveNumber) X(LdAllowedLocate) X(RAIDLevel) X(Stripesize) X(WriteMode) X(Status) X(Name) X(LogicalSize) \
+    X(PhysicalSize) X(OSDevice) X(ReadMode) X(CacheMode) X(DiskCacheMode) X(InitState)
 
 typedef struct RaidCBbuInfo {
     char Name[RAIDC_TEXT_LEN];
@@ -298,6 +327,10 @@ typedef struct RaidCBbuInfo {
     int32_t Capacitance;
     int32_t RemainingCapacity;
 } RaidCBbuInfo;
+#define RAIDC_BBU_INFO_FIELDS(X) \
+    X(Name) X(Vendor) X(ManufactureDate) X(DesignCapacity) X(DesignVoltage) X(Type) X(IntelligentBBU) \
+    X(SerialNumber) X(Status) X(NextLearnTime) X(DeviceName) X(ModuleVersion) X(AutoLearnMode) X(AutoLearnPeriod) \
+    X(Voltage) X(Temperature) X(Capacitance) X(RemainingCapacity)
 
 /* Enclosure information tree. */
 typedef struct RaidCEncFanInfo {
@@ -306,6 +339,8 @@ typedef struct RaidCEncFanInfo {
     char FanSpeed[RAIDC_TEXT_LEN];
     char Status[RAIDC_TEXT_LEN];
 } RaidCEncFanInfo;
+#define RAIDC_ENC_FAN_INFO_FIELDS(X) \
+    X(Name) X(Location) X(FanSpeed) X(Status)
 
 typedef struct RaidCEncPwrInfo {
     char SerialNumber[RAIDC_TEXT_LEN];
@@ -314,6 +349,8 @@ typedef struct RaidCEncPwrInfo {
     char PartNumber[RAIDC_TEXT_LEN];
     char Status[RAIDC_TEXT_LEN];
 } RaidCEncPwrInfo;
+#define RAIDC_ENC_PWR_INFO_FIELDS(X) \
+    X(SerialNumber) X(HardwareVersion) X(Name) X(PartNumber) X(Status)
 
 typedef struct RaidCEncTempInfo {
     char Name[RAIDC_TEXT_LEN];
@@ -325,6 +362,9 @@ typedef struct RaidCEncTempInfo {
     int32_t Temperature;
     char Status[RAIDC_TEXT_LEN];
 } RaidCEncTempInfo;
+#define RAIDC_ENC_TEMP_INFO_FIELDS(X) \
+    X(Name) X(Location) X(WarningTemperatureL) X(CriticalTemperatureL) X(WarningTemperatureH) \
+    X(CriticalTemperatureH) X(Temperature) X(Status)
 
 typedef struct RaidCEncProcInfo {
     int32_t PortNumber;
@@ -347,6 +387,9 @@ typedef struct RaidCEncProcInfo {
     int32_t TempSensorCount;
     RaidCEncTempInfo *TempSensors;
 } RaidCEncProcInfo;
+#define RAIDC_ENC_PROC_INFO_FIELDS(X) \
+    X(PortNumber) X(DeviceNumber) X(EnclosureNumber) X(Name) X(Type) X(Vendor) X(Product) X(SerialNumber) \
+    X(PartNumber) X(HardwareVersion) X(FirmwareVersion) X(Status) X(SASAddress)
 
 typedef struct RaidCEncInfo {
     int32_t EnclosureNumber;
@@ -362,6 +405,9 @@ typedef struct RaidCEncInfo {
     int32_t ProcessorCount;
     RaidCEncProcInfo *Processors;
 } RaidCEncInfo;
+#define RAIDC_ENC_INFO_FIELDS(X) \
+    X(EnclosureNumber) X(EnclosureChainNumber) X(EncAllowedLocate) X(Product) X(Vendor) X(HardwareVersion) \
+    X(SerialNumber) X(Name) X(LogicalID) X(Status)
 
 /* ------------------------------------------------------------------------ */
 /* Growable string for RaidC_getCtrlInfo2 (caller-owned).                    */
@@ -482,6 +528,13 @@ enum {
     RAIDC_CMD_SET_LD_LOCATE = 3,
     RAIDC_CMD_GET_PD_LOCATE = 4,
     RAIDC_CMD_SET_PD_LOCATE = 5
+};
+
+/* Controller family codes a locate command carries in arg5. */
+enum {
+    RAIDC_CMD_FAMILY_OTHER = 0,
+    RAIDC_CMD_FAMILY_MR = 10,
+    RAIDC_CMD_FAMILY_PCIESSD = 11
 };
 
 /* Socket result codes. */

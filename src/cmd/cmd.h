@@ -4,11 +4,14 @@
 #pragma once
 
 #include "raidcommon.h"
+#include "wire.h"
 
 #include <cstdint>
 #include <ctime>
 
 namespace raidc::cmd {
+
+using wire::stamp;
 
 // Largest payload a receiver accepts, its terminating NUL included. The peer
 // is the local RAID agent, whose payloads are short texts; a header that
@@ -27,11 +30,6 @@ constexpr long kReplyIdleLimit = 1;
 // the peer doles out its bytes; also the bound of a connect on its own. The
 // locate calls hold RaidC_ConsumerCmd_Mutex for no longer than this.
 constexpr int kExchangeDeadlineMs = 4000;
-
-inline void stamp(struct timespec *t) noexcept
-{
-    clock_gettime(CLOCK_MONOTONIC_RAW, t);
-}
 
 // Takes `now` and returns the whole seconds since LastAcessTime.
 inline long idleSeconds(RaidCCmdSocket *s) noexcept

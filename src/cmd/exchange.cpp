@@ -16,6 +16,10 @@ namespace {
 
 const char kOp[] = "raidc_SendReceiveCmd";
 
+// The room a locate call gives the controller's "ControllerFamily" text: a
+// longer one is a lookup failure, not a family.
+constexpr unsigned int kFamilyTextLen = 64;
+
 // The process's one client object, guarded by RaidC_ConsumerCmd_Mutex.
 RaidCCmdSocket g_client;
 bool g_clientReady = false;
@@ -231,22 +235,23 @@ int32_t locateLocked(LocateCommand cmd, int ctrlIdx, int devIdx, int32_t value, 
     }
     int64_t ctrlId = 0;
     int64_t number = 0;
-    // One byte more than the lookup may fill: a text of exactly 64 bytes
-    // still counts as fitting and is copied without its NUL.
-    char family[65] = {};
+    // One byte more than the lookup may fill: a text of exactly the room's
+    // length still counts as fitting and is copied without its NUL.
+    char family[kFamilyTextLen + 1] = {};
     if (RaidC_getCtrlInfo("CtrlId", ctrlIdx, nullptr, 0, &ctrlId) != RAIDC_SUCCESS_INT ||
-        RaidC_getCtrlInfo("ControllerFamily", ctrlIdx, family, 64, nullptr) != RAIDC_SUCCESS_STRING)
+        RaidC_getCtrlInfo("ControllerFamily", ctrlIdx, family, kFamilyTextLen, nullptr) != RAIDC_SUCCESS_STRING)
         return RAIDC_SOCK_WAIT_FAILED;
     int st = cmd.physical ? RaidC_getPDInfo("DeviceNumber", ctrlIdx, devIdx, nullptr, 0, &number)
                           : RaidC_getLDInfo("LogDriveNumber", ctrlIdx, devIdx, nullptr, 0, &number);
     if (st != RAIDC_SUCCESS_INT)
         return RAIDC_SOCK_WAIT_FAILED;
 
-    uint32_t familyCode = 0;
+    // Tested in this order, so that a text naming both families is PCIeSSD.
+    uint32_t familyCode = RAIDC_CMD_FAMILY_OTHER;
     if (strstr(family, "MR"))
-        familyCode = 10;
+        familyCode = RAIDC_CMD_FAMILY_MR;
     if (strstr(family, "PCIeSSD"))
-        familyCode = 11;
+        familyCode = RAIDC_CMD_FAMILY_PCIESSD;
     RaidCCmdHeader &h = g_client.header;
     h.command = cmd.code;
     h.arg1 = static_cast<uint32_t>(static_cast<uint64_t>(ctrlId));

@@ -7,11 +7,16 @@
 #include "../../platform/unix/libunix.h"
 
 #include <cerrno>
+#include <cstddef>
 #include <fcntl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 using namespace raidc::cmd;
+using raidc::wire::getHex8;
+using raidc::wire::kHexFieldLen;
+using raidc::wire::nextCount;
+using raidc::wire::putHex8;
 
 static_assert(sizeof(RAIDC_CMD_SOCKET_PATH) <= sizeof(sockaddr_un::sun_path),
               "the command socket path must fit a UNIX socket address");
@@ -24,16 +29,16 @@ static_assert(sizeof(RaidCCmdHeader) == 10 * sizeof(uint32_t), "the header is te
 namespace {
 
 constexpr uint32_t kHeaderBytes = RAIDC_CMD_HEADER_LEN;
-constexpr uint32_t kCounterWrap = 0x7FFFFFFF;
+constexpr int kHeaderFields = sizeof(RaidCCmdHeader) / sizeof(uint32_t);
+static_assert(kHeaderBytes == 1 + kHeaderFields * kHexFieldLen, "\"S\" and the fields");
+// Connections the agent's listening socket queues before it accepts them.
+constexpr int kListenBacklog = 5;
 
-uint32_t nextCount(uint32_t c)
-{
-    return c >= kCounterWrap ? 1 : c + 1;
-}
-
+// The family field and the path without its NUL.
 socklen_t addressLength(const RaidCCmdSocket *s)
 {
-    return static_cast<socklen_t>(2 + strnlen(s->address.sun_path, sizeof s->address.sun_path));
+    return static_cast<socklen_t>(offsetof(struct sockaddr_un, sun_path) +
+                                  strnlen(s->address.sun_path, sizeof s->address.sun_path));
 }
 
 void release(char **buf)
@@ -48,35 +53,6 @@ int setNonBlocking(RaidCCmdSocket *s)
     int r = fcntl(s->SocketFd, F_SETFL, O_NONBLOCK);
     s->lastErrno = r == 0 ? s->lastErrno : errno;
     return r;
-}
-
-void putHex8(char *out, uint32_t v)
-{
-    static const char digits[] = "0123456789abcdef";
-    for (int i = 7; i >= 0; --i, v >>= 4)
-        out[i] = digits[v & 15];
-}
-
-// An eight-character field of hex digits (either case); false when any of
-// them is something else, which makes the whole header invalid.
-bool getHex8(const char *in, uint32_t *out)
-{
-    uint32_t v = 0;
-    for (int i = 0; i < 8; ++i) {
-        char c = in[i];
-        uint32_t d;
-        if (c >= '0' && c <= '9')
-            d = c - '0';
-        else if (c >= 'a' && c <= 'f')
-            d = c - 'a' + 10;
-        else if (c >= 'A' && c <= 'F')
-            d = c - 'A' + 10;
-        else
-            return false;
-        v = v << 4 | d;
-    }
-    *out = v;
-    return true;
 }
 
 // The socket's folder is often writable by everyone, so whoever listens on
@@ -133,10 +109,10 @@ int32_t frame(RaidCCmdSocket *s)
         return RAIDC_SOCK_NO_MEMORY;
     }
     buf[0] = 'S';
-    uint32_t f[10];
+    uint32_t f[kHeaderFields];
     memcpy(f, &s->header, sizeof f);
-    for (int i = 0; i < 10; ++i)
-        putHex8(buf + 1 + 8 * i, f[i]);
+    for (int i = 0; i < kHeaderFields; ++i)
+        putHex8(buf + 1 + kHexFieldLen * i, f[i]);
     if (len)
         memcpy(buf + kHeaderBytes, s->data, len);
     s->writeBuffer = buf;
@@ -165,11 +141,12 @@ int32_t takeHeader(RaidCCmdSocket *s)
             memmove(rb, at, s->readCount);
         return RAIDC_SOCK_RECV_AGAIN;
     }
-    uint32_t f[10];
-    for (int i = 0; i < 10; ++i) {
-        if (!getHex8(rb + 1 + 8 * i, &f[i])) {
+    uint32_t f[kHeaderFields];
+    for (int i = 0; i < kHeaderFields; ++i) {
+        if (!getHex8(rb + 1 + kHexFieldLen * i, &f[i])) {
             // Not a header of ours: the reply is unusable, and the header
-            // fields keep what they held.
+            // fields keep what they held. Unlike the trap reader, which
+            // skips such bytes, this fails the receive (see wire.h).
             RaidCPrintError("libzep_RaidCommon: receiveData_RaidCCmdSocket(): invalid header on %s, field %d is not hex\n",
                             s->name, i);
             release(&s->readBuffer);
@@ -376,7 +353,7 @@ int32_t listen_RaidCCmdSocket(RaidCCmdSocket *s) noexcept
     }
     if (!s->isListening) {
         errno = 0;
-        int r = listen(s->SocketFd, 5);
+        int r = listen(s->SocketFd, kListenBacklog);
         s->lastErrno = errno;
         if (r != 0)
             return failClosed(s, "libzep_RaidCommon: listen_RaidCCmdSocket(): Error listening socket %s" SOCK_TAIL,

@@ -6,6 +6,21 @@
 
 #include "raidcommon.h"
 
+#include <algorithm>
+#include <cstdint>
+#include <cstdlib>
+
+namespace raidc {
+
+// A decimal number from the tree (an identifier, a drive, port or device
+// number) as the 32-bit target's strtol reads it: out-of-range values
+// saturate at the int32 range, so every build finds the same devices.
+inline int32_t strtol32(const char *text) noexcept
+{
+    return static_cast<int32_t>(std::clamp<long long>(strtoll(text, nullptr, 10), INT32_MIN, INT32_MAX));
+}
+
+} // namespace raidc
 
 namespace raidc::devmap {
 

@@ -52,15 +52,23 @@ template <typename Rec> Rec *recordAt(RaidCCtrlDev *c, Records<Rec> (*kind)(Raid
     return idx >= 0 && idx < r.n ? &r.recs[idx] : nullptr;
 }
 
+// A device record and the controller record that holds it.
+template <typename Rec> struct Opened {
+    RaidCCtrlDev *ctrl;
+    Rec *rec;
+};
+
 // The index checks every list makes before it touches the caller's list;
-// past them an earlier result is released, so a failure leaves null.
+// past them an earlier result is released, so a failure leaves null. A
+// failed check gives a null rec.
 template <typename Rec>
-Rec *openList(int ctrlIdx, int devIdx, Records<Rec> (*kind)(RaidCCtrlDev &), RaidCIdxList **list)
+Opened<Rec> openList(int ctrlIdx, int devIdx, Records<Rec> (*kind)(RaidCCtrlDev &), RaidCIdxList **list)
 {
-    Rec *rec = list ? recordAt(ctrlRecord(ctrlIdx), kind, devIdx) : nullptr;
+    RaidCCtrlDev *c = list ? ctrlRecord(ctrlIdx) : nullptr;
+    Rec *rec = recordAt(c, kind, devIdx);
     if (rec)
         RaidC_freeDeviceList(list);
-    return rec;
+    return {c, rec};
 }
 
 // Hands the caller a list of the indices that `matches` reports, counted
@@ -204,10 +212,10 @@ void RaidC_freeDeviceList(RaidCIdxList **list) noexcept
 // Reads the logical drives' containers.
 int raidInternal_get_LdIdxList_from_PdIdx(int ctrlIdx, int pdIdx, RaidCIdxList **list) noexcept
 {
-    const RaidCPdDev *pd = openList(ctrlIdx, pdIdx, pds, list);
+    auto [c, pd] = openList(ctrlIdx, pdIdx, pds, list);
     if (!pd)
         return 1;
-    Records<RaidCLdDev> r = lds(*ctrlRecord(ctrlIdx));
+    Records<RaidCLdDev> r = lds(*c);
     return makeList(list, [&](auto emit) {
         for (int k = 0; k < r.n; ++k) {
             const RaidCLdDev &ld = r.recs[k];
@@ -225,10 +233,10 @@ int raidInternal_get_LdIdxList_from_PdIdx(int ctrlIdx, int pdIdx, RaidCIdxList *
 // Reads the physical drives' own layout references.
 int raidInternal_get_PdIdxList_from_LdIdx(int ctrlIdx, int ldIdx, RaidCIdxList **list) noexcept
 {
-    const RaidCLdDev *ld = openList(ctrlIdx, ldIdx, lds, list);
+    auto [c, ld] = openList(ctrlIdx, ldIdx, lds, list);
     if (!ld)
         return 1;
-    Records<RaidCPdDev> r = pds(*ctrlRecord(ctrlIdx));
+    Records<RaidCPdDev> r = pds(*c);
     return makeList(list, [&](auto emit) {
         for (int k = 0; k < r.n; ++k) {
             for (int m = 0; m < stored(r.recs[k].ldCnt, r.recs[k].ldMax); ++m) {
@@ -241,14 +249,14 @@ int raidInternal_get_PdIdxList_from_LdIdx(int ctrlIdx, int ldIdx, RaidCIdxList *
 
 int raidInternal_get_PdIdxList_from_ArrayIdx(int ctrlIdx, int arrayIdx, RaidCIdxList **list) noexcept
 {
-    const RaidCArrayDev *a = openList(ctrlIdx, arrayIdx, arrays, list);
-    return a ? onArray(list, pds(*ctrlRecord(ctrlIdx)), a->arrayId) : 1;
+    auto [c, a] = openList(ctrlIdx, arrayIdx, arrays, list);
+    return a ? onArray(list, pds(*c), a->arrayId) : 1;
 }
 
 int raidInternal_get_LdIdxList_from_ArrayIdx(int ctrlIdx, int arrayIdx, RaidCIdxList **list) noexcept
 {
-    const RaidCArrayDev *a = openList(ctrlIdx, arrayIdx, arrays, list);
-    return a ? onArray(list, lds(*ctrlRecord(ctrlIdx)), a->arrayId) : 1;
+    auto [c, a] = openList(ctrlIdx, arrayIdx, arrays, list);
+    return a ? onArray(list, lds(*c), a->arrayId) : 1;
 }
 
 void raidInternal_printDeviceStructure(RaidCDevMap *map) noexcept

@@ -230,7 +230,7 @@ int cacheStatus() noexcept
 {
     if (!cacheHasControllers())
         return 0;
-    int flags = 1;
+    int flags = RAIDC_CACHE_PRESENT;
     for (int c = 0; c < countOf(ctrlList); ++c) {
         const XMLNode *ctrl = ctrlList->nodes[c];
         for (const XMLNode *p = ctrl ? ctrl->firstChild : nullptr; p; p = p->nextSibling) {
@@ -238,11 +238,11 @@ int cacheStatus() noexcept
             if (!v)
                 continue;
             if (isNamed(p, "Source")) {
-                flags |= strcmp(v, "IB") == 0 ? 4 : 0;
+                flags |= strcmp(v, "IB") == 0 ? RAIDC_CACHE_SOURCE_IB : 0;
             } else if (isNamed(p, "ControllerFamily")) {
-                flags |= strcmp(v, "MR") == 0 ? 2 : 0;
-                flags |= strstr(v, "PCIeSSD") ? 8 : 0;
-                flags |= strcmp(v, "MSCC") == 0 ? 16 : 0;
+                flags |= strcmp(v, "MR") == 0 ? RAIDC_CACHE_FAMILY_MR : 0;
+                flags |= strstr(v, "PCIeSSD") ? RAIDC_CACHE_FAMILY_PCIESSD : 0;
+                flags |= strcmp(v, "MSCC") == 0 ? RAIDC_CACHE_FAMILY_MSCC : 0;
             }
         }
     }

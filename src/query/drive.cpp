@@ -3,6 +3,8 @@
 // the highest physical drive number of a controller.
 #include "query.h"
 
+#include "../devmap/devmap.h"
+
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
@@ -64,10 +66,11 @@ int pickDriveController(int ctrlIdx)
     return ctrl && ctrl->attributes ? 0 : RAIDC_PARAM_NOT_FOUND;
 }
 
-// A text read as a decimal long, compared by value with any int or unsigned.
+// A text read as a decimal number the way identifiers are read, compared by
+// value with any int or unsigned.
 bool decimalIs(const char *text, long long want)
 {
-    return text && strtol(text, nullptr, 10) == want;
+    return text && strtol32(text) == want;
 }
 
 } // namespace

@@ -1,11 +1,13 @@
-// The record loaders: each record is described once as a table of fields in
-// the order they are queried, and one routine fills any record from its
-// table and a query bound to the device. The caller (the public wrapper)
-// holds the cache lock for the whole record, so one record shows one cache
-// state.
+// The record loaders: each record's table of fields comes from the public
+// header's list of them, and one routine fills any record from its table and
+// a query bound to the device: the probe first, then the other fields in
+// record order. The caller (the public wrapper) holds the cache lock for the
+// whole record, so one record shows one cache state, whatever the order.
 #include "query.h"
 
+#include <array>
 #include <cstddef>
+#include <cstdint>
 #include <span>
 #include <type_traits>
 
@@ -25,72 +27,60 @@ struct Field {
 #define FIELD_AS(m, param, needsInt, fallback)                                                               \
     Field{offsetof(REC, m), std::is_array_v<decltype(REC::m)> ? uint16_t(sizeof(REC::m)) : uint16_t(0), param, \
           needsInt, fallback}
-#define F(m) FIELD_AS(m, #m, false, nullptr)
+#define F(m) FIELD_AS(m, #m, false, nullptr),
+
+// A record's fields, from the public list in record order.
+template <size_t N> constexpr std::array<Field, N> fields(const Field (&plain)[N])
+{
+    std::array<Field, N> out{};
+    for (size_t i = 0; i < N; ++i)
+        out[i] = plain[i];
+    return out;
+}
+
+// The same with the few fields whose parameter or rule is not the plain one
+// put in their place.
+template <size_t N, size_t M> constexpr std::array<Field, N> fields(const Field (&plain)[N], const Field (&special)[M])
+{
+    std::array<Field, N> out = fields(plain);
+    for (Field &f : out) {
+        for (const Field &s : special) {
+            if (s.offset == f.offset)
+                f = s;
+        }
+    }
+    return out;
+}
 
 #define REC RaidCCtrlInfo
-constexpr Field ctrlFields[] = {
-    F(AdapterNumber), F(CtrlId), F(Type), F(Name), F(Vendor), F(Product), F(SerialNumber), F(SASAddress),
-    F(PCIBus), F(PCIDevice), F(PCIFunction), F(DriverName), F(DriverVersion), F(UEFIDriverVersion), F(Protocol),
-    F(FWPackageVersion), F(FirmwareVersion), F(FirmwareBuildTime), F(BIOSVersion), F(BIOSBuildTime),
-    F(MemorySize), F(PortCount), F(Status), F(HostName), F(PCISegment), F(ChipTemperature), F(NVRAMSize),
-    FIELD_AS(MemorySize2, "MemorySize", false, nullptr), F(FlashROMSize), F(AlarmPresent), F(PatrolReadMode),
-    F(PatrolRdIterations), F(SMARTSupport), F(CoercionMode), F(CorrErrorCount), F(UncorrErrorCount), F(VendorID),
-    F(SubVendorID), F(DeviceID), F(SubDeviceID),
-};
+constexpr auto ctrlFields = fields({RAIDC_CTRL_INFO_FIELDS(F)}, {FIELD_AS(MemorySize2, "MemorySize", false, nullptr)});
 #undef REC
-
 #define REC RaidCPdInfo
-constexpr Field pdFields[] = {
-    F(Product), F(PdAllowedLocate), F(PortNumber), FIELD_AS(DeviceNumber, "DeviceNumber", true, "Slot"),
-    F(Vendor), F(TransferSpeed), F(Type), F(MediaType), F(MediaErrorCount), F(MiscErrors), F(Status),
-    F(FirmwareVersion), F(SerialNumber), F(ForeignConfig), F(PhysicalSize),
-    FIELD_AS(EnclosureNumber, "EnclosureNumber", true, nullptr), F(Slot), F(Name), F(RemainingTime),
-    F(RebuildProgress), F(PowerStatus), F(Temperature), F(RPM),
-};
+constexpr auto pdFields = fields({RAIDC_PD_INFO_FIELDS(F)}, {
+    FIELD_AS(DeviceNumber, "DeviceNumber", true, "Slot"),
+    FIELD_AS(EnclosureNumber, "EnclosureNumber", true, nullptr),
+});
 #undef REC
-
 #define REC RaidCLdInfo
-constexpr Field ldFields[] = {
-    F(RAIDLevel), F(LogDriveNumber), F(LdAllowedLocate), F(Stripesize), F(WriteMode), F(Status), F(Name),
-    F(LogicalSize), F(PhysicalSize), F(OSDevice), F(ReadMode), F(CacheMode), F(DiskCacheMode), F(InitState),
-};
+constexpr auto ldFields = fields({RAIDC_LD_INFO_FIELDS(F)});
 #undef REC
-
 #define REC RaidCBbuInfo
-constexpr Field bbuFields[] = {
-    F(Status), F(DesignCapacity), F(AutoLearnPeriod), F(Temperature), F(Capacitance), F(RemainingCapacity),
-    F(Voltage), F(Name), F(Vendor), F(ManufactureDate), F(DesignVoltage), F(Type), F(IntelligentBBU),
-    F(SerialNumber), F(NextLearnTime), F(DeviceName), F(ModuleVersion), F(AutoLearnMode),
-};
+constexpr auto bbuFields = fields({RAIDC_BBU_INFO_FIELDS(F)});
 #undef REC
-
 #define REC RaidCEncInfo
-constexpr Field encFields[] = {
-    F(EnclosureNumber), F(EnclosureChainNumber), F(Product), F(SerialNumber), F(Vendor),
-    F(HardwareVersion), F(Name), F(Status), F(LogicalID), F(EncAllowedLocate),
-};
+constexpr auto encFields = fields({RAIDC_ENC_INFO_FIELDS(F)});
 #undef REC
-
 #define REC RaidCEncProcInfo
-constexpr Field procFields[] = {
-    F(PortNumber), F(DeviceNumber), F(EnclosureNumber), F(Name), F(Type), F(Vendor), F(Product),
-    F(SerialNumber), F(PartNumber), F(HardwareVersion), F(FirmwareVersion), F(SASAddress), F(Status),
-};
+constexpr auto procFields = fields({RAIDC_ENC_PROC_INFO_FIELDS(F)});
 #undef REC
-
 #define REC RaidCEncFanInfo
-constexpr Field fanFields[] = {F(Name), F(Location), F(FanSpeed), F(Status)};
+constexpr auto fanFields = fields({RAIDC_ENC_FAN_INFO_FIELDS(F)});
 #undef REC
-
 #define REC RaidCEncPwrInfo
-constexpr Field pwrFields[] = {F(SerialNumber), F(HardwareVersion), F(Name), F(PartNumber), F(Status)};
+constexpr auto pwrFields = fields({RAIDC_ENC_PWR_INFO_FIELDS(F)});
 #undef REC
-
 #define REC RaidCEncTempInfo
-constexpr Field tempFields[] = {
-    F(Name), F(Location), F(WarningTemperatureH), F(CriticalTemperatureH), F(WarningTemperatureL),
-    F(CriticalTemperatureL), F(Temperature), F(Status),
-};
+constexpr auto tempFields = fields({RAIDC_ENC_TEMP_INFO_FIELDS(F)});
 #undef REC
 
 #undef F
@@ -98,7 +88,7 @@ constexpr Field tempFields[] = {
 
 // A table must name every byte of its record exactly once (apart from the
 // enclosure tree's counts and pointers, which the loaders never touch).
-template <size_t N> constexpr size_t bytesCovered(const Field (&table)[N])
+template <size_t N> constexpr size_t bytesCovered(const std::array<Field, N> &table)
 {
     size_t sum = 0;
     for (const Field &f : table) {
@@ -147,19 +137,27 @@ template <typename Query> int fillField(void *record, const Field &f, const Quer
     return status;
 }
 
-template <typename Query> void fillFields(void *record, std::span<const Field> fields, const Query &query) noexcept
+// Every field but the one at offset `skip`, in record order.
+template <typename Query>
+void fillFields(void *record, std::span<const Field> fields, const Query &query, size_t skip = SIZE_MAX) noexcept
 {
-    for (const Field &f : fields)
-        fillField(record, f, query);
+    for (const Field &f : fields) {
+        if (f.offset != skip)
+            fillField(record, f, query);
+    }
 }
 
-// The loader frame: the first field is the probe; a device that does not
-// exist leaves the record as the probe left it and gives 0.
-template <typename Query> int32_t loadRecord(void *record, std::span<const Field> fields, const Query &query) noexcept
+// The loader frame: the field at offset `probe` is queried first; a device
+// that does not exist leaves the record as the probe left it and gives 0.
+template <typename Query>
+int32_t loadRecord(void *record, std::span<const Field> fields, size_t probe, const Query &query) noexcept
 {
-    if (!record || fillField(record, fields.front(), query) == RAIDC_DEVICE_NOT_FOUND)
+    const Field *first = nullptr;
+    for (const Field &f : fields)
+        first = f.offset == probe ? &f : first;
+    if (!record || !first || fillField(record, *first, query) == RAIDC_DEVICE_NOT_FOUND)
         return 0;
-    fillFields(record, fields.subspan(1), query);
+    fillFields(record, fields, query, probe);
     return 1;
 }
 
@@ -178,29 +176,33 @@ namespace raidc::query {
 
 int32_t loadCtrlInfo(int ctrlIdx, RaidCCtrlInfo *info) noexcept
 {
-    return loadRecord(info, ctrlFields, bindQuery(raidInternal_getCtrlInfo, ctrlIdx));
+    return loadRecord(info, ctrlFields, offsetof(RaidCCtrlInfo, AdapterNumber),
+                      bindQuery(raidInternal_getCtrlInfo, ctrlIdx));
 }
 
 int32_t loadPdInfo(int ctrlIdx, int devIdx, RaidCPdInfo *info) noexcept
 {
-    return loadRecord(info, pdFields, bindQuery(raidInternal_getPDInfo, ctrlIdx, devIdx));
+    return loadRecord(info, pdFields, offsetof(RaidCPdInfo, Product),
+                      bindQuery(raidInternal_getPDInfo, ctrlIdx, devIdx));
 }
 
 int32_t loadLdInfo(int ctrlIdx, int devIdx, RaidCLdInfo *info) noexcept
 {
-    return loadRecord(info, ldFields, bindQuery(raidInternal_getLDInfo, ctrlIdx, devIdx));
+    return loadRecord(info, ldFields, offsetof(RaidCLdInfo, RAIDLevel),
+                      bindQuery(raidInternal_getLDInfo, ctrlIdx, devIdx));
 }
 
 int32_t loadBbuInfo(int ctrlIdx, RaidCBbuInfo *info) noexcept
 {
-    return loadRecord(info, bbuFields, bindQuery(raidInternal_getBBUInfo, ctrlIdx));
+    return loadRecord(info, bbuFields, offsetof(RaidCBbuInfo, Status), bindQuery(raidInternal_getBBUInfo, ctrlIdx));
 }
 
 // The enclosure and then as many processors and components as the tree's
 // counts say; counts and pointers are never changed.
 int32_t loadEncInfo(int ctrlIdx, int encIdx, RaidCEncInfo *info) noexcept
 {
-    if (!loadRecord(info, encFields, bindQuery(raidInternal_getEncInfo, ctrlIdx, encIdx)))
+    if (!loadRecord(info, encFields, offsetof(RaidCEncInfo, EnclosureNumber),
+                    bindQuery(raidInternal_getEncInfo, ctrlIdx, encIdx)))
         return 0;
     for (int32_t p = 0; info->Processors && p < info->ProcessorCount; ++p) {
         RaidCEncProcInfo &proc = info->Processors[p];

@@ -18,45 +18,16 @@ namespace raidc::trap {
 
 namespace {
 
+using wire::getHex8;
+using wire::hexDigit;
+using wire::putHex8;
+
 constexpr uint32_t kHeaderLen = RAIDC_TRAP_HEADER_LEN;
 constexpr int kFields = 6;
+static_assert(kHeaderLen == 1 + kFields * wire::kHexFieldLen + 1, "\"S\", the fields and a NUL");
 // Longest a send step waits for room for the rest of a message, so a
 // producer that calls again at once does not spin either.
 constexpr int kRoomWaitMs = 1000;
-
-void putHex8(char *out, uint32_t v) noexcept
-{
-    static const char digits[] = "0123456789abcdef";
-    for (int i = 7; i >= 0; --i, v >>= 4)
-        out[i] = digits[v & 0xF];
-}
-
-bool hexDigit(char c, uint32_t *d) noexcept
-{
-    if (c >= '0' && c <= '9')
-        *d = static_cast<uint32_t>(c - '0');
-    else if (c >= 'a' && c <= 'f')
-        *d = static_cast<uint32_t>(c - 'a' + 10);
-    else if (c >= 'A' && c <= 'F')
-        *d = static_cast<uint32_t>(c - 'A' + 10);
-    else
-        return false;
-    return true;
-}
-
-// Eight hex digits of either case; false on anything else, so that a stray
-// "S" inside garbage is not taken for a header.
-bool getHex8(const char *in, uint32_t *out) noexcept
-{
-    uint32_t v = 0, d;
-    for (int i = 0; i < 8; ++i) {
-        if (!hexDigit(in[i], &d))
-            return false;
-        v = v << 4 | d;
-    }
-    *out = v;
-    return true;
-}
 
 int32_t frameMessage(TrapEventPipe *pipe) noexcept
 {
@@ -73,7 +44,7 @@ int32_t frameMessage(TrapEventPipe *pipe) noexcept
                                       rec->word4,     count,             dataSize};
     buf[0] = 'S';
     for (int i = 0; i < kFields; ++i)
-        putHex8(buf + 1 + 8 * i, fields[i]);
+        putHex8(buf + 1 + wire::kHexFieldLen * i, fields[i]);
     uint32_t used = 0;
     for (uint32_t i = 0; i < count; ++i) {
         const char *s = rec->strings[i];
@@ -108,7 +79,7 @@ int32_t writeFailed(TrapEventPipe *pipe, int err) noexcept
 
 int32_t completeReceive(TrapEventPipe *pipe) noexcept
 {
-    pipe->receiveCounter = nextCounter(pipe->receiveCounter);
+    pipe->receiveCounter = nextCount(pipe->receiveCounter);
     pipe->readCount = 0;
     pipe->LastAcessTime = pipe->now;
     return RAIDC_TRAP_DONE;
@@ -173,8 +144,10 @@ int32_t takeHeader(TrapEventPipe *pipe) noexcept
     uint32_t f[kFields];
     bool ok = buf[0] == 'S';
     for (int i = 0; ok && i < kFields; ++i)
-        ok = getHex8(buf + 1 + 8 * i, &f[i]);
+        ok = getHex8(buf + 1 + wire::kHexFieldLen * i, &f[i]);
     if (!ok || f[5] > kMaxDataSize) {
+        // Unlike the command socket, a damaged header is skipped rather than
+        // reported: no one waits for this event (see wire.h).
         resync(pipe);
         return RAIDC_TRAP_RECV_AGAIN;
     }
@@ -277,7 +250,7 @@ int32_t transmitTrapEvent(TrapEventPipe *pipe) noexcept
     if (pipe->writeCount < pipe->writeBufferSize)
         return RAIDC_TRAP_SEND_AGAIN;
     dropWrite(pipe);
-    pipe->sendCounter = nextCounter(pipe->sendCounter);
+    pipe->sendCounter = nextCount(pipe->sendCounter);
     return RAIDC_TRAP_DONE;
 }
 
@@ -338,7 +311,7 @@ int32_t RaidC_GetTrapEventData(TrapEventPipe *pipe) noexcept
         return RAIDC_TRAP_NULL;
     pthread_mutex_lock(&Raid_ConsumerTrap_Mutex);
     if (!pipe->record) {
-        stampNow(&pipe->LastAcessTime);
+        stamp(&pipe->LastAcessTime);
         pipe->record = static_cast<TrapEventData *>(plat_calloc(1, sizeof(TrapEventData)));
         if (!pipe->record) {
             pthread_mutex_unlock(&Raid_ConsumerTrap_Mutex);

@@ -64,14 +64,9 @@ time_t idleLimit(const TrapEventPipe *pipe) noexcept
 
 } // namespace
 
-void stampNow(struct timespec *t) noexcept
-{
-    clock_gettime(CLOCK_MONOTONIC_RAW, t);
-}
-
 bool idleTooLong(TrapEventPipe *pipe) noexcept
 {
-    stampNow(&pipe->now);
+    stamp(&pipe->now);
     time_t limit = idleLimit(pipe);
     // A last-activity time moved into the future would never expire, and a
     // get waiting for the rest of a message would wait on and on: count from
@@ -91,7 +86,7 @@ const char *roleWord(const TrapEventPipe *pipe) noexcept
 void waitReady(const TrapEventPipe *pipe, short events, int capMs) noexcept
 {
     struct timespec t;
-    stampNow(&t);
+    stamp(&t);
     // The idle rule fires once a whole second more than the limit has passed
     // since the last activity. A last-activity time the caller moved far away
     // is clamped, so the sum cannot overflow nor the wait outgrow the limit.
@@ -114,7 +109,7 @@ void waitReady(const TrapEventPipe *pipe, short events, int capMs) noexcept
         struct pollfd pfd = {pipe->Id, events, 0};
         if (poll(&pfd, 1, ms > INT_MAX ? INT_MAX : static_cast<int>(ms)) >= 0 || errno != EINTR)
             return;
-        stampNow(&t);
+        stamp(&t);
     }
 }
 
@@ -148,7 +143,7 @@ int32_t initTrapEventPipe(TrapEventPipe *pipe, uint8_t isMaster) noexcept
     if (!pipe)
         return RAIDC_TRAP_NULL;
     memset(pipe, 0, sizeof *pipe);
-    stampNow(&pipe->LastAcessTime);
+    stamp(&pipe->LastAcessTime);
     pipe->isMaster = isMaster;
     pipe->Id = -1;
     memcpy(pipe->path, RAIDC_TRAP_PIPE_PATH, sizeof RAIDC_TRAP_PIPE_PATH);
@@ -161,7 +156,7 @@ int32_t createTrapEventPipe(TrapEventPipe *pipe) noexcept
 {
     if (!pipe)
         return RAIDC_TRAP_NULL;
-    stampNow(&pipe->LastAcessTime);
+    stamp(&pipe->LastAcessTime);
     const char *path = pathOf(pipe);
     if (mkfifo(path, 0777) == 0 || errno == EEXIST) {
         pipe->isCreated = 1;
@@ -176,7 +171,7 @@ int32_t openTrapEventPipe(TrapEventPipe *pipe) noexcept
 {
     if (!pipe)
         return RAIDC_TRAP_NULL;
-    stampNow(&pipe->LastAcessTime);
+    stamp(&pipe->LastAcessTime);
     if (!pipe->isCreated && createTrapEventPipe(pipe) != RAIDC_TRAP_DONE)
         return RAIDC_TRAP_IO_FAILED;
     if (pipe->isOpen)
@@ -218,7 +213,7 @@ int32_t closeTrapEventPipe(TrapEventPipe *pipe) noexcept
     dropPartialRead(pipe);
     pipe->isOpen = 0;
     pipe->isCreated = 0;
-    stampNow(&pipe->LastAcessTime);
+    stamp(&pipe->LastAcessTime);
     return RAIDC_TRAP_DONE;
 }
 

@@ -2,17 +2,19 @@
 #pragma once
 
 #include "raidcommon.h"
+#include "../cmd/wire.h"
 
 #include <cstdint>
 
 namespace raidc::trap {
 
+using wire::nextCount;
+using wire::stamp;
+
 // Largest data area either end accepts. A header announcing more is taken
 // for garbage rather than allocated, so hostile bytes cannot make the
 // consumer reserve gigabytes or swallow the following messages.
 constexpr uint32_t kMaxDataSize = 1u << 20;
-
-void stampNow(struct timespec *t) noexcept;
 
 // True when the pipe has been idle longer than its role allows; takes
 // pipe->now first.
@@ -25,12 +27,6 @@ const char *roleWord(const TrapEventPipe *pipe) noexcept;
 // at most capMs milliseconds when capMs >= 0. Interrupted waits resume with
 // the time left; whatever the outcome, the next step finds out by itself.
 void waitReady(const TrapEventPipe *pipe, short events, int capMs) noexcept;
-
-// Message counters skip 0 when they wrap.
-inline uint32_t nextCounter(uint32_t c) noexcept
-{
-    return c >= 0x7FFFFFFFu ? 1u : c + 1u;
-}
 
 // Forgets a half-read message: the next bytes are searched for a header.
 void dropPartialRead(TrapEventPipe *pipe) noexcept;

@@ -104,6 +104,37 @@ TEST(DriveQuery, SelectionByNumberPortAndDevice)
     EXPECT_EQ(RaidC_getPDInfo_snmpExt("Name", 1, 4, 1, 9, buf, 8, nullptr), RAIDC_PARAM_NOT_FOUND);
 }
 
+// Numbers beyond the 32-bit range saturate on every build, in the selection
+// as in the relation map, so the identifier that one hands out finds the
+// drive in the other.
+TEST(DriveQuery, SelectionReadsNumbersAsTheRelationMapDoes)
+{
+    loadTree(wrapSystem({pd(" Nr=\"2147483648\"", "<PortNumber>0</PortNumber><DeviceNumber>1</DeviceNumber>"
+                                                  "<Type>SAS</Type>") +
+                         pd(" Nr=\"-9999999999\"", "<PortNumber>4294967296</PortNumber><DeviceNumber>5</DeviceNumber>"
+                                                   "<Type>SATA</Type>")}));
+    int idx = -1, id = 0;
+    ASSERT_EQ(RaidC_convert_PdIdx_2_PdId(0, 0, &id), 0);
+    EXPECT_EQ(id, INT32_MAX);
+    ASSERT_EQ(RaidC_convert_PdId_2_PdIdx(0, INT32_MIN, &idx), 0);
+    EXPECT_EQ(idx, 1);
+    const struct {
+        int nr;
+        unsigned port, dev;
+        int status;
+        const char *type;
+    } cases[] = {
+        {INT32_MAX, 0, 1, RAIDC_SUCCESS_STRING, "SAS"},
+        {INT32_MIN, INT32_MAX, 5, RAIDC_SUCCESS_STRING, "SATA"},
+        {INT32_MIN, 0, 5, RAIDC_DEVICE_NOT_FOUND, "-"}, // saturated, not wrapped
+    };
+    for (const auto &c : cases) {
+        char buf[8];
+        EXPECT_EQ(RaidC_getPDInfo_snmpExt("Type", 0, c.nr, c.port, c.dev, buf, 8, nullptr), c.status) << c.nr;
+        EXPECT_STREQ(buf, c.type);
+    }
+}
+
 TEST(DriveQuery, HighestDriveNumber)
 {
     int64_t v = 5;

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <iterator>
 #include <span>
+#include <type_traits>
 
 using namespace cli;
 
@@ -19,66 +20,35 @@ struct Col {
     size_t width;
 };
 
-#define COL(m) Col{#m, offsetof(REC, m), sizeof(REC::m) == sizeof(int32_t) ? 0 : sizeof(REC::m)}
+// The public header lists each record's fields in record order.
+#define COL(m) Col{#m, offsetof(REC, m), std::is_array_v<decltype(REC::m)> ? sizeof(REC::m) : 0},
 
 #define REC RaidCCtrlInfo
-const Col ctrlCols[] = {
-    COL(AdapterNumber), COL(CtrlId), COL(Type), COL(Name), COL(Vendor), COL(Product), COL(SerialNumber),
-    COL(SASAddress), COL(PCIBus), COL(PCIDevice), COL(PCIFunction), COL(DriverName), COL(DriverVersion),
-    COL(UEFIDriverVersion), COL(Protocol), COL(FWPackageVersion), COL(FirmwareVersion), COL(FirmwareBuildTime),
-    COL(BIOSVersion), COL(BIOSBuildTime), COL(MemorySize), COL(PortCount), COL(Status), COL(HostName),
-    COL(PCISegment), COL(ChipTemperature), COL(NVRAMSize), COL(MemorySize2), COL(FlashROMSize),
-    COL(AlarmPresent), COL(PatrolReadMode), COL(PatrolRdIterations), COL(SMARTSupport), COL(CoercionMode),
-    COL(CorrErrorCount), COL(UncorrErrorCount), COL(VendorID), COL(SubVendorID), COL(DeviceID), COL(SubDeviceID),
-};
+const Col ctrlCols[] = {RAIDC_CTRL_INFO_FIELDS(COL)};
 #undef REC
 #define REC RaidCPdInfo
-const Col pdCols[] = {
-    COL(Product), COL(PdAllowedLocate), COL(PortNumber), COL(DeviceNumber), COL(Vendor), COL(TransferSpeed),
-    COL(Type), COL(MediaType), COL(MediaErrorCount), COL(MiscErrors), COL(Status), COL(FirmwareVersion),
-    COL(SerialNumber), COL(ForeignConfig), COL(PhysicalSize), COL(EnclosureNumber), COL(Slot),
-    COL(RemainingTime), COL(RebuildProgress), COL(Name), COL(PowerStatus), COL(Temperature), COL(RPM),
-};
+const Col pdCols[] = {RAIDC_PD_INFO_FIELDS(COL)};
 #undef REC
 #define REC RaidCLdInfo
-const Col ldCols[] = {
-    COL(LogDriveNumber), COL(LdAllowedLocate), COL(RAIDLevel), COL(Stripesize), COL(WriteMode),
-    COL(Status), COL(Name), COL(LogicalSize), COL(PhysicalSize), COL(OSDevice), COL(ReadMode),
-    COL(CacheMode), COL(DiskCacheMode), COL(InitState),
-};
+const Col ldCols[] = {RAIDC_LD_INFO_FIELDS(COL)};
 #undef REC
 #define REC RaidCBbuInfo
-const Col bbuCols[] = {
-    COL(Name), COL(Vendor), COL(ManufactureDate), COL(DesignCapacity), COL(DesignVoltage), COL(Type),
-    COL(IntelligentBBU), COL(SerialNumber), COL(Status), COL(NextLearnTime), COL(DeviceName),
-    COL(ModuleVersion), COL(AutoLearnMode), COL(AutoLearnPeriod), COL(Voltage), COL(Temperature),
-    COL(Capacitance), COL(RemainingCapacity),
-};
+const Col bbuCols[] = {RAIDC_BBU_INFO_FIELDS(COL)};
 #undef REC
 #define REC RaidCEncInfo
-const Col encCols[] = {
-    COL(EnclosureNumber), COL(EnclosureChainNumber), COL(EncAllowedLocate), COL(Product), COL(Vendor),
-    COL(HardwareVersion), COL(SerialNumber), COL(Name), COL(LogicalID), COL(Status),
-};
+const Col encCols[] = {RAIDC_ENC_INFO_FIELDS(COL)};
 #undef REC
 #define REC RaidCEncProcInfo
-const Col procCols[] = {
-    COL(PortNumber), COL(DeviceNumber), COL(EnclosureNumber), COL(Name), COL(Type), COL(Vendor),
-    COL(Product), COL(SerialNumber), COL(PartNumber), COL(HardwareVersion), COL(FirmwareVersion),
-    COL(Status), COL(SASAddress),
-};
+const Col procCols[] = {RAIDC_ENC_PROC_INFO_FIELDS(COL)};
 #undef REC
 #define REC RaidCEncFanInfo
-const Col fanCols[] = {COL(Name), COL(Location), COL(FanSpeed), COL(Status)};
+const Col fanCols[] = {RAIDC_ENC_FAN_INFO_FIELDS(COL)};
 #undef REC
 #define REC RaidCEncPwrInfo
-const Col pwrCols[] = {COL(SerialNumber), COL(HardwareVersion), COL(Name), COL(PartNumber), COL(Status)};
+const Col pwrCols[] = {RAIDC_ENC_PWR_INFO_FIELDS(COL)};
 #undef REC
 #define REC RaidCEncTempInfo
-const Col tempCols[] = {
-    COL(Name), COL(Location), COL(WarningTemperatureL), COL(CriticalTemperatureL), COL(WarningTemperatureH),
-    COL(CriticalTemperatureH), COL(Temperature), COL(Status),
-};
+const Col tempCols[] = {RAIDC_ENC_TEMP_INFO_FIELDS(COL)};
 #undef REC
 #undef COL
 

@@ -23,9 +23,7 @@ int32_t idOf(const XMLNode *elem)
     const char *v = firstAttrValue(elem);
     if (!v)
         return -1;
-    // Saturate like a 32-bit strtol, so that the same tree gives the same
-    // identifiers on every target and a huge one never wraps to -1.
-    return static_cast<int32_t>(std::clamp<long>(strtol(v, nullptr, 10), INT32_MIN, INT32_MAX));
+    return strtol32(v);
 }
 
 bool isPdRef(const XMLNode *n)

@@ -94,9 +94,9 @@ int statusText(const Args &a)
     return EXIT_OK;
 }
 
-Register r1({"refresh", "", "refresh the cache and print the update result", refresh});
+Register r1({"refresh", "[--json]", "refresh the cache and print the update result", refresh, "json"});
 Register r2({"dump", "", "print the cached document tree", dump});
-Register r3({"ctrl", "PARAM [CTRL] [--int]", "print a controller parameter", ctrl});
-Register r4({"status-text", "N", "print the text of an access status", statusText});
+Register r3({"ctrl", "PARAM [CTRL] [--int] [--json]", "print a controller parameter", ctrl, "int json", 1, 2});
+Register r4({"status-text", "N [--json]", "print the text of an access status", statusText, "json", 1, 1});
 
 } // namespace

@@ -281,6 +281,8 @@ int check(const Args &a)
 // A status line that cannot be written is UNKNOWN too.
 Register r({"check",
             "[--warn-temp N] [--warn-temp-ctrl|pd|hdd|ssd|nvme|bbu|proc N] [--allow-no-controllers] [--verbose]",
-            "RAID health as a monitoring plugin: status line, perfdata, exit 0/1/2/3", check, UNKNOWN});
+            "RAID health as a monitoring plugin: status line, perfdata, exit 0/1/2/3", check,
+            "warn-temp= warn-temp-*= allow-no-controllers verbose v", 0, 0, UNKNOWN,
+            [](const char *why) { return badUsage(why); }});
 
 } // namespace

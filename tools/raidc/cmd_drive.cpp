@@ -125,9 +125,9 @@ int relations(const Args &a)
     return EXIT_OK;
 }
 
-Register r1({"pd", "PARAM CTRL DEV [--int]", "print a physical drive parameter", pd});
-Register r2({"ld", "PARAM CTRL DEV [--int]", "print a logical drive parameter", ld});
+Register r1({"pd", "PARAM CTRL DEV [--int] [--json]", "print a physical drive parameter", pd, "int json", 3, 3});
+Register r2({"ld", "PARAM CTRL DEV [--int] [--json]", "print a logical drive parameter", ld, "int json", 3, 3});
 Register r3({"map", "", "print the relation map of every controller", map});
-Register r4({"relations", "CTRL [--json]", "list which drives make up which logical drives", relations});
+Register r4({"relations", "CTRL [--json]", "list which drives make up which logical drives", relations, "json", 1, 1});
 
 } // namespace

@@ -83,6 +83,7 @@ int locate(const Args &a)
     return missing ? EXIT_NO_DATA : EXIT_FAIL;
 }
 
-Register r({"locate", "get|set pd|ld CTRL DEV [VALUE]", "read or set a drive's locate indicator", locate});
+Register r({"locate", "get|set pd|ld CTRL DEV [VALUE] [--json]", "read or set a drive's locate indicator", locate, "json",
+            4, 5});
 
 } // namespace

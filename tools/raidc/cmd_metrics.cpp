@@ -370,6 +370,6 @@ int metrics(const Args &a)
     return readable ? EXIT_OK : EXIT_FAIL;
 }
 
-Register r({"metrics", "[--output FILE]", "RAID state in the Prometheus text format", metrics});
+Register r({"metrics", "[--output FILE]", "RAID state in the Prometheus text format", metrics, "output="});
 
 } // namespace

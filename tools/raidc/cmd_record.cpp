@@ -255,6 +255,7 @@ int record(const Args &a)
     }
 }
 
-Register reg({"record", "ctrl|pd|ld|enc|bbu CTRL [DEV]", "print a whole record, field by field", record});
+Register reg({"record", "ctrl|pd|ld|enc|bbu CTRL [DEV] [--json]", "print a whole record, field by field", record, "json",
+              2, 3});
 
 } // namespace

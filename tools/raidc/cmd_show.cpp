@@ -440,7 +440,8 @@ int temps(const Args &a)
     });
 }
 
-Register r1({"show", "[CTRL] [--json [--pretty]]", "overview of controllers, drives, enclosures, battery", show});
-Register r2({"temps", "[CTRL] [--json]", "maximum temperatures per controller", temps});
+Register r1({"show", "[CTRL] [--json [--pretty]]", "overview of controllers, drives, enclosures, battery", show,
+             "json pretty", 0, 1});
+Register r2({"temps", "[CTRL] [--json [--pretty]]", "maximum temperatures per controller", temps, "json pretty", 0, 1});
 
 } // namespace

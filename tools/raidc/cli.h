@@ -2,6 +2,7 @@
 // registers itself here. Only the library's public header is used.
 #pragma once
 
+#include "names.h"
 #include "raidcommon.h"
 
 #include <cstdint>
@@ -72,6 +73,10 @@ int findController(int idx);
 
 // Quotes a text for JSON output.
 std::string jsonString(const char *s);
+
+// The start of every JSON object a command prints: "{" and the format
+// version key, to be followed by ",".
+std::string jsonStart();
 
 // Prints one parameter answer (text, or the integer with --int) with its
 // access status; EXIT_NO_DATA when the status carries no value.

@@ -40,7 +40,7 @@ int refresh(const Args &a)
         return usageError(a, "refresh takes no arguments");
     int r = RaidC_updateCache();
     if (a.json)
-        printf("{\"result\":%d,\"meaning\":%s}\n", r, jsonString(updateResultText(r)).c_str());
+        printf("%s,\"result\":%d,\"meaning\":%s}\n", jsonStart().c_str(), r, jsonString(updateResultText(r)).c_str());
     else
         printf("%d %s\n", r, updateResultText(r));
     return r == RAIDC_UPDATE_OK ? EXIT_OK : EXIT_FAIL;
@@ -88,7 +88,7 @@ int statusText(const Args &a)
     if (a.pos.size() != 1 || !toInt(a.pos[0], &n))
         return usageError(a, "expected one status number");
     if (a.json)
-        printf("{\"status\":%d,\"text\":%s}\n", n, jsonString(RaidC_AccessStatusToString(n)).c_str());
+        printf("%s,\"status\":%d,\"text\":%s}\n", jsonStart().c_str(), n, jsonString(RaidC_AccessStatusToString(n)).c_str());
     else
         printf("%s\n", RaidC_AccessStatusToString(n));
     return EXIT_OK;

@@ -101,7 +101,8 @@ int mib(const Args &a)
     obj->map(text, &second);
     bool written = first == second;
     if (a.json) {
-        printf("{\"object\":%s,\"text\":%s,\"value\":", jsonString(obj->name).c_str(), jsonString(text).c_str());
+        printf("%s,\"object\":%s,\"text\":%s,\"value\":", jsonStart().c_str(), jsonString(obj->name).c_str(),
+               jsonString(text).c_str());
         written ? printf("%d}\n", first) : printf("null}\n");
     } else if (written) {
         printf("%d\n", first);

@@ -47,8 +47,8 @@ void printEvent(const Args &a, const TrapEventData &r)
 {
     uint32_t n = receivedStrings(r);
     if (a.json) {
-        printf("{\"processId\":%u,\"messageCount\":%u,\"word3\":%u,\"word4\":%u,\"strings\":[", r.processId,
-               r.messageCount, r.word3, r.word4);
+        printf("%s,\"process_id\":%u,\"message_count\":%u,\"word3\":%u,\"word4\":%u,\"strings\":[",
+               jsonStart().c_str(), r.processId, r.messageCount, r.word3, r.word4);
         for (uint32_t i = 0; i < n; ++i)
             printf("%s%s", i ? "," : "", jsonString(r.strings[i]).c_str());
         printf("]}\n");
@@ -159,7 +159,7 @@ int send(const Args &a)
     if (r != RAIDC_TRAP_DONE)
         return fail("sending the trap event failed (result %d)", r);
     if (a.json)
-        printf("{\"result\":0,\"bytes\":%u}\n", RAIDC_TRAP_HEADER_LEN + rec.dataSize);
+        printf("%s,\"result\":0,\"bytes\":%u}\n", jsonStart().c_str(), RAIDC_TRAP_HEADER_LEN + rec.dataSize);
     else
         printf("sent %u bytes to %s\n", RAIDC_TRAP_HEADER_LEN + rec.dataSize, RAIDC_TRAP_PIPE_PATH);
     return EXIT_OK;

@@ -286,12 +286,17 @@ std::string jsonString(const char *s)
     return out + "\"";
 }
 
+std::string jsonStart()
+{
+    return "{\"format_version\":" + std::to_string(raidcnames::kJsonFormatVersion);
+}
+
 // Prints one parameter answer: text (or integer) and the access status.
 int printAnswer(const Args &a, const char *param, int st, const char *text, int64_t value)
 {
     bool ok = st == RAIDC_SUCCESS_INT || st == RAIDC_SUCCESS_STRING || st == RAIDC_BUFFER_TOO_SMALL;
     if (a.json) {
-        printf("{\"parameter\":%s,\"status\":%d,\"statusText\":%s", jsonString(param).c_str(), st,
+        printf("%s,\"parameter\":%s,\"status\":%d,\"status_text\":%s", jsonStart().c_str(), jsonString(param).c_str(), st,
                jsonString(RaidC_AccessStatusToString(st)).c_str());
         if (ok && a.asInt)
             printf(",\"value\":%lld", static_cast<long long>(value));

@@ -97,7 +97,8 @@ public:
 
     void logicalDrive(int c, int d, const RaidCLdInfo &ld) override
     {
-        std::string at = "controller " + std::to_string(c) + " logical drive " + std::to_string(d);
+        std::string at = "controller " + std::to_string(c) + " " + raidcnames::name(raidcnames::Device::LogicalDrive).text +
+                         " " + std::to_string(d);
         status(where(at, health::text(ld.Name)), health::text(ld.Status));
     }
 
@@ -105,7 +106,9 @@ public:
     {
         std::string s = health::text(pd.Status);
         std::string at =
-            where("controller " + std::to_string(c) + " drive " + std::to_string(d), health::text(pd.Name));
+            where("controller " + std::to_string(c) + " " + raidcnames::name(raidcnames::Device::PhysicalDrive).text +
+                      " " + std::to_string(d),
+                  health::text(pd.Name));
         // The same substrings as the library's failed and SMART counts, so
         // that the named drives and the performance data agree.
         if (has(s, "Failed") || s == "-")

@@ -27,7 +27,8 @@ void printUsage(FILE *out)
     fprintf(out, "usage: raidc COMMAND [ARGS] [--json]\n\ncommands:\n");
     for (const Command &c : registry())
         fprintf(out, "  %-10s %-28s %s\n", c.name, c.usage, c.summary);
-    fprintf(out, "\nThe device tree is read from %s.\n", RAIDC_DEVICE_TREE_PATH);
+    fprintf(out, "\n'raidc COMMAND --help' prints a command's usage. The device tree is read from %s.\n",
+            RAIDC_DEVICE_TREE_PATH);
 }
 
 // A closed standard stream gets /dev/null opened against its direction: no

@@ -2,6 +2,9 @@
 #include "testutil.h"
 
 #include <gtest/gtest.h>
+#include <json-c/json.h>
+
+#include <cctype>
 
 #include <set>
 #include <string>
@@ -238,6 +241,32 @@ for line in sys.stdin:
     EXPECT_NE(out.find("\"temperature_celsius\":"), std::string::npos);
     EXPECT_EQ(out.find("\"temperature_celsius\":\""), std::string::npos);
     EXPECT_NE(out.find("\"size_bytes\":"), std::string::npos);
+}
+
+// Each temperature class that `show` reports is spelled alike in `check`'s
+// perfdata, `metrics`' class label and the MIB's maximum temperature object.
+TEST(Cli, TemperatureClassesAreNamedAlikeEverywhere)
+{
+    installFile(examplePath("health/ok.xml"));
+    std::string show = raidc("show 0 --json"), check = raidc("check"), metrics = raidc("metrics");
+    std::string mib = readFile(examplePath("../mib/RAIDC-MIB.txt"));
+    json_object *doc = json_tokener_parse(show.c_str()), *temps = nullptr, *c0 = nullptr, *list = nullptr;
+    ASSERT_TRUE(doc && json_object_object_get_ex(doc, "controllers", &list)) << show;
+    c0 = json_object_array_get_idx(list, 0);
+    ASSERT_TRUE(c0 && json_object_object_get_ex(c0, "max_temperatures", &temps)) << show;
+    int classes = 0;
+    json_object_object_foreach(temps, key, value)
+    {
+        (void)value;
+        ++classes;
+        std::string k = key, mibName = "raidc" + k + "MaxTemp OBJECT-TYPE";
+        mibName[5] = static_cast<char>(toupper(mibName[5]));
+        EXPECT_NE(check.find("'c0_" + k + "_temp'="), std::string::npos) << k << ": " << check;
+        EXPECT_NE(metrics.find("raid_max_temperature_celsius{ctrl=\"0\",class=\"" + k + "\"}"), std::string::npos) << k;
+        EXPECT_NE(mib.find(mibName), std::string::npos) << mibName;
+    }
+    EXPECT_EQ(classes, 7);
+    json_object_put(doc);
 }
 
 TEST(Cli, UsageErrorsAndUnreadableTrees)

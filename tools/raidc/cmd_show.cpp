@@ -266,7 +266,17 @@ json_object *get(json_object *o, const char *key)
 struct Column {
     const char *header;
     const char *key;
+    int64_t unit = 1; // a number shown in this many of its JSON unit
 };
+
+// A cell: the value, or a whole number of `unit`s.
+std::string cell(json_object *row, const Column &c)
+{
+    json_object *v = get(row, c.key);
+    if (c.unit == 1 || !v || !json_object_is_type(v, json_type_int))
+        return str(row, c.key);
+    return std::to_string(json_object_get_int64(v) / c.unit);
+}
 
 void printTable(const char *title, json_object *rows, std::span<const Column> cols)
 {
@@ -278,7 +288,7 @@ void printTable(const char *title, json_object *rows, std::span<const Column> co
     for (const Column &c : cols) {
         size_t w = strlen(c.header);
         for (size_t r = 0; r < n; ++r)
-            w = std::max(w, str(json_object_array_get_idx(rows, r), c.key).size());
+            w = std::max(w, cell(json_object_array_get_idx(rows, r), c).size());
         width.push_back(w);
     }
     auto line = [&](auto cell) {
@@ -289,7 +299,7 @@ void printTable(const char *title, json_object *rows, std::span<const Column> co
     };
     line([&](size_t i) { return std::string(cols[i].header); });
     for (size_t r = 0; r < n; ++r)
-        line([&](size_t i) { return str(json_object_array_get_idx(rows, r), cols[i].key); });
+        line([&](size_t i) { return cell(json_object_array_get_idx(rows, r), cols[i]); });
 }
 
 // "name, field, field" from the keys given, leaving out what is missing.
@@ -368,11 +378,11 @@ void printController(json_object *c)
            str(n, "failed_drives").c_str(), str(n, "smart_error_drives").c_str(),
            str(n, "degraded_logical_drives").c_str());
     static const Column ldCols[] = {{"#", "index"},        {"Nr", "number"}, {"Name", "name"},
-                                    {"RAID", "raid_level"}, {"Bytes", "size_bytes"}, {"Status", "status"},
+                                    {"RAID", "raid_level"}, {"MiB", "size_bytes", kMiB}, {"Status", "status"},
                                     {"Device", "os_device"}};
     static const Column pdCols[] = {{"#", "index"},    {"Nr", "number"},     {"Port", "port"},
                                     {"Dev", "device"}, {"Type", "type"},     {"Media", "media"},
-                                    {"Bytes", "size_bytes"},  {"Status", "status"}, {"Temp", "temperature_celsius"}};
+                                    {"MiB", "size_bytes", kMiB},  {"Status", "status"}, {"Temp", "temperature_celsius"}};
     printTable("Logical drives", get(c, listKey(raidcnames::Device::LogicalDrive)), ldCols);
     printTable("Physical drives", get(c, listKey(raidcnames::Device::PhysicalDrive)), pdCols);
     printEnclosures(get(c, listKey(raidcnames::Device::Enclosure)));

@@ -275,7 +275,7 @@ TEST(DevMap, ToolListsBothDirections)
     EXPECT_NE(out.find("logical drive 2 (id 2): none\n"), std::string::npos) << out;
     EXPECT_NE(out.find("physical drive 5 (id 11): 0 (id 0), 2 (id 2)\n"), std::string::npos) << out;
     ASSERT_EQ(runCommand(raidc + " relations 0 --json", &out), 0);
-    EXPECT_NE(out.find("{\"index\":4,\"id\":2147483647,\"logicalDrives\":[]}"), std::string::npos) << out;
+    EXPECT_NE(out.find("{\"index\":4,\"id\":2147483647,\"logical_drives\":[]}"), std::string::npos) << out;
     EXPECT_EQ(runCommand(raidc + " relations 2 2>/dev/null"), 3);
     EXPECT_EQ(runCommand(raidc + " relations x 2>/dev/null"), 2);
 }

@@ -126,7 +126,7 @@ TEST(MibTool, PrintsValuesAndListsObjects)
     EXPECT_EQ(testutil::runCommand(raidc + " mib ld-status 'partially degraded'", &out), 0);
     EXPECT_EQ(out, "9\n");
     EXPECT_EQ(testutil::runCommand(raidc + " mib ld-stripe-size '256KiB' --json", &out), 0);
-    EXPECT_EQ(out, "{\"object\":\"ld-stripe-size\",\"text\":\"256KiB\",\"value\":262144}\n");
+    EXPECT_EQ(out, "{\"format_version\":1,\"object\":\"ld-stripe-size\",\"text\":\"256KiB\",\"value\":262144}\n");
     EXPECT_EQ(testutil::runCommand(raidc + " mib svr-status Unknown 2>/dev/null", &out), 3);
     EXPECT_EQ(testutil::runCommand(raidc + " mib no-such-object OK 2>&1", &out), 2);
     EXPECT_NE(out.find("pd-status-ex"), std::string::npos) << out;

@@ -33,8 +33,8 @@ TEST(Check, WarningTreeNamesEachProblem)
     EXPECT_EQ(r.status, 1);
     EXPECT_EQ(r.first.rfind("RAID WARNING - controller 0 (RAID Controller 0): Degraded; controller 0 NVMe "
                             "temperature 79 (warning at 75); controller 0 logical drive 0 (Data0): Partially "
-                            "Degraded; controller 0 drive 2 (SAS HDD 1): Rebuilding; controller 0 drive 3 (SAS SSD "
-                            "2): Global Hotspare SMART Error; and 2 more | ",
+                            "Degraded; controller 0 physical drive 2 (SAS HDD 1): Rebuilding; controller 0 physical "
+                            "drive 3 (SAS SSD 2): Global Hotspare SMART Error; and 2 more | ",
                             0),
               0u)
         << r.first;
@@ -54,7 +54,7 @@ TEST(Check, CriticalTreePutsFailuresFirst)
 {
     Output r = onTree("health/critical.xml", "check --verbose");
     EXPECT_EQ(r.status, 2);
-    EXPECT_EQ(r.first.rfind("RAID CRITICAL - controller 0 drive 2 (SAS HDD 1): Failed; controller 1 (RAID "
+    EXPECT_EQ(r.first.rfind("RAID CRITICAL - controller 0 physical drive 2 (SAS HDD 1): Failed; controller 1 (RAID "
                             "Controller 1): Failed; controller 1 logical drive 0 (Data0): Failed; controller 0 (RAID "
                             "Controller 0): Degraded; controller 0 logical drive 0 (Data0): Degraded | ",
                             0),

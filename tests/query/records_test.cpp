@@ -192,8 +192,8 @@ TEST(RecordTool, PrintsWholeRecords)
     ASSERT_EQ(testutil::runCommand(raidc + "enc 0 0 --json", &out), 0);
     json_object *doc = json_tokener_parse(out.c_str()), *procs = nullptr, *count = nullptr;
     ASSERT_NE(doc, nullptr) << out;
-    ASSERT_TRUE(json_object_object_get_ex(doc, "Processors", &procs));
-    ASSERT_TRUE(json_object_object_get_ex(doc, "ProcessorCount", &count));
+    ASSERT_TRUE(json_object_object_get_ex(doc, "processors", &procs));
+    ASSERT_TRUE(json_object_object_get_ex(doc, "processor_count", &count));
     EXPECT_EQ(json_object_array_length(procs), static_cast<size_t>(json_object_get_int(count)));
     json_object_put(doc);
     EXPECT_EQ(testutil::runCommand(raidc + "pd 0 999 2>/dev/null"), 3);

@@ -37,24 +37,24 @@ TEST(ShowCommand, JsonOverviewOfTheExampleTree)
     ASSERT_NE(root, nullptr) << out;
 
     EXPECT_EQ(json_object_array_length(at(root, {"controllers"})), 2u);
-    EXPECT_EQ(text(at(root, {"agentStatus"})), "OK");
+    EXPECT_EQ(text(at(root, {"agent_status"})), "OK");
     json_object *c0 = at(root, {"controllers", "0"});
     EXPECT_EQ(text(at(c0, {"name"})), "RAID Controller 0");
     EXPECT_EQ(text(at(c0, {"family"})), "MR");
-    EXPECT_EQ(text(at(c0, {"temperatures", "controller", "value"})), "73");
-    EXPECT_EQ(text(at(c0, {"temperatures", "nvme", "value"})), "49");
-    EXPECT_EQ(text(at(c0, {"temperatures", "ssd", "status"})), "7");
-    EXPECT_EQ(at(c0, {"temperatures", "ssd", "value"}), nullptr);
-    EXPECT_EQ(text(at(c0, {"counts", "physicalDrives"})), "12");
-    EXPECT_EQ(text(at(c0, {"counts", "encryptedDrives"})), "3");
-    EXPECT_EQ(text(at(c0, {"counts", "degradedLogicalDrives"})), "3");
-    EXPECT_EQ(text(at(c0, {"logicalDrives", "2", "status"})), "Partially Degraded");
-    EXPECT_EQ(text(at(c0, {"physicalDrives", "11", "type"})), "NVMe");
-    EXPECT_EQ(text(at(c0, {"physicalDrives", "11", "device"})), "21");
+    EXPECT_EQ(text(at(c0, {"max_temperatures", "ctrl", "temperature_celsius"})), "73");
+    EXPECT_EQ(text(at(c0, {"max_temperatures", "nvme", "temperature_celsius"})), "49");
+    EXPECT_EQ(text(at(c0, {"max_temperatures", "ssd", "status"})), "7");
+    EXPECT_EQ(at(c0, {"max_temperatures", "ssd", "temperature_celsius"}), nullptr);
+    EXPECT_EQ(text(at(c0, {"counts", "physical_drives"})), "12");
+    EXPECT_EQ(text(at(c0, {"counts", "encrypted_drives"})), "3");
+    EXPECT_EQ(text(at(c0, {"counts", "degraded_logical_drives"})), "3");
+    EXPECT_EQ(text(at(c0, {"logical_drives", "2", "status"})), "Partially Degraded");
+    EXPECT_EQ(text(at(c0, {"physical_drives", "11", "type"})), "NVMe");
+    EXPECT_EQ(text(at(c0, {"physical_drives", "11", "device"})), "21");
     EXPECT_EQ(json_object_array_length(at(c0, {"enclosures", "0", "processors", "0", "fans"})), 4u);
-    EXPECT_EQ(text(at(c0, {"enclosures", "0", "processors", "1", "sensors", "1", "temperature"})), "44");
-    EXPECT_EQ(text(at(c0, {"battery", "temperature"})), "32");
-    EXPECT_EQ(text(at(root, {"controllers", "1", "temperatures", "processors", "value"})), "42");
+    EXPECT_EQ(text(at(c0, {"enclosures", "0", "processors", "1", "sensors", "1", "temperature_celsius"})), "44");
+    EXPECT_EQ(text(at(c0, {"battery", "temperature_celsius"})), "32");
+    EXPECT_EQ(text(at(root, {"controllers", "1", "max_temperatures", "proc", "temperature_celsius"})), "42");
     json_object_put(root);
 
     EXPECT_EQ(testutil::runCommand(testutil::toolPath("raidc") + " show first 2>/dev/null"), 2);

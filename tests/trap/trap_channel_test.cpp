@@ -481,7 +481,7 @@ TEST_F(TrapPipe, ToolsSendAndListen)
     ASSERT_EQ(testutil::runCommand(sim + " trap --count 2 3 4 -s x", &out), 0) << out;
     ASSERT_EQ(testutil::runCommand(raidc + " trap listen --json --count 3 --timeout 5", &out), 0);
     EXPECT_NE(out.find("\"word3\":16,\"word4\":2,\"strings\":[\"ab\",\"c \\\"d\\\"\"]}\n"), std::string::npos) << out;
-    EXPECT_NE(out.find("\"messageCount\":1,\"word3\":3,\"word4\":4,\"strings\":[\"x\"]}\n"), std::string::npos) << out;
+    EXPECT_NE(out.find("\"message_count\":1,\"word3\":3,\"word4\":4,\"strings\":[\"x\"]}\n"), std::string::npos) << out;
 
     EXPECT_EQ(testutil::runCommand(raidc + " trap listen --count 1 --timeout 0", &out), 3);
     EXPECT_EQ(testutil::runCommand(raidc + " trap send 1 2>/dev/null"), 2);

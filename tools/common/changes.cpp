@@ -1,4 +1,5 @@
 #include "changes.h"
+#include "names.h"
 
 #include "raidcommon.h"
 
@@ -12,16 +13,21 @@
 
 namespace raidchealth {
 
+namespace {
+// The device kinds of an event are the first kinds of the tools' table.
+raidcnames::Device device(Kind k)
+{
+    static_assert(int(Kind::Enclosure) == int(raidcnames::Device::Enclosure));
+    return static_cast<raidcnames::Device>(k);
+}
+} // namespace
+
 const char *kindName(Kind k)
 {
     switch (k) {
-    case Kind::Controller: return "controller";
-    case Kind::LogicalDrive: return "logical_drive";
-    case Kind::PhysicalDrive: return "physical_drive";
-    case Kind::Battery: return "battery";
-    case Kind::Enclosure: return "enclosure";
     case Kind::Agent: return "agent";
-    default: return "tree";
+    case Kind::Tree: return "tree";
+    default: return raidcnames::name(device(k)).key;
     }
 }
 
@@ -57,8 +63,13 @@ bool rebuilding(const Device &d)
     return d.kind == Kind::PhysicalDrive && contains(d.status, "rebuild");
 }
 
-// Warning thresholds in degrees per class of device, the same defaults as
+// Warning thresholds in degrees per class of device, the defaults of
 // `raidc check`; critical lies 10 degrees above.
+int warnAt(const char *key)
+{
+    return static_cast<int>(raidcnames::tempClass(key)->warnDefault);
+}
+
 std::string tempClass(int degrees, int warn)
 {
     if (degrees <= 0)
@@ -70,10 +81,12 @@ int pdWarn(const RaidCPdInfo &pd)
 {
     std::string type = text(pd.Type), media = text(pd.MediaType);
     if (strcasecmp(type.c_str(), "NVMe") == 0)
-        return 75;
+        return warnAt("nvme");
     if (strcasecmp(media.c_str(), "HDD") == 0)
-        return 55;
-    return 70;
+        return warnAt("hdd");
+    if (strcasecmp(media.c_str(), "SSD") == 0)
+        return warnAt("ssd");
+    return warnAt("pd");
 }
 
 std::string orIndex(int id, int idx)
@@ -111,7 +124,7 @@ void readController(int c, std::vector<Device> &out)
     ctrl.status = text(ci.Status);
     ctrl.mappedStatus = mapped(mibMapper_getCtrlStatus, ci.Status, 4);
     ctrl.temperature = ci.ChipTemperature;
-    ctrl.tempClass = tempClass(ci.ChipTemperature, 95);
+    ctrl.tempClass = tempClass(ci.ChipTemperature, warnAt("ctrl"));
     out.push_back(ctrl);
 
     int64_t n = 0;
@@ -166,7 +179,7 @@ void readController(int c, std::vector<Device> &out)
         dev.status = text(bbu.Status);
         dev.mappedStatus = okMapped(dev.status);
         dev.temperature = bbu.Temperature;
-        dev.tempClass = tempClass(bbu.Temperature, 50);
+        dev.tempClass = tempClass(bbu.Temperature, warnAt("bbu"));
         out.push_back(dev);
     }
 
@@ -192,12 +205,11 @@ void readController(int c, std::vector<Device> &out)
 
 std::string where(const Device &d)
 {
-    static const char *const names[] = {"controller", "logical drive", "physical drive", "battery", "enclosure"};
     if (d.kind > Kind::Enclosure || d.ctrl < 0)
         return {};
     std::string s = "controller " + std::to_string(d.ctrl);
     if (d.kind != Kind::Controller)
-        s += std::string(" ") + names[static_cast<int>(d.kind)];
+        s += std::string(" ") + raidcnames::name(device(d.kind)).text;
     if (d.index >= 0)
         s += " " + std::to_string(d.index);
     if (!d.name.empty() && d.name != "-")

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "liveness.h"
+#include "names.h"
 
 #include <ctime>
 #include <string>
@@ -14,7 +15,7 @@
 namespace raidchealth {
 
 // The version of the event's JSON keys and environment variables.
-inline constexpr int kEventFormatVersion = 1;
+inline constexpr int kEventFormatVersion = raidcnames::kJsonFormatVersion;
 
 enum class Kind { Controller, LogicalDrive, PhysicalDrive, Battery, Enclosure, Agent, Tree };
 const char *kindName(Kind k); // snake_case, as in the JSON

@@ -2,6 +2,7 @@
 // registers itself here. Only the library's public header is used.
 #pragma once
 
+#include "names.h"
 #include "raidcommon.h"
 
 #include <cstdint>
@@ -18,9 +19,9 @@ struct Args {
     bool json = false;            // --json
     bool asInt = false;           // --int
     bool pretty = false;          // --pretty
-    bool verbose = false;         // --verbose
+    bool verbose = false;         // --verbose, -v
     std::vector<std::string> strings; // -s STRING (repeatable)
-    std::vector<std::pair<std::string, std::string>> options; // other --name=value / --name value
+    std::vector<std::pair<std::string, std::string>> options; // any other option, name without dashes; "" for a flag
     const char *option(const char *name) const;
 };
 
@@ -29,7 +30,19 @@ struct Command {
     const char *usage;   // arguments, e.g. "PARAM [CTRL]"
     const char *summary; // one line
     int (*run)(const Args &);
+    // The options it takes, by name without dashes and separated by spaces:
+    // "json pretty". A name ending in "=" takes a value ("output=": --output
+    // FILE or --output=FILE); a one-letter name is a short option ("s=":
+    // -s STRING); a name ending in "*" stands for every name it begins.
+    // Every command also takes --help (and -h). main() refuses any other
+    // option and a count of positional words outside [minWords, maxWords]
+    // before the command runs.
+    const char *options = "";
+    int minWords = 0, maxWords = 0;
     int outputFailed = EXIT_FAIL; // exit code when standard output cannot be written
+    // Tells of a bad command line and gives the exit code; null: "raidc: WHY"
+    // and the usage on standard error, EXIT_USAGE.
+    int (*badUsage)(const char *why) = nullptr;
 };
 
 struct Register {
@@ -60,6 +73,10 @@ int findController(int idx);
 
 // Quotes a text for JSON output.
 std::string jsonString(const char *s);
+
+// The start of every JSON object a command prints: "{" and the format
+// version key, to be followed by ",".
+std::string jsonStart();
 
 // Prints one parameter answer (text, or the integer with --int) with its
 // access status; EXIT_NO_DATA when the status carries no value.

@@ -40,7 +40,7 @@ int refresh(const Args &a)
         return usageError(a, "refresh takes no arguments");
     int r = RaidC_updateCache();
     if (a.json)
-        printf("{\"result\":%d,\"meaning\":%s}\n", r, jsonString(updateResultText(r)).c_str());
+        printf("%s,\"result\":%d,\"meaning\":%s}\n", jsonStart().c_str(), r, jsonString(updateResultText(r)).c_str());
     else
         printf("%d %s\n", r, updateResultText(r));
     return r == RAIDC_UPDATE_OK ? EXIT_OK : EXIT_FAIL;
@@ -88,15 +88,15 @@ int statusText(const Args &a)
     if (a.pos.size() != 1 || !toInt(a.pos[0], &n))
         return usageError(a, "expected one status number");
     if (a.json)
-        printf("{\"status\":%d,\"text\":%s}\n", n, jsonString(RaidC_AccessStatusToString(n)).c_str());
+        printf("%s,\"status\":%d,\"text\":%s}\n", jsonStart().c_str(), n, jsonString(RaidC_AccessStatusToString(n)).c_str());
     else
         printf("%s\n", RaidC_AccessStatusToString(n));
     return EXIT_OK;
 }
 
-Register r1({"refresh", "", "refresh the cache and print the update result", refresh});
+Register r1({"refresh", "[--json]", "refresh the cache and print the update result", refresh, "json"});
 Register r2({"dump", "", "print the cached document tree", dump});
-Register r3({"ctrl", "PARAM [CTRL] [--int]", "print a controller parameter", ctrl});
-Register r4({"status-text", "N", "print the text of an access status", statusText});
+Register r3({"ctrl", "PARAM [CTRL] [--int] [--json]", "print a controller parameter", ctrl, "int json", 1, 2});
+Register r4({"status-text", "N [--json]", "print the text of an access status", statusText, "json", 1, 1});
 
 } // namespace

@@ -101,7 +101,8 @@ int mib(const Args &a)
     obj->map(text, &second);
     bool written = first == second;
     if (a.json) {
-        printf("{\"object\":%s,\"text\":%s,\"value\":", jsonString(obj->name).c_str(), jsonString(text).c_str());
+        printf("%s,\"object\":%s,\"text\":%s,\"value\":", jsonStart().c_str(), jsonString(obj->name).c_str(),
+               jsonString(text).c_str());
         written ? printf("%d}\n", first) : printf("null}\n");
     } else if (written) {
         printf("%d\n", first);
@@ -111,7 +112,7 @@ int mib(const Args &a)
     return written ? EXIT_OK : EXIT_NO_DATA;
 }
 
-Register r1({"caps", "[CTRL] [--pretty]", "print a controller's RAID capabilities as JSON", caps});
-Register r2({"mib", "OBJECT TEXT | list", "print the MIB integer of a status or mode text", mib});
+Register r1({"caps", "[CTRL] [--pretty]", "print a controller's RAID capabilities as JSON", caps, "pretty", 0, 1});
+Register r2({"mib", "OBJECT TEXT [--json] | list", "print the MIB integer of a status or mode text", mib, "json list", 0, 2});
 
 } // namespace

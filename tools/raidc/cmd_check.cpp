@@ -97,7 +97,8 @@ public:
 
     void logicalDrive(int c, int d, const RaidCLdInfo &ld) override
     {
-        std::string at = "controller " + std::to_string(c) + " logical drive " + std::to_string(d);
+        std::string at = "controller " + std::to_string(c) + " " + raidcnames::name(raidcnames::Device::LogicalDrive).text +
+                         " " + std::to_string(d);
         status(where(at, health::text(ld.Name)), health::text(ld.Status));
     }
 
@@ -105,7 +106,9 @@ public:
     {
         std::string s = health::text(pd.Status);
         std::string at =
-            where("controller " + std::to_string(c) + " drive " + std::to_string(d), health::text(pd.Name));
+            where("controller " + std::to_string(c) + " " + raidcnames::name(raidcnames::Device::PhysicalDrive).text +
+                      " " + std::to_string(d),
+                  health::text(pd.Name));
         // The same substrings as the library's failed and SMART counts, so
         // that the named drives and the performance data agree.
         if (has(s, "Failed") || s == "-")
@@ -281,6 +284,8 @@ int check(const Args &a)
 // A status line that cannot be written is UNKNOWN too.
 Register r({"check",
             "[--warn-temp N] [--warn-temp-ctrl|pd|hdd|ssd|nvme|bbu|proc N] [--allow-no-controllers] [--verbose]",
-            "RAID health as a monitoring plugin: status line, perfdata, exit 0/1/2/3", check, UNKNOWN});
+            "RAID health as a monitoring plugin: status line, perfdata, exit 0/1/2/3", check,
+            "warn-temp= warn-temp-*= allow-no-controllers verbose v", 0, 0, UNKNOWN,
+            [](const char *why) { return badUsage(why); }});
 
 } // namespace

@@ -55,7 +55,7 @@ using IdxList = int (*)(int, int, RaidCIdxList **) noexcept;
 
 struct Side {
     const char *name;   // "logical drive"
-    const char *plural; // "logicalDrives"
+    const char *plural; // "logical_drives"
     IdxToId id;
     int count;
 };
@@ -110,10 +110,11 @@ int relations(const Args &a)
         return rc;
     }
     const RaidCCtrlDev &cd = m.ctrlList[ctrl];
-    Side lds = {"logical drive", "logicalDrives", RaidC_convert_LdIdx_2_LdId, cd.ldCnt < cd.ldMax ? cd.ldCnt : cd.ldMax};
-    Side pds = {"physical drive", "physicalDrives", RaidC_convert_PdIdx_2_PdId, cd.pdCnt < cd.pdMax ? cd.pdCnt : cd.pdMax};
+    using raidcnames::Device, raidcnames::name;
+    Side lds = {name(Device::LogicalDrive).text, name(Device::LogicalDrive).plural, RaidC_convert_LdIdx_2_LdId, cd.ldCnt < cd.ldMax ? cd.ldCnt : cd.ldMax};
+    Side pds = {name(Device::PhysicalDrive).text, name(Device::PhysicalDrive).plural, RaidC_convert_PdIdx_2_PdId, cd.pdCnt < cd.pdMax ? cd.pdCnt : cd.pdMax};
     if (a.json)
-        printf("{\"controller\":%d,\"ctrlId\":%d,", ctrl, cd.ctrlId);
+        printf("%s,\"controller\":%d,\"ctrl_id\":%d,", jsonStart().c_str(), ctrl, cd.ctrlId);
     else
         printf("controller %d (CtrlId %d): %d logical drives, %d physical drives\n", ctrl, cd.ctrlId, lds.count,
                pds.count);
@@ -125,9 +126,9 @@ int relations(const Args &a)
     return EXIT_OK;
 }
 
-Register r1({"pd", "PARAM CTRL DEV [--int]", "print a physical drive parameter", pd});
-Register r2({"ld", "PARAM CTRL DEV [--int]", "print a logical drive parameter", ld});
+Register r1({"pd", "PARAM CTRL DEV [--int] [--json]", "print a physical drive parameter", pd, "int json", 3, 3});
+Register r2({"ld", "PARAM CTRL DEV [--int] [--json]", "print a logical drive parameter", ld, "int json", 3, 3});
 Register r3({"map", "", "print the relation map of every controller", map});
-Register r4({"relations", "CTRL [--json]", "list which drives make up which logical drives", relations});
+Register r4({"relations", "CTRL [--json]", "list which drives make up which logical drives", relations, "json", 1, 1});
 
 } // namespace

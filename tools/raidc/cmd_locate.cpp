@@ -66,8 +66,10 @@ int locate(const Args &a)
     int32_t r = get ? (pd ? RaidC_GetPhysicalDriveLocate : RaidC_GetLogicalDriveLocate)(ctrl, dev, &value)
                     : (pd ? RaidC_SetPhysicalDriveLocate : RaidC_SetLogicalDriveLocate)(ctrl, dev, value);
     if (a.json) {
-        printf("{\"operation\":\"%s\",\"device\":\"%s\",\"ctrl\":%d,\"dev\":%d,\"result\":%d,\"resultText\":%s",
-               op.c_str(), kind.c_str(), ctrl, dev, r, jsonString(resultText(r)).c_str());
+        const char *device = raidcnames::name(pd ? raidcnames::Device::PhysicalDrive : raidcnames::Device::LogicalDrive).key;
+        printf("%s,\"operation\":\"%s\",\"device\":\"%s\",\"controller\":%d,\"device_index\":%d,\"result\":%d,"
+               "\"result_text\":%s",
+               jsonStart().c_str(), op.c_str(), device, ctrl, dev, r, jsonString(resultText(r)).c_str());
         if (r == RAIDC_SOCK_DONE || !get)
             printf(",\"value\":%d", value);
         printf("}\n");
@@ -83,6 +85,7 @@ int locate(const Args &a)
     return missing ? EXIT_NO_DATA : EXIT_FAIL;
 }
 
-Register r({"locate", "get|set pd|ld CTRL DEV [VALUE]", "read or set a drive's locate indicator", locate});
+Register r({"locate", "get|set pd|ld CTRL DEV [VALUE] [--json]", "read or set a drive's locate indicator", locate, "json",
+            4, 5});
 
 } // namespace

@@ -88,6 +88,13 @@ const std::pair<const char *, const char *> kFamilies[FamilyCount] = {
     {"raid_enclosure_sensor_high_critical_celsius", "Temperature at which the sensor reports a critical state."},
 };
 
+// Device labels come from the tools' table of names.
+using raidcnames::Device;
+const char *label(Device d)
+{
+    return raidcnames::name(d).label;
+}
+
 // The device tree gives sizes in MiB.
 constexpr int64_t kMiB = 1024 * 1024;
 
@@ -135,7 +142,7 @@ public:
 
     void controller(const health::Controller &c) override
     {
-        Labels at("ctrl", c.index);
+        Labels at(label(Device::Controller), c.index);
         const RaidCCtrlInfo &i = c.info;
         if (c.present) {
             put(CtrlInfo, Labels(at).add("name", i.Name).add("vendor", i.Vendor).add("product", i.Product)
@@ -161,7 +168,7 @@ public:
 
     void logicalDrive(int c, int d, const RaidCLdInfo &ld) override
     {
-        Labels at = Labels("ctrl", c).add("ld", d);
+        Labels at = Labels(label(Device::Controller), c).add(label(Device::LogicalDrive), d);
         put(LdInfo, Labels(at).add("name", ld.Name).add("raid_level", ld.RAIDLevel).add("status", ld.Status)
                         .add("os_device", ld.OSDevice).add("write_mode", ld.WriteMode).add("read_mode", ld.ReadMode)
                         .add("cache_mode", ld.CacheMode), 1);
@@ -176,7 +183,7 @@ public:
 
     void physicalDrive(int c, int d, const RaidCPdInfo &pd) override
     {
-        Labels at = Labels("ctrl", c).add("pd", d);
+        Labels at = Labels(label(Device::Controller), c).add(label(Device::PhysicalDrive), d);
         put(PdInfo, Labels(at).add("name", pd.Name).add("vendor", pd.Vendor).add("product", pd.Product)
                         .add("serial", pd.SerialNumber).add("firmware", pd.FirmwareVersion).add("type", pd.Type)
                         .add("media", pd.MediaType).add("status", pd.Status)
@@ -200,7 +207,7 @@ public:
 
     void battery(int c, const RaidCBbuInfo &b) override
     {
-        Labels at("ctrl", c);
+        Labels at(label(Device::Controller), c);
         put(BbuInfo, Labels(at).add("name", b.Name).add("vendor", b.Vendor).add("type", b.Type)
                          .add("serial", b.SerialNumber).add("status", b.Status), 1);
         put(BbuOk, at, health::isOk(health::text(b.Status)));
@@ -209,7 +216,7 @@ public:
 
     void enclosure(int c, int e, const RaidCEncInfo &enc) override
     {
-        Labels at = Labels("ctrl", c).add("enc", e);
+        Labels at = Labels(label(Device::Controller), c).add(label(Device::Enclosure), e);
         put(EncInfo, Labels(at).add("number", numberText(enc.EnclosureNumber)).add("name", enc.Name)
                          .add("vendor", enc.Vendor).add("product", enc.Product).add("serial", enc.SerialNumber)
                          .add("status", enc.Status), 1);
@@ -218,7 +225,7 @@ public:
 
     void processor(int c, int e, int p, const RaidCEncProcInfo &pr) override
     {
-        Labels at = Labels("ctrl", c).add("enc", e).add("proc", p);
+        Labels at = Labels(label(Device::Controller), c).add(label(Device::Enclosure), e).add(label(Device::Processor), p);
         put(ProcInfo, Labels(at).add("name", pr.Name).add("type", pr.Type).add("vendor", pr.Vendor)
                           .add("product", pr.Product).add("serial", pr.SerialNumber)
                           .add("firmware", pr.FirmwareVersion).add("status", pr.Status), 1);
@@ -227,7 +234,7 @@ public:
 
     void fan(int c, int e, int p, int k, const RaidCEncFanInfo &f) override
     {
-        Labels at = Labels("ctrl", c).add("enc", e).add("proc", p).add("fan", k);
+        Labels at = Labels(label(Device::Controller), c).add(label(Device::Enclosure), e).add(label(Device::Processor), p).add(label(Device::Fan), k);
         put(FanInfo, Labels(at).add("name", f.Name).add("location", f.Location).add("status", f.Status), 1);
         put(FanOk, at, health::isOk(health::text(f.Status)));
         std::string speed = health::text(f.FanSpeed);
@@ -239,7 +246,7 @@ public:
 
     void powerSupply(int c, int e, int p, int k, const RaidCEncPwrInfo &s) override
     {
-        Labels at = Labels("ctrl", c).add("enc", e).add("proc", p).add("psu", k);
+        Labels at = Labels(label(Device::Controller), c).add(label(Device::Enclosure), e).add(label(Device::Processor), p).add(label(Device::PowerSupply), k);
         put(PsuInfo, Labels(at).add("name", s.Name).add("part_number", s.PartNumber).add("serial", s.SerialNumber)
                          .add("status", s.Status), 1);
         put(PsuOk, at, health::isOk(health::text(s.Status)));
@@ -247,7 +254,7 @@ public:
 
     void sensor(int c, int e, int p, int k, const RaidCEncTempInfo &t) override
     {
-        Labels at = Labels("ctrl", c).add("enc", e).add("proc", p).add("sensor", k);
+        Labels at = Labels(label(Device::Controller), c).add(label(Device::Enclosure), e).add(label(Device::Processor), p).add(label(Device::Sensor), k);
         put(SensorInfo, Labels(at).add("name", t.Name).add("location", t.Location).add("status", t.Status), 1);
         put(SensorOk, at, health::isOk(health::text(t.Status)));
         put(SensorTemp, at, health::number(t.Temperature));
@@ -370,6 +377,6 @@ int metrics(const Args &a)
     return readable ? EXIT_OK : EXIT_FAIL;
 }
 
-Register r({"metrics", "[--output FILE]", "RAID state in the Prometheus text format", metrics});
+Register r({"metrics", "[--output FILE]", "RAID state in the Prometheus text format", metrics, "output="});
 
 } // namespace

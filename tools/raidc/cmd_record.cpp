@@ -1,6 +1,7 @@
 // record: one whole fixed-layout record, field by field.
 #include "cli.h"
 
+#include <cctype>
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
@@ -52,6 +53,37 @@ const Col tempCols[] = {RAIDC_ENC_TEMP_INFO_FIELDS(COL)};
 #undef REC
 #undef COL
 
+// A record field's name as a JSON key: snake_case ("PCIBus" is "pci_bus",
+// "FWPackageVersion" "fw_package_version"), with the unit where the field
+// has one.
+std::string jsonKey(const char *field)
+{
+    // The enclosure's temperature sensors are "sensors" everywhere else.
+    if (!strcmp(field, "TempSensors"))
+        return raidcnames::name(raidcnames::Device::Sensor).plural;
+    if (!strcmp(field, "TempSensorCount"))
+        return "sensor_count";
+    std::string k;
+    for (const char *p = field; *p; ++p) {
+        bool upper = isupper(static_cast<unsigned char>(*p));
+        bool afterWord = p > field && (islower(static_cast<unsigned char>(p[-1])) || isdigit(static_cast<unsigned char>(p[-1])));
+        bool endsAcronym = p > field && isupper(static_cast<unsigned char>(p[-1])) && islower(static_cast<unsigned char>(p[1]));
+        if (upper && (afterWord || endsAcronym))
+            k += '_';
+        k += static_cast<char>(tolower(static_cast<unsigned char>(*p)));
+    }
+    static const char *const celsius[] = {"ChipTemperature", "Temperature", "WarningTemperatureL",
+                                          "CriticalTemperatureL", "WarningTemperatureH", "CriticalTemperatureH"};
+    static const char *const mib[] = {"MemorySize", "MemorySize2", "PhysicalSize", "LogicalSize"};
+    for (const char *c : celsius)
+        if (!strcmp(field, c))
+            return k + "_celsius";
+    for (const char *m : mib)
+        if (!strcmp(field, m))
+            return k + "_mib";
+    return k;
+}
+
 // Writes "name: value" lines (nested records get a "List[i]." prefix) or
 // one JSON object.
 class Emitter {
@@ -95,7 +127,7 @@ public:
     void print()
     {
         if (json_)
-            printf("{%s}\n", out_.c_str());
+            printf("%s,%s}\n", jsonStart().c_str(), out_.c_str());
         else
             fputs(out_.c_str(), stdout);
     }
@@ -107,7 +139,7 @@ private:
         if (!out_.empty() && out_.back() != '{' && out_.back() != '[')
             out_ += ',';
         if (name)
-            out_ += jsonString(name) + ":";
+            out_ += jsonString(jsonKey(name).c_str()) + ":";
     }
 
     void open(const char *name, char bracket)
@@ -225,6 +257,7 @@ int record(const Args &a)
     }
 }
 
-Register reg({"record", "ctrl|pd|ld|enc|bbu CTRL [DEV]", "print a whole record, field by field", record});
+Register reg({"record", "ctrl|pd|ld|enc|bbu CTRL [DEV] [--json]", "print a whole record, field by field", record, "json",
+              2, 3});
 
 } // namespace

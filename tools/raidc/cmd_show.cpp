@@ -2,10 +2,15 @@
 // temperatures. Both gather everything into one JSON document first; the
 // text form is rendered from that same document.
 #include "cli.h"
+#include "names.h"
 
 #include <json-c/json.h>
 
+#include <cctype>
+#include <cerrno>
+#include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <span>
 #include <string>
@@ -15,45 +20,52 @@ using namespace cli;
 
 namespace {
 
-// One parameter shown: its JSON key, the device tree name, read as integer?
+// How a parameter is read and shown.
+enum class As {
+    Text,
+    Int,
+    MiB, // an integer in MiB, shown in bytes
+    Rpm, // a text that starts with revolutions per minute, shown as the number
+};
+
+// One parameter shown: its JSON key, the device tree name, how it is read.
 struct Field {
     const char *key;
     const char *param;
-    bool isInt;
+    As as;
 };
 
-const Field kCtrlFields[] = {{"name", "Name", false},
-                             {"product", "Product", false},
-                             {"status", "Status", false},
-                             {"family", "ControllerFamily", false},
-                             {"portType", "PortType", false}};
-const Field kLdFields[] = {{"number", "LogDriveNumber", true}, {"name", "Name", false},
-                           {"raidLevel", "RAIDLevel", false},  {"size", "LogicalSize", true},
-                           {"status", "Status", false},        {"osDevice", "OSDevice", false}};
-const Field kPdFields[] = {
-    {"port", "PortNumber", true},        {"device", "DeviceNumber", true}, {"type", "Type", false},
-    {"media", "MediaType", false},       {"size", "PhysicalSize", true},   {"status", "Status", false},
-    {"temperature", "Temperature", true}};
-const Field kEncFields[] = {{"number", "EnclosureNumber", true},
-                            {"name", "Name", false},
-                            {"product", "Product", false},
-                            {"status", "Status", false}};
-const Field kProcFields[] = {
-    {"name", "Name", false}, {"type", "Type", false}, {"product", "Product", false}, {"status", "Status", false}};
-const Field kFanFields[] = {{"name", "Name", false},
-                            {"location", "Location", false},
-                            {"speed", "FanSpeed", false},
-                            {"status", "Status", false}};
-const Field kPwrFields[] = {{"name", "Name", false}, {"partNumber", "PartNumber", false}, {"status", "Status", false}};
-const Field kTempFields[] = {{"name", "Name", false},
-                             {"location", "Location", false},
-                             {"temperature", "Temperature", true},
-                             {"status", "Status", false}};
-const Field kBbuFields[] = {{"name", "Name", false},
-                            {"type", "Type", false},
-                            {"status", "Status", false},
-                            {"temperature", "Temperature", true},
-                            {"remainingCapacity", "RemainingCapacity", true}};
+constexpr As T = As::Text, I = As::Int;
+
+const Field kCtrlFields[] = {
+    {"name", "Name", T}, {"product", "Product", T}, {"status", "Status", T}, {"family", "ControllerFamily", T},
+    {"port_type", "PortType", T}};
+const Field kLdFields[] = {{"number", "LogDriveNumber", I}, {"name", "Name", T},
+                           {"raid_level", "RAIDLevel", T},  {"size_bytes", "LogicalSize", As::MiB},
+                           {"status", "Status", T},         {"os_device", "OSDevice", T}};
+const Field kPdFields[] = {{"port", "PortNumber", I},       {"device", "DeviceNumber", I},
+                           {"type", "Type", T},             {"media", "MediaType", T},
+                           {"size_bytes", "PhysicalSize", As::MiB}, {"status", "Status", T},
+                           {"temperature_celsius", "Temperature", I}};
+const Field kEncFields[] = {
+    {"number", "EnclosureNumber", I}, {"name", "Name", T}, {"product", "Product", T}, {"status", "Status", T}};
+const Field kProcFields[] = {{"name", "Name", T}, {"type", "Type", T}, {"product", "Product", T}, {"status", "Status", T}};
+const Field kFanFields[] = {
+    {"name", "Name", T}, {"location", "Location", T}, {"speed_rpm", "FanSpeed", As::Rpm}, {"status", "Status", T}};
+const Field kPwrFields[] = {{"name", "Name", T}, {"part_number", "PartNumber", T}, {"status", "Status", T}};
+const Field kTempFields[] = {
+    {"name", "Name", T}, {"location", "Location", T}, {"temperature_celsius", "Temperature", I}, {"status", "Status", T}};
+const Field kBbuFields[] = {{"name", "Name", T},
+                            {"type", "Type", T},
+                            {"status", "Status", T},
+                            {"temperature_celsius", "Temperature", I},
+                            {"remaining_capacity", "RemainingCapacity", I}};
+
+// The JSON key of a list of devices of one kind.
+const char *listKey(raidcnames::Device d)
+{
+    return raidcnames::name(d).plural;
+}
 
 // An object that starts with its position, unless that is negative.
 json_object *indexed(int i)
@@ -71,6 +83,17 @@ template <typename Fn, typename... Pos> auto at(Fn fn, Pos... pos)
     return [=](const char *param, char *s, unsigned int n, int64_t *i) { return fn(param, pos..., s, n, i); };
 }
 
+constexpr int64_t kMiB = 1024 * 1024;
+
+// "5075 RPM" as 5075; null when it does not start with a number.
+json_object *rpm(const char *text)
+{
+    char *end = nullptr;
+    errno = 0;
+    long long n = strtoll(text, &end, 10);
+    return end != text && !errno && n >= 0 ? json_object_new_int64(n) : nullptr;
+}
+
 // The device at position `index`, each field read through `q`; a value that
 // does not read is null.
 template <typename Q> json_object *record(int index, std::span<const Field> fields, Q &&q)
@@ -79,12 +102,16 @@ template <typename Q> json_object *record(int index, std::span<const Field> fiel
     for (const Field &f : fields) {
         char buf[512];
         int64_t v = -1;
-        int st = f.isInt ? q(f.param, nullptr, 0u, &v) : q(f.param, buf, unsigned(sizeof buf - 1), nullptr);
+        bool isInt = f.as == As::Int || f.as == As::MiB;
+        int st = isInt ? q(f.param, nullptr, 0u, &v) : q(f.param, buf, unsigned(sizeof buf - 1), nullptr);
         buf[sizeof buf - 1] = '\0';
+        bool text = st == RAIDC_SUCCESS_STRING || st == RAIDC_BUFFER_TOO_SMALL;
         json_object *val = nullptr;
-        if (st == RAIDC_SUCCESS_INT)
-            val = json_object_new_int64(v);
-        else if (st == RAIDC_SUCCESS_STRING || st == RAIDC_BUFFER_TOO_SMALL)
+        if (st == RAIDC_SUCCESS_INT && (f.as == As::Int || v >= 0))
+            val = json_object_new_int64(f.as == As::MiB && v <= INT64_MAX / kMiB ? v * kMiB : v);
+        else if (text && f.as == As::Rpm)
+            val = rpm(buf);
+        else if (text)
             val = json_object_new_string(buf);
         json_object_object_add(o, f.key, val);
     }
@@ -117,30 +144,18 @@ int64_t countOr0(int (*fn)(int, int64_t *), int c)
     return fn(c, &n) == RAIDC_SUCCESS_INT ? n : 0;
 }
 
-struct TempQuery {
-    const char *key;
-    const char *label;
-    int (*fn)(int, int64_t *);
-};
-
-const TempQuery kTemps[] = {{"controller", "chip", RaidC_getCtrlMaxTemperature},
-                            {"drives", "drives", RaidC_getPdMaxTemperature},
-                            {"hdd", "HDD", RaidC_getHDDMaxTemperature},
-                            {"ssd", "SSD", RaidC_getSSDMaxTemperature},
-                            {"nvme", "NVMe", RaidC_getNVMeMaxTemperature},
-                            {"battery", "battery", RaidC_getBBUMaxTemperature},
-                            {"processors", "enclosure processors", RaidC_getProcMaxTemperature}};
-
+// The library's maximum per temperature class, keyed by the class's name.
 json_object *temperatures(int c)
 {
     json_object *o = json_object_new_object();
-    for (const TempQuery &t : kTemps) {
+    for (const raidcnames::TempClass &t : raidcnames::kTempClasses) {
         int64_t v = 0;
-        int st = t.fn(c, &v);
+        int st = t.query(c, &v);
         json_object *e = json_object_new_object();
         add(e, "status", json_object_new_int(st));
-        add(e, "statusText", json_object_new_string(RaidC_AccessStatusToString(st)));
-        add(e, "value", st == RAIDC_SUCCESS_INT || st == RAIDC_DEVICE_EXTERN ? json_object_new_int64(v) : nullptr);
+        add(e, "status_text", json_object_new_string(RaidC_AccessStatusToString(st)));
+        add(e, "temperature_celsius",
+            st == RAIDC_SUCCESS_INT || st == RAIDC_DEVICE_EXTERN ? json_object_new_int64(v) : nullptr);
         add(o, t.key, e);
     }
     return o;
@@ -152,14 +167,14 @@ json_object *counts(int c)
     struct {
         const char *key;
         int (*fn)(int, int64_t *);
-    } const plain[] = {{"physicalDrives", RaidC_getPdsNumberForCtrl},
-                       {"logicalDrives", RaidC_getLdsNumberForCtrl},
-                       {"enclosures", RaidC_getEncNumberForCtrl},
+    } const plain[] = {{listKey(raidcnames::Device::PhysicalDrive), RaidC_getPdsNumberForCtrl},
+                       {listKey(raidcnames::Device::LogicalDrive), RaidC_getLdsNumberForCtrl},
+                       {listKey(raidcnames::Device::Enclosure), RaidC_getEncNumberForCtrl},
                        {"arrays", RaidC_getArraysNumberForCtrl},
                        {"ports", RaidC_getPortsNumberForCtrl},
-                       {"nvmeDrives", RaidC_getCtrlNvmePdsTotalNumber},
-                       {"encryptedDrives", RaidC_getEncryptedPdsNumberForCtrl},
-                       {"degradedLogicalDrives", RaidC_getDegradedLdsNumberForCtrl}};
+                       {"nvme_drives", RaidC_getCtrlNvmePdsTotalNumber},
+                       {"encrypted_drives", RaidC_getEncryptedPdsNumberForCtrl},
+                       {"degraded_logical_drives", RaidC_getDegradedLdsNumberForCtrl}};
     for (const auto &p : plain) {
         int64_t n = 0;
         int st = p.fn(c, &n);
@@ -167,8 +182,8 @@ json_object *counts(int c)
     }
     int64_t failed = 0, smart = 0;
     int st = RaidC_getFailedPdsNumberForCtrl(c, &failed, &smart);
-    add(o, "failedDrives", countOf(st, failed));
-    add(o, "smartErrorDrives", countOf(st, smart));
+    add(o, "failed_drives", countOf(st, failed));
+    add(o, "smart_error_drives", countOf(st, smart));
     return o;
 }
 
@@ -183,9 +198,9 @@ json_object *processors(int c, int e)
         auto comps = [&](int count, std::span<const Field> fields, auto query) {
             return listOf(count, [&](int k) { return record(k, fields, at(query, c, e, p, k)); });
         };
-        add(o, "fans", comps(pi.FanCount, kFanFields, RaidC_getEncFanInfo));
-        add(o, "powerSupplies", comps(pi.PowerSupplyCount, kPwrFields, RaidC_getEncPwrInfo));
-        add(o, "sensors", comps(pi.TempSensorCount, kTempFields, RaidC_getEncTempInfo));
+        add(o, listKey(raidcnames::Device::Fan), comps(pi.FanCount, kFanFields, RaidC_getEncFanInfo));
+        add(o, listKey(raidcnames::Device::PowerSupply), comps(pi.PowerSupplyCount, kPwrFields, RaidC_getEncPwrInfo));
+        add(o, listKey(raidcnames::Device::Sensor), comps(pi.TempSensorCount, kTempFields, RaidC_getEncTempInfo));
         return o;
     });
     RaidC_freeEncInfoStructure(shape);
@@ -204,26 +219,34 @@ json_object *physicalDrive(int c, int d)
 json_object *enclosure(int c, int e)
 {
     json_object *enc = record(e, kEncFields, at(RaidC_getEncInfo, c, e));
-    add(enc, "processors", processors(c, e));
+    add(enc, listKey(raidcnames::Device::Processor), processors(c, e));
     return enc;
 }
 
 json_object *controller(int c)
 {
     json_object *o = record(c, kCtrlFields, at(RaidC_getCtrlInfo, c));
-    add(o, "temperatures", temperatures(c));
+    add(o, "max_temperatures", temperatures(c));
     add(o, "counts", counts(c));
-    add(o, "logicalDrives", listOf(countOr0(RaidC_getLdsNumberForCtrl, c), [&](int d) {
+    add(o, listKey(raidcnames::Device::LogicalDrive), listOf(countOr0(RaidC_getLdsNumberForCtrl, c), [&](int d) {
             return record(d, kLdFields, at(RaidC_getLDInfo, c, d));
         }));
-    add(o, "physicalDrives",
+    add(o, listKey(raidcnames::Device::PhysicalDrive),
         listOf(countOr0(RaidC_getPdsNumberForCtrl, c), [&](int d) { return physicalDrive(c, d); }));
-    add(o, "enclosures", listOf(countOr0(RaidC_getEncNumberForCtrl, c), [&](int e) { return enclosure(c, e); }));
-    add(o, "battery", RaidC_CtrlHasBBU(c) == 1 ? record(-1, kBbuFields, at(RaidC_getBBUInfo, c)) : nullptr);
+    add(o, listKey(raidcnames::Device::Enclosure),
+        listOf(countOr0(RaidC_getEncNumberForCtrl, c), [&](int e) { return enclosure(c, e); }));
+    add(o, raidcnames::name(raidcnames::Device::Battery).key, RaidC_CtrlHasBBU(c) == 1 ? record(-1, kBbuFields, at(RaidC_getBBUInfo, c)) : nullptr);
     return o;
 }
 
 // ---- text rendering ---------------------------------------------------------
+
+std::string capitalised(std::string s)
+{
+    if (!s.empty())
+        s[0] = static_cast<char>(toupper(static_cast<unsigned char>(s[0])));
+    return s;
+}
 
 std::string str(json_object *o, const char *key)
 {
@@ -243,7 +266,17 @@ json_object *get(json_object *o, const char *key)
 struct Column {
     const char *header;
     const char *key;
+    int64_t unit = 1; // a number shown in this many of its JSON unit
 };
+
+// A cell: the value, or a whole number of `unit`s.
+std::string cell(json_object *row, const Column &c)
+{
+    json_object *v = get(row, c.key);
+    if (c.unit == 1 || !v || !json_object_is_type(v, json_type_int))
+        return str(row, c.key);
+    return std::to_string(json_object_get_int64(v) / c.unit);
+}
 
 void printTable(const char *title, json_object *rows, std::span<const Column> cols)
 {
@@ -255,7 +288,7 @@ void printTable(const char *title, json_object *rows, std::span<const Column> co
     for (const Column &c : cols) {
         size_t w = strlen(c.header);
         for (size_t r = 0; r < n; ++r)
-            w = std::max(w, str(json_object_array_get_idx(rows, r), c.key).size());
+            w = std::max(w, cell(json_object_array_get_idx(rows, r), c).size());
         width.push_back(w);
     }
     auto line = [&](auto cell) {
@@ -266,7 +299,7 @@ void printTable(const char *title, json_object *rows, std::span<const Column> co
     };
     line([&](size_t i) { return std::string(cols[i].header); });
     for (size_t r = 0; r < n; ++r)
-        line([&](size_t i) { return str(json_object_array_get_idx(rows, r), cols[i].key); });
+        line([&](size_t i) { return cell(json_object_array_get_idx(rows, r), cols[i]); });
 }
 
 // "name, field, field" from the keys given, leaving out what is missing.
@@ -285,9 +318,9 @@ std::string temperatureText(json_object *t)
 {
     int st = json_object_get_int(get(t, "status"));
     if (st == RAIDC_SUCCESS_INT)
-        return str(t, "value");
+        return str(t, "temperature_celsius");
     if (st == RAIDC_DEVICE_EXTERN)
-        return str(t, "value") + " (extern)";
+        return str(t, "temperature_celsius") + " (extern)";
     return "-";
 }
 
@@ -295,7 +328,7 @@ void printTemperatures(json_object *temps)
 {
     printf("  Maximum temperatures:");
     const char *sep = " ";
-    for (const TempQuery &t : kTemps) {
+    for (const raidcnames::TempClass &t : raidcnames::kTempClasses) {
         printf("%s%s %s", sep, t.label, temperatureText(get(temps, t.key)).c_str());
         sep = ", ";
     }
@@ -310,20 +343,20 @@ void printEnclosures(json_object *encs)
         json_object *enc = json_object_array_get_idx(encs, e);
         printf("    Enclosure %zu (number %s): %s\n", e, str(enc, "number").c_str(),
                summary(enc, {"name", "product", "status"}).c_str());
-        json_object *procs = get(enc, "processors");
+        json_object *procs = get(enc, listKey(raidcnames::Device::Processor));
         for (size_t p = 0; p < json_object_array_length(procs); ++p) {
             json_object *pr = json_object_array_get_idx(procs, p);
             printf("      Processor %zu: %s\n", p, summary(pr, {"name", "type", "product", "status"}).c_str());
             const struct {
-                const char *key, *label;
+                raidcnames::Device kind;
                 std::initializer_list<const char *> shown;
-            } parts[] = {{"fans", "Fan", {"name", "location", "speed", "status"}},
-                         {"powerSupplies", "Power supply", {"name", "partNumber", "status"}},
-                         {"sensors", "Sensor", {"name", "location", "temperature", "status"}}};
+            } parts[] = {{raidcnames::Device::Fan, {"name", "location", "speed_rpm", "status"}},
+                         {raidcnames::Device::PowerSupply, {"name", "part_number", "status"}},
+                         {raidcnames::Device::Sensor, {"name", "location", "temperature_celsius", "status"}}};
             for (const auto &part : parts) {
-                json_object *items = get(pr, part.key);
+                json_object *items = get(pr, listKey(part.kind));
                 for (size_t k = 0; k < json_object_array_length(items); ++k)
-                    printf("        %s %zu: %s\n", part.label, k,
+                    printf("        %s %zu: %s\n", capitalised(raidcnames::name(part.kind).text).c_str(), k,
                            summary(json_object_array_get_idx(items, k), part.shown).c_str());
             }
         }
@@ -335,25 +368,26 @@ void printController(json_object *c)
     json_object *n = get(c, "counts");
     printf("Controller %s: %s\n", str(c, "index").c_str(), str(c, "name").c_str());
     printf("  Status %s, family %s, product %s, port type %s\n", str(c, "status").c_str(), str(c, "family").c_str(),
-           str(c, "product").c_str(), str(c, "portType").c_str());
-    printTemperatures(get(c, "temperatures"));
+           str(c, "product").c_str(), str(c, "port_type").c_str());
+    printTemperatures(get(c, "max_temperatures"));
     printf("  Drives: %s physical (%s NVMe, %s encrypted), %s logical; %s enclosures, %s arrays, %s ports\n",
-           str(n, "physicalDrives").c_str(), str(n, "nvmeDrives").c_str(), str(n, "encryptedDrives").c_str(),
-           str(n, "logicalDrives").c_str(), str(n, "enclosures").c_str(), str(n, "arrays").c_str(),
+           str(n, "physical_drives").c_str(), str(n, "nvme_drives").c_str(), str(n, "encrypted_drives").c_str(),
+           str(n, "logical_drives").c_str(), str(n, "enclosures").c_str(), str(n, "arrays").c_str(),
            str(n, "ports").c_str());
     printf("  Failed drives %s, drives with SMART errors %s, degraded logical drives %s\n",
-           str(n, "failedDrives").c_str(), str(n, "smartErrorDrives").c_str(), str(n, "degradedLogicalDrives").c_str());
+           str(n, "failed_drives").c_str(), str(n, "smart_error_drives").c_str(),
+           str(n, "degraded_logical_drives").c_str());
     static const Column ldCols[] = {{"#", "index"},        {"Nr", "number"}, {"Name", "name"},
-                                    {"RAID", "raidLevel"}, {"Size", "size"}, {"Status", "status"},
-                                    {"Device", "osDevice"}};
+                                    {"RAID", "raid_level"}, {"MiB", "size_bytes", kMiB}, {"Status", "status"},
+                                    {"Device", "os_device"}};
     static const Column pdCols[] = {{"#", "index"},    {"Nr", "number"},     {"Port", "port"},
                                     {"Dev", "device"}, {"Type", "type"},     {"Media", "media"},
-                                    {"Size", "size"},  {"Status", "status"}, {"Temp", "temperature"}};
-    printTable("Logical drives", get(c, "logicalDrives"), ldCols);
-    printTable("Physical drives", get(c, "physicalDrives"), pdCols);
-    printEnclosures(get(c, "enclosures"));
-    json_object *bbu = get(c, "battery");
-    printf("\n  Battery: %s\n\n", bbu ? summary(bbu, {"name", "type", "status", "temperature"}).c_str() : "none");
+                                    {"MiB", "size_bytes", kMiB},  {"Status", "status"}, {"Temp", "temperature_celsius"}};
+    printTable("Logical drives", get(c, listKey(raidcnames::Device::LogicalDrive)), ldCols);
+    printTable("Physical drives", get(c, listKey(raidcnames::Device::PhysicalDrive)), pdCols);
+    printEnclosures(get(c, listKey(raidcnames::Device::Enclosure)));
+    json_object *bbu = get(c, raidcnames::name(raidcnames::Device::Battery).key);
+    printf("\n  Battery: %s\n\n", bbu ? summary(bbu, {"name", "type", "status", "temperature_celsius"}).c_str() : "none");
 }
 
 // ---- commands ---------------------------------------------------------------
@@ -387,9 +421,10 @@ template <typename Make, typename Text> int run(const Args &a, Make &&make, Text
     if (int rc = pickControllers(a, &first, &last))
         return rc;
     json_object *root = json_object_new_object();
+    add(root, "format_version", json_object_new_int(raidcnames::kJsonFormatVersion));
     char agent[128] = {}; // the copy leaves the last byte as terminator
     bool known = RaidC_getStatusInfo("Status", agent, sizeof agent - 1) == RAIDC_SUCCESS_STRING;
-    add(root, "agentStatus", known ? json_object_new_string(agent) : nullptr);
+    add(root, "agent_status", known ? json_object_new_string(agent) : nullptr);
     json_object *ctrls = json_object_new_array();
     for (int c = first; c <= last; ++c)
         json_object_array_add(ctrls, make(c));
@@ -407,7 +442,7 @@ template <typename Make, typename Text> int run(const Args &a, Make &&make, Text
 int show(const Args &a)
 {
     return run(a, controller, [](json_object *root) {
-        printf("Agent status: %s\n\n", str(root, "agentStatus").c_str());
+        printf("Agent status: %s\n\n", str(root, "agent_status").c_str());
         json_object *ctrls = get(root, "controllers");
         for (size_t i = 0; i < json_object_array_length(ctrls); ++i)
             printController(json_object_array_get_idx(ctrls, i));
@@ -422,7 +457,7 @@ int temps(const Args &a)
         int st = RaidC_getCtrlInfo("Name", c, name, sizeof name - 1, nullptr);
         add(o, "name",
             st == RAIDC_SUCCESS_STRING || st == RAIDC_BUFFER_TOO_SMALL ? json_object_new_string(name) : nullptr);
-        add(o, "temperatures", temperatures(c));
+        add(o, "max_temperatures", temperatures(c));
         return o;
     };
     return run(a, make, [](json_object *root) {
@@ -430,8 +465,8 @@ int temps(const Args &a)
         for (size_t i = 0; i < json_object_array_length(ctrls); ++i) {
             json_object *c = json_object_array_get_idx(ctrls, i);
             printf("Controller %s: %s\n", str(c, "index").c_str(), str(c, "name").c_str());
-            json_object *t = get(c, "temperatures");
-            for (const TempQuery &q : kTemps) {
+            json_object *t = get(c, "max_temperatures");
+            for (const raidcnames::TempClass &q : raidcnames::kTempClasses) {
                 json_object *e = get(t, q.key);
                 printf("  %-22s %-12s %s (status %s)\n", q.label, temperatureText(e).c_str(),
                        str(e, "statusText").c_str(), str(e, "status").c_str());
@@ -440,7 +475,8 @@ int temps(const Args &a)
     });
 }
 
-Register r1({"show", "[CTRL] [--json [--pretty]]", "overview of controllers, drives, enclosures, battery", show});
-Register r2({"temps", "[CTRL] [--json]", "maximum temperatures per controller", temps});
+Register r1({"show", "[CTRL] [--json [--pretty]]", "overview of controllers, drives, enclosures, battery", show,
+             "json pretty", 0, 1});
+Register r2({"temps", "[CTRL] [--json [--pretty]]", "maximum temperatures per controller", temps, "json pretty", 0, 1});
 
 } // namespace

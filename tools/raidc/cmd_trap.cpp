@@ -47,8 +47,8 @@ void printEvent(const Args &a, const TrapEventData &r)
 {
     uint32_t n = receivedStrings(r);
     if (a.json) {
-        printf("{\"processId\":%u,\"messageCount\":%u,\"word3\":%u,\"word4\":%u,\"strings\":[", r.processId,
-               r.messageCount, r.word3, r.word4);
+        printf("%s,\"process_id\":%u,\"message_count\":%u,\"word3\":%u,\"word4\":%u,\"strings\":[",
+               jsonStart().c_str(), r.processId, r.messageCount, r.word3, r.word4);
         for (uint32_t i = 0; i < n; ++i)
             printf("%s%s", i ? "," : "", jsonString(r.strings[i]).c_str());
         printf("]}\n");
@@ -68,6 +68,8 @@ int listen(const Args &a)
     const char *c = a.option("count"), *t = a.option("timeout");
     if (a.pos.size() != 1)
         return usageError(a, "listen takes no further words");
+    if (!a.strings.empty())
+        return usageError(a, "-s is for send");
     if (c && (!toInt(c, &count) || count < 1))
         return usageError(a, "--count wants a number above 0");
     if (t && (!toInt(t, &timeout) || timeout < 0))
@@ -127,6 +129,8 @@ int listen(const Args &a)
 int send(const Args &a)
 {
     uint32_t w3, w4;
+    if (!a.options.empty())
+        return usageError(a, "--%s is for listen", a.options[0].first.c_str());
     if (a.pos.size() != 3 || !toWord(a.pos[1], &w3) || !toWord(a.pos[2], &w4))
         return usageError(a, "send wants two event words (0 .. 0xffffffff)");
     if (a.strings.size() > RAIDC_TRAP_MAX_STRINGS)
@@ -155,7 +159,7 @@ int send(const Args &a)
     if (r != RAIDC_TRAP_DONE)
         return fail("sending the trap event failed (result %d)", r);
     if (a.json)
-        printf("{\"result\":0,\"bytes\":%u}\n", RAIDC_TRAP_HEADER_LEN + rec.dataSize);
+        printf("%s,\"result\":0,\"bytes\":%u}\n", jsonStart().c_str(), RAIDC_TRAP_HEADER_LEN + rec.dataSize);
     else
         printf("sent %u bytes to %s\n", RAIDC_TRAP_HEADER_LEN + rec.dataSize, RAIDC_TRAP_PIPE_PATH);
     return EXIT_OK;
@@ -171,6 +175,6 @@ int trap(const Args &a)
 }
 
 Register r1({"trap", "listen [--json] [--count N] [--timeout SEC] | send W3 W4 [-s STRING]...",
-             "print trap events as they arrive, or send one", trap});
+             "print trap events as they arrive, or send one", trap, "json count= timeout= s=", 1, 3});
 
 } // namespace

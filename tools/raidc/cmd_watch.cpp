@@ -306,6 +306,7 @@ int watch(const Args &a)
 }
 
 Register r({"watch", "[--interval SEC] [--json] [--exec PROGRAM] [--exec-timeout SEC] [--test]",
-            "print a line per change of the RAID state or the agent's liveness", watch});
+            "print a line per change of the RAID state or the agent's liveness", watch,
+            "interval= json exec= exec-timeout= test"});
 
 } // namespace

@@ -7,18 +7,6 @@
 
 namespace health {
 
-// Defaults sit a little below where the parts' makers start to throttle or
-// age faster; the all-drives class catches media of no known kind.
-const TempClass kTempClasses[kTempClassCount] = {
-    {"ctrl", "chip", RaidC_getCtrlMaxTemperature, 95},
-    {"hdd", "HDD", RaidC_getHDDMaxTemperature, 55},
-    {"ssd", "SSD", RaidC_getSSDMaxTemperature, 70},
-    {"pd", "drive", RaidC_getPdMaxTemperature, 70},
-    {"nvme", "NVMe", RaidC_getNVMeMaxTemperature, 75},
-    {"bbu", "battery", RaidC_getBBUMaxTemperature, 50},
-    {"proc", "enclosure", RaidC_getProcMaxTemperature, 55},
-};
-
 namespace {
 
 Value count(int (*fn)(int, int64_t *), int c)

@@ -3,6 +3,7 @@
 // visitor. Only the library's public interface is used.
 #pragma once
 
+#include "names.h"
 #include "raidcommon.h"
 
 #include <cstdint>
@@ -11,16 +12,11 @@
 
 namespace health {
 
-// The maximum temperature queries, one per device class. `key` names the
-// class in option names, perfdata labels and the metrics' class label.
-struct TempClass {
-    const char *key;
-    const char *label;
-    int (*query)(int ctrlIdx, int64_t *maxOut);
-    int64_t warnDefault; // degrees, in the device tree's unit
-};
-inline constexpr int kTempClassCount = 7;
-extern const TempClass kTempClasses[kTempClassCount];
+// The maximum temperature queries, one per device class, from the tools'
+// one table of names.
+using raidcnames::TempClass;
+using raidcnames::kTempClassCount;
+using raidcnames::kTempClasses;
 
 // A count or maximum: `known` unless the library could not give it.
 struct Value {

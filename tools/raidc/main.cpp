@@ -2,6 +2,7 @@
 
 #include <cerrno>
 #include <climits>
+#include <cctype>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
@@ -26,7 +27,8 @@ void printUsage(FILE *out)
     fprintf(out, "usage: raidc COMMAND [ARGS] [--json]\n\ncommands:\n");
     for (const Command &c : registry())
         fprintf(out, "  %-10s %-28s %s\n", c.name, c.usage, c.summary);
-    fprintf(out, "\nThe device tree is read from %s.\n", RAIDC_DEVICE_TREE_PATH);
+    fprintf(out, "\n'raidc COMMAND --help' prints a command's usage. The device tree is read from %s.\n",
+            RAIDC_DEVICE_TREE_PATH);
 }
 
 // A closed standard stream gets /dev/null opened against its direction: no
@@ -70,6 +72,102 @@ int finishOutput(int rc, int failedRc)
     fprintf(stderr, "raidc: cannot write to standard output%s%s\n", err ? ": " : "", err ? strerror(err) : "");
     return failedRc;
 }
+// Why the command line was refused.
+std::string parseError;
+
+enum class Parsed { Ok, Help, Bad };
+
+// Whether the command takes option `name`: 0 no, 1 as a flag, 2 with a value.
+int takes(const Command &c, const std::string &name)
+{
+    for (const char *p = c.options; *p;) {
+        while (*p == ' ')
+            ++p;
+        size_t len = strcspn(p, " ");
+        std::string decl(p, len);
+        p += len;
+        bool value = !decl.empty() && decl.back() == '=';
+        if (value)
+            decl.pop_back();
+        bool prefix = !decl.empty() && decl.back() == '*';
+        if (prefix)
+            decl.pop_back();
+        if (decl.empty())
+            continue;
+        if (prefix ? name.size() > decl.size() && name.compare(0, decl.size(), decl) == 0 : name == decl)
+            return value ? 2 : 1;
+    }
+    return 0;
+}
+
+// Splits the words after the command name into options and positional
+// words, as the command declares them. "--" ends the options; a word that
+// is "-" and a digit is a (negative) number, not an option.
+Parsed parse(const Command &c, int argc, char **argv, Args *a)
+{
+    bool optionsEnd = false;
+    for (int i = 0; i < argc; ++i) {
+        std::string w = argv[i];
+        bool isLong = w.size() > 2 && w.compare(0, 2, "--") == 0;
+        bool isShort = w.size() == 2 && w[0] == '-' && isalpha(static_cast<unsigned char>(w[1]));
+        if (optionsEnd || (!isLong && !isShort)) {
+            if (!optionsEnd && w == "--") {
+                optionsEnd = true;
+                continue;
+            }
+            a->pos.push_back(w);
+            continue;
+        }
+        if (w == "--help" || w == "-h")
+            return Parsed::Help;
+        std::string name = w.substr(isLong ? 2 : 1), value;
+        size_t eq = isLong ? name.find('=') : std::string::npos;
+        bool hasValue = eq != std::string::npos;
+        if (hasValue) {
+            value = name.substr(eq + 1);
+            name.resize(eq);
+        }
+        int kind = takes(c, name);
+        if (kind == 0 || (isShort ? name.size() != 1 : name.size() < 2)) {
+            parseError = "unknown option " + (hasValue ? w.substr(0, eq + 2) : w);
+            return Parsed::Bad;
+        }
+        if (kind == 1 && hasValue) {
+            parseError = "--" + name + " takes no value";
+            return Parsed::Bad;
+        }
+        if (kind == 2 && !hasValue) {
+            if (i + 1 >= argc) {
+                parseError = w + " needs a value";
+                return Parsed::Bad;
+            }
+            value = argv[++i];
+        }
+        if (name == "json")
+            a->json = true;
+        else if (name == "int")
+            a->asInt = true;
+        else if (name == "pretty")
+            a->pretty = true;
+        else if (name == "verbose" || name == "v")
+            a->verbose = true;
+        else if (name == "s")
+            a->strings.push_back(value);
+        else
+            a->options.emplace_back(name, value);
+    }
+    // Any number of words, or as many as declared.
+    size_t n = a->pos.size();
+    if (c.maxWords >= 0 && n > static_cast<size_t>(c.maxWords)) {
+        parseError = "unexpected argument '" + a->pos[c.maxWords] + "'";
+        return Parsed::Bad;
+    }
+    if (n < static_cast<size_t>(c.minWords)) {
+        parseError = "missing arguments";
+        return Parsed::Bad;
+    }
+    return Parsed::Ok;
+}
 } // namespace
 
 Register::Register(const Command &c)
@@ -87,15 +185,16 @@ const char *Args::option(const char *name) const
 
 int usageError(const Args &, const char *fmt, ...)
 {
+    char why[512];
     va_list ap;
     va_start(ap, fmt);
-    fputs("raidc: ", stderr);
-    vfprintf(stderr, fmt, ap);
+    vsnprintf(why, sizeof why, fmt, ap);
     va_end(ap);
+    if (current && current->badUsage)
+        return current->badUsage(why);
+    fprintf(stderr, "raidc: %s\n", why);
     if (current)
-        fprintf(stderr, "\nusage: raidc %s %s\n", current->name, current->usage);
-    else
-        fputc('\n', stderr);
+        fprintf(stderr, "usage: raidc %s %s\n", current->name, current->usage);
     return EXIT_USAGE;
 }
 
@@ -188,12 +287,17 @@ std::string jsonString(const char *s)
     return out + "\"";
 }
 
+std::string jsonStart()
+{
+    return "{\"format_version\":" + std::to_string(raidcnames::kJsonFormatVersion);
+}
+
 // Prints one parameter answer: text (or integer) and the access status.
 int printAnswer(const Args &a, const char *param, int st, const char *text, int64_t value)
 {
     bool ok = st == RAIDC_SUCCESS_INT || st == RAIDC_SUCCESS_STRING || st == RAIDC_BUFFER_TOO_SMALL;
     if (a.json) {
-        printf("{\"parameter\":%s,\"status\":%d,\"statusText\":%s", jsonString(param).c_str(), st,
+        printf("%s,\"parameter\":%s,\"status\":%d,\"status_text\":%s", jsonStart().c_str(), jsonString(param).c_str(), st,
                jsonString(RaidC_AccessStatusToString(st)).c_str());
         if (ok && a.asInt)
             printf(",\"value\":%lld", static_cast<long long>(value));
@@ -261,35 +365,15 @@ int main(int argc, char **argv)
             continue;
         current = &c;
         Args a;
-        for (int i = 2; i < argc; ++i) {
-            std::string w = argv[i];
-            if (w == "--json")
-                a.json = true;
-            else if (w == "--int")
-                a.asInt = true;
-            else if (w == "--pretty")
-                a.pretty = true;
-            else if (w == "--verbose" || w == "-v")
-                a.verbose = true;
-            else if (w == "-s") {
-                if (i + 1 >= argc)
-                    return usageError(a, "-s needs a string");
-                a.strings.push_back(argv[++i]);
-            } else if (w.size() > 2 && w.compare(0, 2, "--") == 0) {
-                // --name=value, --name value, or a bare --name (a flag) when
-                // nothing or another option follows.
-                auto eq = w.find('=');
-                if (eq != std::string::npos)
-                    a.options.emplace_back(w.substr(2, eq - 2), w.substr(eq + 1));
-                else if (i + 1 < argc && strncmp(argv[i + 1], "--", 2) != 0)
-                    a.options.emplace_back(w.substr(2), argv[++i]);
-                else
-                    a.options.emplace_back(w.substr(2), "");
-            } else {
-                a.pos.push_back(w);
-            }
+        switch (parse(c, argc - 2, argv + 2, &a)) {
+        case Parsed::Help:
+            printf("usage: raidc %s %s\n\n%s\n", c.name, c.usage, c.summary);
+            return finishOutput(EXIT_OK, c.outputFailed);
+        case Parsed::Bad:
+            return finishOutput(usageError(a, "%s", parseError.c_str()), c.outputFailed);
+        case Parsed::Ok:
+            return finishOutput(c.run(a), c.outputFailed);
         }
-        return finishOutput(c.run(a), c.outputFailed);
     }
     fprintf(stderr, "raidc: unknown command '%s'\n", argv[1]);
     printUsage(stderr);

@@ -4,6 +4,7 @@
 // asking several columns of a row reads the cache once.
 #include "raidc_mib.h"
 
+#include "names.h"
 #include "raidcommon.h"
 
 #include <algorithm>
@@ -103,13 +104,8 @@ MaxTemp systemMax(int (*query)(int, int64_t *))
 
 void scalarValue(const Index &, unsigned column, Value &out)
 {
-    static int (*const classes[])(int, int64_t *) = {
-        RaidC_getCtrlMaxTemperature, RaidC_getPdMaxTemperature,   RaidC_getHDDMaxTemperature,
-        RaidC_getSSDMaxTemperature,  RaidC_getNVMeMaxTemperature, RaidC_getBBUMaxTemperature,
-        RaidC_getProcMaxTemperature,
-    };
-    static MaxTemp memo[std::size(classes)];
-    static unsigned long memoGen[std::size(classes)];
+    static MaxTemp memo[raidcnames::kTempClassCount];
+    static unsigned long memoGen[raidcnames::kTempClassCount];
     if (column == 1) {
         out.setNumber(ctrlCount());
         return;
@@ -118,9 +114,12 @@ void scalarValue(const Index &, unsigned column, Value &out)
         healthValue(column, out);
         return;
     }
-    unsigned k = (column - 2) / 2;
+    // Each class's maximum and its status, at the arcs the tools' table gives.
+    int k = 0;
+    while (k + 1 < raidcnames::kTempClassCount && raidcnames::kTempClasses[k].mibArc != (column & ~1u))
+        ++k;
     if (memoGen[k] != generation) {
-        memo[k] = systemMax(classes[k]);
+        memo[k] = systemMax(raidcnames::kTempClasses[k].query);
         memoGen[k] = generation;
     }
     out.setNumber(column % 2 ? memo[k].status : memo[k].value);

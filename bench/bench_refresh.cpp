@@ -107,6 +107,61 @@ void BM_UnchangedRefresh(benchmark::State &state)
 }
 BENCHMARK(BM_UnchangedRefresh);
 
+// The unchanged-file refresh and its floor in turn, as one ratio.
+void BM_UnchangedOverFloor(benchmark::State &state)
+{
+    using Clock = std::chrono::steady_clock;
+    benchutil::loadTree(1, 8);
+    Clock::duration floor{}, refresh{};
+    for (auto _ : state) {
+        auto t0 = Clock::now();
+        for (int i = 0; i < 100; ++i) {
+            FILE *f = fopen(RAIDC_DEVICE_TREE_PATH, "r+b");
+            int fd = fileno(f);
+            lockf(fd, F_LOCK, 0);
+            struct stat st;
+            benchmark::DoNotOptimize(stat(RAIDC_DEVICE_TREE_PATH, &st));
+            lockf(fd, F_ULOCK, 0);
+            fclose(f);
+        }
+        auto t1 = Clock::now();
+        for (int i = 0; i < 100; ++i)
+            benchmark::DoNotOptimize(RaidC_updateCache());
+        refresh += Clock::now() - t1;
+        floor += t1 - t0;
+    }
+    state.counters["ratio"] = std::chrono::duration<double>(refresh) / std::chrono::duration<double>(floor);
+}
+BENCHMARK(BM_UnchangedOverFloor);
+
+// The same controller parameter queries on the 8x1000 tree and on the 1x8
+// tree, in turn, as one ratio: a query must not slow down with the tree.
+void BM_CtrlParamLookupLargeOverSmall(benchmark::State &state)
+{
+    using Clock = std::chrono::steady_clock;
+    static const char *const names[] = {"Name", "Status", "SerialNumber", "FirmwareVersion", "PortType"};
+    char buf[128];
+    auto queries = [&](int ctrls) {
+        auto t0 = Clock::now();
+        for (int i = 0; i < 20000; ++i)
+            benchmark::DoNotOptimize(RaidC_getCtrlInfo(names[i % 5], i % ctrls, buf, sizeof buf, nullptr));
+        return Clock::now() - t0;
+    };
+    Clock::duration small{}, large{};
+    for (auto _ : state) {
+        state.PauseTiming();
+        benchutil::loadTree(1, 8);
+        state.ResumeTiming();
+        small += queries(1);
+        state.PauseTiming();
+        benchutil::loadTree(8, 1000);
+        state.ResumeTiming();
+        large += queries(8);
+    }
+    state.counters["ratio"] = std::chrono::duration<double>(large) / std::chrono::duration<double>(small);
+}
+BENCHMARK(BM_CtrlParamLookupLargeOverSmall)->Iterations(12);
+
 void BM_CtrlParamLookup(benchmark::State &state)
 {
     benchutil::loadTree(8, 1000);

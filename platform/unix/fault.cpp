@@ -24,6 +24,21 @@ extern "C" __attribute__((visibility("default"))) long raidc_fault_calls(void) n
     return g_calls;
 }
 
+// The hook a test hangs on named moments, e.g. to change a file while it
+// is being read.
+static std::atomic<void (*)(const char *)> g_pauseHook{nullptr};
+
+extern "C" __attribute__((visibility("default"))) void raidc_fault_on_pause(void (*hook)(const char *point)) noexcept
+{
+    g_pauseHook = hook;
+}
+
+void plat_fault_pause(const char *point) noexcept
+{
+    if (auto hook = g_pauseHook.load())
+        hook(point);
+}
+
 bool plat_fault_hit() noexcept
 {
     g_calls++;
@@ -39,6 +54,8 @@ bool plat_fault_hit() noexcept
 {
     return false;
 }
+
+void plat_fault_pause(const char *) noexcept {}
 #endif
 
 void *plat_malloc(size_t n) noexcept

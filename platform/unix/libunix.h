@@ -31,3 +31,6 @@ char *plat_strdup(const char *s) noexcept;
 
 // Fault injection: true when this call site should fail now.
 bool plat_fault_hit() noexcept;
+// A named moment inside an operation where the fault build lets a test act
+// (see raidc_fault_on_pause); nothing in a normal build.
+void plat_fault_pause(const char *point) noexcept;

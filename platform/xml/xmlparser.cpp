@@ -1,17 +1,21 @@
 // DOM builder over expat.
 //
-// Trees are carved from large blocks instead of one allocation per node:
-// a device tree of a few hundred thousand elements would otherwise spend
-// more time in malloc than in the parser. Element and attribute names are
-// interned (a tree has a few hundred distinct names), and kept from parse to
-// parse up to a bound, so the prefix/local-name split is done once per
-// distinct name and most names are known before they are met. Whitespace-only
-// text between elements is formatting and is not kept; whitespace that is an
-// element's whole content is kept as its value.
+// Trees are carved from blocks instead of one allocation per node: a device
+// tree of a few hundred thousand elements would otherwise spend more time in
+// malloc than in the parser. Blocks are mapped from the kernel and unmapped
+// when the tree goes, so a released tree gives its memory back at once and
+// a small tree after a large one holds only what it needs; a few blocks and
+// the parser's text buffer are kept for the next parse, bounded by the size
+// of the tree in use. Element and attribute names are interned per document
+// (a tree has a few hundred distinct names), so the prefix/local-name split
+// is done once per distinct name. Whitespace-only text between elements is
+// formatting and is not kept; whitespace that is an element's whole content
+// is kept as its value.
 #include "xmlparser.h"
 
 #include "../unix/libunix.h"
 
+#include <algorithm>
 #include <climits>
 #include <cstdint>
 #include <cstdio>
@@ -20,99 +24,158 @@
 #include <expat.h>
 #include <mutex>
 #include <sys/mman.h>
+#include <unistd.h>
 #include <utility>
+
+// The memory policy, a build setting sized for the target (see the README).
+#ifndef RAIDC_XML_BLOCK_BYTES
+#define RAIDC_XML_BLOCK_BYTES (64 * 1024)
+#endif
+#ifndef RAIDC_XML_POOL_BYTES
+#define RAIDC_XML_POOL_BYTES (128 * 1024)
+#endif
+#ifndef RAIDC_XML_KEEP_BUFFER_BYTES
+#define RAIDC_XML_KEEP_BUFFER_BYTES (128 * 1024)
+#endif
 
 namespace {
 
-// Blocks are 2 MiB and 2 MiB-aligned so the kernel can back each with one
-// huge page: a large tree is then a few dozen TLB entries instead of tens of
-// thousands, which is most of what walking it costs.
-constexpr size_t kBlockBytes = size_t{2} << 20;
+// The first blocks of a tree have this size; later ones grow with the tree
+// (a quarter of what it holds so far, at most 128 times this), so a large
+// tree is few mappings, each one mapped and unmapped in one call. The pages
+// a tree's last block leaves untouched go back when the parse ends.
+constexpr size_t kBlockBytes = RAIDC_XML_BLOCK_BYTES;
+constexpr size_t kBlockBytesMax = kBlockBytes * 128;
+// Blocks and text buffers kept for the next parse, each at most this much
+// and at most an eighth of the tree in use.
+constexpr size_t kPoolBytes = RAIDC_XML_POOL_BYTES;
+constexpr size_t kKeepBufferBytes = RAIDC_XML_KEEP_BUFFER_BYTES;
+static_assert(kBlockBytes >= 4096 && kBlockBytes % 4096 == 0, "block size: a multiple of 4 KiB");
 
-struct Block {
+size_t pageBytes()
+{
+    static const size_t page = [] {
+        long p = sysconf(_SC_PAGESIZE);
+        return p > 0 ? static_cast<size_t>(p) : size_t{4096};
+    }();
+    return page;
+}
+
+// n rounded up to whole pages; 0 when that does not fit.
+size_t pagesFor(size_t n)
+{
+    size_t page = pageBytes();
+    return n > SIZE_MAX - page ? 0 : (n + page - 1) / page * page;
+}
+
+void *mapBytes(size_t bytes)
+{
+    if (bytes == 0 || plat_fault_hit())
+        return nullptr;
+    void *p = mmap(nullptr, bytes, PROT_READ | PROT_WRITE, MAP_PRIVATE | MAP_ANONYMOUS, -1, 0);
+    return p == MAP_FAILED ? nullptr : p;
+}
+
+struct alignas(16) Block {
     Block *next;
-    size_t cap;
-    size_t used;
-    size_t pad_; // keeps the data behind the header pointer-aligned on 32-bit too
+    size_t bytes; // the whole mapping, header included
 };
-static_assert(sizeof(Block) % alignof(XMLNode) == 0);
-constexpr size_t kBlockData = kBlockBytes - sizeof(Block);
-
-// Released blocks are kept here for the next parse, up to a limit.
-std::mutex g_poolMu;
-Block *g_pool = nullptr;
-size_t g_poolBytes = 0;
-size_t g_poolLimit = size_t{128} << 20;
 
 char *blockData(Block *b)
 {
     return reinterpret_cast<char *>(b + 1);
 }
 
-Block *takeBlock(size_t need)
+size_t blockRoom(const Block *b)
 {
-    if (need <= kBlockData) {
+    return b->bytes - sizeof(Block);
+}
+
+// What is kept for the next parse: released blocks and the parser's text
+// buffer. Both are bounded by the tree in use, the one built last.
+std::mutex g_poolMu;
+Block *g_pool = nullptr;
+size_t g_poolBytes = 0;
+size_t g_liveBytes = 0;     // blocks of the tree built last, while it lives
+const void *g_liveTree = nullptr;
+struct Sized;
+Sized *g_keptBuffer = nullptr;
+
+size_t keepLimit(size_t setting)
+{
+    return std::min(setting, g_liveBytes / 8);
+}
+
+// Unmaps what the pool holds beyond its bound; under g_poolMu.
+void trimPoolLocked()
+{
+    while (g_pool && g_poolBytes > keepLimit(kPoolBytes)) {
+        Block *b = g_pool;
+        g_pool = b->next;
+        g_poolBytes -= b->bytes;
+        munmap(b, b->bytes);
+    }
+}
+
+Block *takeBlock(size_t need, size_t sofar)
+{
+    {
         std::lock_guard<std::mutex> g(g_poolMu);
-        if (g_pool) {
-            Block *b = g_pool;
-            g_pool = b->next;
-            g_poolBytes -= b->cap;
-            b->next = nullptr;
-            b->used = 0;
-            return b;
+        for (Block **pp = &g_pool; *pp; pp = &(*pp)->next) {
+            if (blockRoom(*pp) >= need) {
+                Block *b = *pp;
+                *pp = b->next;
+                g_poolBytes -= b->bytes;
+                b->next = nullptr;
+                return b;
+            }
         }
     }
-    size_t cap = need > kBlockData ? need : kBlockData;
-    Block *b;
-    if (cap == kBlockData) {
-        b = plat_fault_hit() ? nullptr : static_cast<Block *>(aligned_alloc(kBlockBytes, kBlockBytes));
-        if (b)
-            madvise(b, kBlockBytes, MADV_HUGEPAGE);
-    } else {
-        b = static_cast<Block *>(plat_malloc(sizeof(Block) + cap));
-    }
+    size_t want = std::clamp(sofar / 4, kBlockBytes, kBlockBytesMax);
+    if (need > SIZE_MAX - sizeof(Block))
+        return nullptr;
+    size_t bytes = pagesFor(std::max(want, need + sizeof(Block)));
+    auto *b = static_cast<Block *>(mapBytes(bytes));
     if (!b)
         return nullptr;
     b->next = nullptr;
-    b->cap = cap;
-    b->used = 0;
+    b->bytes = bytes;
     return b;
 }
 
-void releaseBlocks(Block *b)
+void releaseBlocks(Block *b, bool wasLive)
 {
+    std::lock_guard<std::mutex> g(g_poolMu);
+    if (wasLive) {
+        g_liveBytes = 0;
+        g_liveTree = nullptr;
+    }
     while (b) {
         Block *next = b->next;
-        bool keep = false;
-        if (b->cap == kBlockData) {
-            std::lock_guard<std::mutex> g(g_poolMu);
-            if (g_poolBytes + b->cap <= g_poolLimit) {
-                b->next = g_pool;
-                g_pool = b;
-                g_poolBytes += b->cap;
-                keep = true;
-            }
-        }
-        if (!keep)
-            free(b);
+        b->next = g_pool;
+        g_pool = b;
+        g_poolBytes += b->bytes;
         b = next;
     }
+    trimPoolLocked();
 }
 
 struct Arena {
     Block *head = nullptr; // newest block first
     char *cur = nullptr;
     char *end = nullptr;
+    size_t bytes = 0; // of all blocks
 
     void *grow(size_t n)
     {
-        Block *b = takeBlock(n);
+        Block *b = takeBlock(n, bytes);
         if (!b)
             return nullptr;
         b->next = head;
         head = b;
+        bytes += b->bytes;
         cur = blockData(b);
-        end = cur + b->cap;
+        end = cur + blockRoom(b);
         void *p = cur;
         cur += n;
         return p;
@@ -145,24 +208,17 @@ struct Arena {
             memset(p, 0, sizeof *p);
         return p;
     }
-    // Each field stored on its own: a block clear of a node this small
-    // compiles to a string instruction whose start-up costs more than the
-    // stores, once per node.
-    XMLNode *node()
+    // Unmaps the whole pages that the newest block has not used.
+    void trimLast()
     {
-        // The block's memory was last written a whole parse ago: ask for
-        // the two lines a node spans, some nodes ahead, for writing.
-        const uintptr_t ahead = reinterpret_cast<uintptr_t>(cur) + 512;
-        __builtin_prefetch(reinterpret_cast<const void *>(ahead), 1);
-        __builtin_prefetch(reinterpret_cast<const void *>(ahead + 64), 1);
-        auto *n = static_cast<XMLNode *>(alloc(sizeof(XMLNode), alignof(XMLNode)));
-        if (n) {
-            n->nodeType = 0;
-            n->nodeName = n->nodeValue = n->namespaceURI = n->prefix = n->localName = nullptr;
-            n->attributes = n->parentNode = n->firstChild = n->lastChild = n->previousSibling = n->nextSibling =
-                nullptr;
+        if (!head)
+            return;
+        const size_t used = pagesFor(static_cast<size_t>(cur - reinterpret_cast<char *>(head)));
+        if (used && used < head->bytes && munmap(reinterpret_cast<char *>(head) + used, head->bytes - used) == 0) {
+            bytes -= head->bytes - used;
+            head->bytes = used;
+            end = reinterpret_cast<char *>(head) + used;
         }
-        return n;
     }
     char *copy(const char *s, size_t len)
     {
@@ -181,7 +237,7 @@ struct LocalIndex {
     const char *local;
     int total;
     int cap;
-    XMLNode **items;
+    XMLNode **items; // from xmlMalloc (large ones mapped), trimmed to `total` when the parse ends
 };
 
 // Live documents, so that freeXMLNode can tell a document element (whose
@@ -197,32 +253,28 @@ struct DocBlocks {
 std::mutex g_docsMu;
 DocBlocks *g_docs = nullptr;
 
-// An interned name. It sits right before its own text, so a node's name
-// leads back to it without a lookup.
+void *xmlMalloc(size_t n);
+void *xmlRealloc(void *p, size_t n);
+void xmlFree(void *p);
+void xmlShrink(void *p, size_t n);
+
+void freeLocals(LocalIndex *locals, size_t count)
+{
+    for (size_t i = 0; i < count; ++i)
+        xmlFree(locals[i].items);
+    free(locals);
+}
+
+// An interned name. It sits right before its own text in the arena.
 struct Name {
     char *prefix;
     char *local;
     size_t len;
     uint32_t hash;
-    bool kept;      // one of the names kept for later parses (see KeptNames)
-    Name *localPart; // the name of the local part; itself without a prefix
-    // The local part's entry in the index of the parse numbered `epoch`.
-    unsigned long epoch;
-    int docLocal;
-    // What came next the last time: the name of the following sibling (or
-    // attribute), and of the first child (or first attribute). Trees repeat
-    // the same shapes, so these guesses mostly spare the hash lookup. A kept
-    // name only ever guesses kept names.
-    Name *next;
-    Name *firstChild;
-    Name *firstAttr;
+    int docLocal;     // the local part's entry in the document's index, -1 before one
+    Name *localPart;  // the name of the local part; itself without a prefix
     char *text() { return reinterpret_cast<char *>(this + 1); }
 };
-
-Name *nameOf(const XMLNode *n)
-{
-    return reinterpret_cast<Name *>(n->nodeName) - 1;
-}
 
 // Names by text, open addressing.
 struct NameTable {
@@ -273,20 +325,6 @@ struct NameTable {
     }
 };
 
-// Names kept from parse to parse: every refresh of a device tree meets the
-// same few hundred names, and interning them anew each time cost a lookup
-// and a copy for each, with every guess lost. Bounded, so that files full
-// of made-up names cannot grow it without end: past the bound a parse
-// interns the rest in its own arena. Parses take turns on it.
-struct KeptNames {
-    std::mutex mu;
-    NameTable table;
-    size_t bytes = 0;
-    unsigned long epoch = 0; // numbers the parses
-};
-KeptNames g_keptNames;
-constexpr size_t kKeptNamesMax = 4096, kKeptBytesMax = size_t{256} << 10;
-
 char g_textName[] = "#text";
 
 struct Scope {
@@ -307,8 +345,7 @@ struct Builder {
     size_t textLen = 0, textCap = 0;
     bool textHasContent = false;
 
-    NameTable names;        // this document's own names
-    unsigned long epoch = 0; // this parse's number
+    NameTable names;
 
     Scope *scopes = nullptr;
     size_t scopesLen = 0, scopesCap = 0;
@@ -328,21 +365,12 @@ struct Builder {
         XML_StopParser(parser, XML_FALSE);
     }
 
-    // Names are short: hash them a word at a time.
     static uint32_t hashOf(const char *s, size_t len)
     {
-        uint64_t h = 0x9E3779B97F4A7C15ull ^ len;
-        size_t i = 0;
-        for (; i + 8 <= len; i += 8) {
-            uint64_t w;
-            memcpy(&w, s + i, 8);
-            h = (h ^ w) * 0xFF51AFD7ED558CCDull;
-            h ^= h >> 32;
-        }
-        uint64_t tail = 0;
-        memcpy(&tail, s + i, len - i);
-        h = (h ^ tail) * 0xC4CEB9FE1A85EC53ull;
-        return static_cast<uint32_t>(h ^ (h >> 29));
+        uint32_t h = 2166136261u;
+        for (size_t i = 0; i < len; ++i)
+            h = (h ^ static_cast<unsigned char>(s[i])) * 16777619u;
+        return h;
     }
 
     // The interned copy of a name; `split` separates a prefix at the first
@@ -351,8 +379,6 @@ struct Builder {
     {
         size_t len = strlen(s);
         uint32_t h = hashOf(s, len);
-        if (Name *m = g_keptNames.table.find(s, len, h))
-            return m;
         if (Name *m = names.find(s, len, h))
             return m;
         const char *colon = split ? strchr(s, ':') : nullptr;
@@ -361,23 +387,14 @@ struct Builder {
             return nullptr;
         const size_t prefixLen = colon ? static_cast<size_t>(colon - s) : 0;
         const size_t size = sizeof(Name) + len + 1 + (colon ? prefixLen + 1 : 0);
-        KeptNames &k = g_keptNames;
-        bool kept = (!localPart || localPart->kept) && k.table.count < kKeptNamesMax &&
-                    k.bytes + size <= kKeptBytesMax && k.table.reserve();
-        Name *n = kept ? static_cast<Name *>(plat_malloc(size)) : nullptr;
-        if (n) {
-            k.bytes += size;
-        } else {
-            kept = false;
-            if (!names.reserve())
-                return nullptr;
-            n = static_cast<Name *>(arena.alloc(size, alignof(Name)));
-            if (!n)
-                return nullptr;
-        }
+        if (!names.reserve())
+            return nullptr;
+        auto *n = static_cast<Name *>(arena.alloc(size, alignof(Name)));
+        if (!n)
+            return nullptr;
         char *copy = n->text();
         memcpy(copy, s, len + 1);
-        *n = Name{nullptr, copy, len, h, kept, n, 0, -1, nullptr, nullptr, nullptr};
+        *n = Name{nullptr, copy, len, h, -1, n};
         if (colon) {
             n->prefix = copy + len + 1;
             memcpy(n->prefix, s, prefixLen);
@@ -385,67 +402,58 @@ struct Builder {
             n->local = copy + prefixLen + 1;
             n->localPart = localPart;
         }
-        (kept ? k.table : names).insert(n);
+        names.insert(n);
         return n;
     }
 
-    // The name `s`, trying what `owner` guessed in `field` first; a miss
-    // corrects the guess.
-    Name *internGuessed(const char *s, Name *owner, Name *Name::*field)
-    {
-        Name *guess = owner ? owner->*field : nullptr;
-        if (guess && strcmp(guess->text(), s) == 0)
-            return guess;
-        Name *n = intern(s);
-        if (n && owner && (n->kept || !owner->kept))
-            owner->*field = n;
-        return n;
-    }
-
-    // A new index entry; every distinct local name gets exactly one, since
-    // a prefixed name shares the entry of its interned local part.
-    int newLocal(const char *local)
-    {
-        if (localsCount == localsCap) {
-            size_t cap = localsCap ? localsCap * 2 : 64;
-            auto *l = static_cast<LocalIndex *>(plat_realloc(locals, cap * sizeof(LocalIndex)));
-            if (!l)
-                return -1;
-            locals = l;
-            localsCap = cap;
-        }
-        locals[localsCount] = LocalIndex{local, 0, 0, nullptr};
-        return static_cast<int>(localsCount++);
-    }
-
-    // Index arrays live in the arena too: a document has hundreds of names,
-    // and growing each by malloc would cost more than the copies wasted here.
+    // Files every element under its local name; every distinct local name
+    // gets exactly one entry, since a prefixed name shares the entry of its
+    // interned local part.
     bool index(Name *n, XMLNode *e)
     {
         Name *part = n->localPart;
-        if (part->epoch != epoch) {
-            int i = newLocal(part->text());
-            if (i < 0)
-                return false;
-            part->docLocal = i;
-            part->epoch = epoch;
+        if (part->docLocal < 0) {
+            if (localsCount == localsCap) {
+                size_t cap = localsCap ? localsCap * 2 : 64;
+                auto *l = static_cast<LocalIndex *>(plat_realloc(locals, cap * sizeof(LocalIndex)));
+                if (!l)
+                    return false;
+                locals = l;
+                localsCap = cap;
+            }
+            locals[localsCount] = LocalIndex{part->text(), 0, 0, nullptr};
+            part->docLocal = static_cast<int>(localsCount++);
         }
         LocalIndex &l = locals[part->docLocal];
         if (l.total == l.cap) {
             if (l.cap > INT_MAX / 2)
                 return false;
             int cap = l.cap ? l.cap * 2 : 8;
-            auto *items = static_cast<XMLNode **>(
-                arena.alloc(sizeof(XMLNode *) * static_cast<size_t>(cap), alignof(XMLNode *)));
+            auto *items = static_cast<XMLNode **>(xmlRealloc(l.items, sizeof(XMLNode *) * static_cast<size_t>(cap)));
             if (!items)
                 return false;
-            if (l.total)
-                memcpy(items, l.items, sizeof(XMLNode *) * static_cast<size_t>(l.total));
             l.items = items;
             l.cap = cap;
         }
         l.items[l.total++] = e;
         return true;
+    }
+
+    // The index keeps only what it holds: the room grown into during the
+    // parse goes back.
+    void trimIndex()
+    {
+        for (size_t i = 0; i < localsCount; ++i) {
+            LocalIndex &l = locals[i];
+            xmlShrink(l.items, sizeof(XMLNode *) * static_cast<size_t>(l.total));
+            l.cap = l.total;
+        }
+        if (localsCount < localsCap) {
+            if (void *t = realloc(locals, localsCount * sizeof(LocalIndex))) {
+                locals = static_cast<LocalIndex *>(t);
+                localsCap = localsCount;
+            }
+        }
     }
 
     char *resolve(const char *prefix, bool isAttribute) const
@@ -490,7 +498,7 @@ struct Builder {
         if (!textHasContent && (childFollows || cur->firstChild))
             return;
         textHasContent = false;
-        XMLNode *t = arena.node();
+        XMLNode *t = arena.make<XMLNode>();
         char *v = t ? arena.copy(text, len) : nullptr;
         if (!v)
             return fail("out of memory");
@@ -537,17 +545,8 @@ struct Builder {
         if (cur)
             flushText(true);
         depth++;
-        // The guess: what followed the previous sibling last time, or what
-        // came first under an element of the parent's name.
-        Name *owner = nullptr, *Name::*field = &Name::next;
-        if (cur && !cur->lastChild) {
-            owner = nameOf(cur);
-            field = &Name::firstChild;
-        } else if (cur && cur->lastChild->nodeType == XML_ELEMENT_NODE) {
-            owner = nameOf(cur->lastChild);
-        }
-        XMLNode *e = arena.node();
-        Name *n = e ? internGuessed(name, owner, field) : nullptr;
+        XMLNode *e = arena.make<XMLNode>();
+        Name *n = e ? intern(name) : nullptr;
         if (!n || !index(n, e))
             return fail("out of memory");
         setName(e, XML_ELEMENT_NODE, n);
@@ -558,9 +557,8 @@ struct Builder {
 
         XMLNode *last = nullptr;
         for (const XML_Char **a = atts; a[0]; a += 2) {
-            XMLNode *at = arena.node();
-            Name *an = at ? internGuessed(a[0], last ? nameOf(last) : n, last ? &Name::next : &Name::firstAttr)
-                          : nullptr;
+            XMLNode *at = arena.make<XMLNode>();
+            Name *an = at ? intern(a[0]) : nullptr;
             char *value = an ? arena.copy(a[1], strlen(a[1])) : nullptr;
             if (!value)
                 return fail("out of memory");
@@ -572,7 +570,7 @@ struct Builder {
             else
                 e->attributes = at;
             last = at;
-            if (an->text()[0] == 'x' && !declare(e, an, value))
+            if (!declare(e, an, value))
                 return fail("out of memory");
         }
         if (scopesLen) {
@@ -605,17 +603,10 @@ struct Builder {
             text = t;
             textCap = cap;
         }
-        // Most pieces are a few bytes of indentation: copy and look for
-        // content in one pass rather than call memcpy for each.
-        char *to = text + textLen;
-        bool content = textHasContent;
-        for (size_t i = 0; i < n; ++i) {
-            char c = s[i];
-            to[i] = c;
-            content = content || (c != ' ' && c != '\n' && c != '\t' && c != '\r');
-        }
+        memcpy(text + textLen, s, n);
         textLen += n;
-        textHasContent = content;
+        for (size_t i = 0; i < n && !textHasContent; ++i)
+            textHasContent = s[i] != ' ' && s[i] != '\n' && s[i] != '\t' && s[i] != '\r';
     }
 };
 
@@ -657,33 +648,49 @@ void setError(XMLParseError *err, int code, unsigned long line, unsigned long co
     snprintf(err->text, sizeof err->text, "%s (line %lu, column %lu)", text, line, col);
 }
 
-// Expat's memory. Its one large allocation, the buffer a file is read into,
-// is kept for the next parse under the block pool's limit: a large file
-// would otherwise land in fresh pages on every refresh. Each allocation
-// carries its capacity in front (16 bytes keep malloc's alignment).
+// Expat's memory. Large allocations (the buffer a file is read into above
+// all) are mapped from the kernel and unmapped when freed, so that they never
+// stay behind in the heap; one of them is kept for the next parse when the
+// tree in use is large enough to carry it. Each allocation carries its
+// capacity in front (16 bytes keep malloc's alignment).
 struct Sized {
     size_t cap;
-    size_t pad_;
+    size_t mapped; // bytes of the mapping, 0 for a malloc'd block
 };
-constexpr size_t kKeepFrom = size_t{1} << 20;
-Sized *g_kept = nullptr; // under g_poolMu
+constexpr size_t kMapFrom = size_t{64} << 10;
+
+void dropBuffer(Sized *s)
+{
+    if (s && s->mapped)
+        munmap(s, s->mapped);
+    else
+        free(s);
+}
 
 void *xmlMalloc(size_t n)
 {
-    if (n >= kKeepFrom) {
+    if (n > SIZE_MAX - sizeof(Sized) - pageBytes())
+        return nullptr;
+    if (n < kMapFrom) {
+        auto *s = static_cast<Sized *>(plat_malloc(sizeof(Sized) + n));
+        if (!s)
+            return nullptr;
+        *s = Sized{n, 0};
+        return s + 1;
+    }
+    {
         std::lock_guard<std::mutex> g(g_poolMu);
-        if (g_kept && g_kept->cap >= n) {
+        if (g_keptBuffer && g_keptBuffer->cap >= n) {
             if (plat_fault_hit())
                 return nullptr;
-            return std::exchange(g_kept, nullptr) + 1;
+            return std::exchange(g_keptBuffer, nullptr) + 1;
         }
     }
-    if (n > SIZE_MAX - sizeof(Sized))
-        return nullptr;
-    auto *s = static_cast<Sized *>(plat_malloc(sizeof(Sized) + n));
+    size_t bytes = pagesFor(sizeof(Sized) + n);
+    auto *s = static_cast<Sized *>(mapBytes(bytes));
     if (!s)
         return nullptr;
-    s->cap = n;
+    *s = Sized{bytes - sizeof(Sized), bytes};
     return s + 1;
 }
 
@@ -692,12 +699,12 @@ void xmlFree(void *p)
     if (!p)
         return;
     Sized *s = static_cast<Sized *>(p) - 1;
-    if (s->cap >= kKeepFrom) {
+    if (s->mapped) {
         std::lock_guard<std::mutex> g(g_poolMu);
-        if (s->cap <= g_poolLimit && (!g_kept || g_kept->cap < s->cap))
-            std::swap(s, g_kept);
+        if (s->mapped <= keepLimit(kKeepBufferBytes) && (!g_keptBuffer || g_keptBuffer->cap < s->cap))
+            std::swap(s, g_keptBuffer);
     }
-    free(s);
+    dropBuffer(s);
 }
 
 void *xmlRealloc(void *p, size_t n)
@@ -707,12 +714,22 @@ void *xmlRealloc(void *p, size_t n)
     Sized *s = static_cast<Sized *>(p) - 1;
     if (n <= s->cap)
         return p;
-    if (s->cap < kKeepFrom && n < kKeepFrom) {
+    if (!s->mapped && n < kMapFrom) {
         auto *t = static_cast<Sized *>(plat_realloc(s, sizeof(Sized) + n));
         if (!t)
             return nullptr;
         t->cap = n;
         return t + 1;
+    }
+    if (s->mapped) {
+        // The kernel moves the pages; nothing is copied.
+        size_t bytes = pagesFor(sizeof(Sized) + n);
+        void *t = bytes && !plat_fault_hit() ? mremap(s, s->mapped, bytes, MREMAP_MAYMOVE) : MAP_FAILED;
+        if (t == MAP_FAILED)
+            return nullptr;
+        s = static_cast<Sized *>(t);
+        *s = Sized{bytes - sizeof(Sized), bytes};
+        return s + 1;
     }
     void *q = xmlMalloc(n);
     if (q) {
@@ -720,6 +737,17 @@ void *xmlRealloc(void *p, size_t n)
         xmlFree(p);
     }
     return q;
+}
+
+// Gives back what lies beyond the first n bytes, where that is worth it.
+void xmlShrink(void *p, size_t n)
+{
+    if (!p)
+        return;
+    Sized *s = static_cast<Sized *>(p) - 1;
+    size_t bytes = pagesFor(sizeof(Sized) + n);
+    if (s->mapped && bytes && bytes < s->mapped && munmap(reinterpret_cast<char *>(s) + bytes, s->mapped - bytes) == 0)
+        *s = Sized{bytes - sizeof(Sized), bytes};
 }
 
 const XML_Memory_Handling_Suite kMemory = {xmlMalloc, xmlRealloc, xmlFree};
@@ -781,9 +809,7 @@ XML_Parser newParser()
 // caller releases it otherwise), with `feed` handing the parser its text.
 template <typename Feed> XMLDoc *build(XMLParseError *err, XML_Parser parser, Feed &&feed)
 {
-    std::lock_guard<std::mutex> turn(g_keptNames.mu);
     Builder b;
-    b.epoch = ++g_keptNames.epoch;
     b.parser = parser;
     b.doc = parser ? static_cast<XMLDoc *>(plat_calloc(1, sizeof(XMLDoc))) : nullptr;
     if (!b.doc) {
@@ -820,11 +846,13 @@ template <typename Feed> XMLDoc *build(XMLParseError *err, XML_Parser parser, Fe
         ok = false;
     }
     if (!ok) {
-        releaseBlocks(b.arena.head);
-        free(b.locals);
+        releaseBlocks(b.arena.head, false);
+        freeLocals(b.locals, b.localsCount);
         free(b.doc);
         return nullptr;
     }
+    b.trimIndex();
+    b.arena.trimLast();
     reg->root = b.doc->documentElement;
     reg->blocks = b.arena.head;
     reg->locals = b.locals;
@@ -833,6 +861,15 @@ template <typename Feed> XMLDoc *build(XMLParseError *err, XML_Parser parser, Fe
         std::lock_guard<std::mutex> g(g_docsMu);
         reg->next = g_docs;
         g_docs = reg;
+    }
+    {
+        // The newest tree is the one in use: what is kept is measured by it.
+        std::lock_guard<std::mutex> g(g_poolMu);
+        g_liveBytes = b.arena.bytes;
+        g_liveTree = reg;
+        trimPoolLocked();
+        if (g_keptBuffer && g_keptBuffer->mapped > keepLimit(kKeepBufferBytes))
+            dropBuffer(std::exchange(g_keptBuffer, nullptr));
     }
     return b.doc;
 }
@@ -855,15 +892,6 @@ XMLDoc *parseBytes(XMLParseError *err, const char *text, size_t left)
     return doc;
 }
 
-// No well-formed document holds a NUL, so a parse that succeeds over the
-// whole length saw none; only a failed one has to look for a NUL and, like
-// parseText, take the text up to it.
-XMLDoc *retryBeforeNul(XMLParseError *err, const char *text, size_t length)
-{
-    const void *nul = memchr(text, '\0', length);
-    return nul ? parseBytes(err, text, static_cast<size_t>(static_cast<const char *>(nul) - text)) : nullptr;
-}
-
 } // namespace
 
 XMLDoc *parseText(XMLParseError *err, const char *text) noexcept
@@ -875,11 +903,22 @@ XMLDoc *parseText(XMLParseError *err, const char *text) noexcept
     return parseBytes(err, text, strlen(text));
 }
 
+// The text is read into a mapping of its own and handed to the parser a
+// piece at a time; each piece's pages go back as soon as the parser has
+// taken it, so the text shrinks while the tree grows instead of both being
+// whole at once beside the tree in use.
 struct XMLRead {
-    XML_Parser parser;
     char *buffer;
     size_t length;
+    size_t mapped;
 };
+
+namespace {
+// Pieces for the parser, and how much of the text is given back at once:
+// each unmapping costs a TLB flush, so a large text goes in sixteenths.
+constexpr size_t kFeedBytes = size_t{64} << 10;
+constexpr size_t kReleaseMin = size_t{256} << 10;
+}
 
 XMLRead *xmlReadStart(size_t length, char **buffer) noexcept
 {
@@ -887,15 +926,13 @@ XMLRead *xmlReadStart(size_t length, char **buffer) noexcept
     if (length == 0 || length > INT_MAX)
         return nullptr;
     auto *r = static_cast<XMLRead *>(plat_malloc(sizeof(XMLRead)));
-    XML_Parser parser = r ? newParser() : nullptr;
-    void *room = parser ? XML_GetBuffer(parser, static_cast<int>(length)) : nullptr;
+    size_t mapped = pagesFor(length);
+    void *room = r ? mapBytes(mapped) : nullptr;
     if (!room) {
-        if (parser)
-            XML_ParserFree(parser);
         free(r);
         return nullptr;
     }
-    *r = XMLRead{parser, static_cast<char *>(room), length};
+    *r = XMLRead{static_cast<char *>(room), length, mapped};
     *buffer = r->buffer;
     return r;
 }
@@ -906,12 +943,34 @@ XMLDoc *xmlReadFinish(XMLRead *r, XMLParseError *err) noexcept
         setError(err, -1, 0, 0, "no text");
         return nullptr;
     }
-    XMLDoc *doc = build(err, r->parser, [r](XML_Parser p) {
-        return XML_ParseBuffer(p, static_cast<int>(r->length), XML_TRUE);
+    // Like parseText, the text ends at its first NUL.
+    const void *nul = memchr(r->buffer, '\0', r->length);
+    size_t left = nul ? static_cast<size_t>(static_cast<const char *>(nul) - r->buffer) : r->length;
+    XML_Parser parser = newParser();
+    XMLDoc *doc = build(err, parser, [r, left](XML_Parser p) mutable {
+        const char *at = r->buffer;
+        const size_t step = pagesFor(std::max(kReleaseMin, r->length / 16));
+        size_t released = 0;
+        XML_Status st;
+        do {
+            size_t chunk = std::min(left, kFeedBytes);
+            left -= chunk;
+            st = XML_Parse(p, at, static_cast<int>(chunk), left == 0);
+            at += chunk;
+            // The parser copied what it has not used up: the pages before
+            // this point are free to go.
+            size_t done = static_cast<size_t>(at - r->buffer) / pageBytes() * pageBytes();
+            if (done >= released + step && munmap(r->buffer + released, done - released) == 0)
+                released = done;
+        } while (st == XML_STATUS_OK && left > 0);
+        if (released) {
+            r->buffer += released;
+            r->mapped -= released;
+        }
+        return st;
     });
-    // The parser keeps its buffer, text and all, until it is released.
-    if (!doc)
-        doc = retryBeforeNul(err, r->buffer, r->length);
+    if (parser)
+        XML_ParserFree(parser);
     xmlReadCancel(r);
     return doc;
 }
@@ -919,7 +978,8 @@ XMLDoc *xmlReadFinish(XMLRead *r, XMLParseError *err) noexcept
 void xmlReadCancel(XMLRead *r) noexcept
 {
     if (r) {
-        XML_ParserFree(r->parser);
+        if (r->mapped)
+            munmap(r->buffer, r->mapped);
         free(r);
     }
 }
@@ -940,8 +1000,13 @@ void freeXMLNode(XMLNode *node) noexcept
         }
     }
     if (found) {
-        releaseBlocks(found->blocks);
-        free(found->locals);
+        bool live;
+        {
+            std::lock_guard<std::mutex> g(g_poolMu);
+            live = g_liveTree == found;
+        }
+        releaseBlocks(found->blocks, live);
+        freeLocals(found->locals, found->localsCount);
         free(found);
         return;
     }
@@ -1015,27 +1080,4 @@ XMLNode *const *elementsByLocalName(const XMLNode *node, const char *localName, 
         return nullptr;
     *count = l->total;
     return l->items;
-}
-
-void xml_set_block_pool_limit(size_t bytes) noexcept
-{
-    Block *drop = nullptr;
-    {
-        std::lock_guard<std::mutex> g(g_poolMu);
-        g_poolLimit = bytes;
-        if (g_kept && g_kept->cap > g_poolLimit)
-            free(std::exchange(g_kept, nullptr));
-        while (g_pool && g_poolBytes > g_poolLimit) {
-            Block *b = g_pool;
-            g_pool = b->next;
-            g_poolBytes -= b->cap;
-            b->next = drop;
-            drop = b;
-        }
-    }
-    while (drop) {
-        Block *n = drop->next;
-        free(drop);
-        drop = n;
-    }
 }

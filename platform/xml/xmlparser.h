@@ -14,8 +14,7 @@ typedef struct XMLParseError {
 
 // Parses a NUL-terminated text. Null on failure, with err filled in. The
 // returned XMLDoc record may be released alone with free(); the tree then
-// lives on until freeXMLNode(documentElement). Parses in different threads
-// take turns.
+// lives on until freeXMLNode(documentElement).
 XMLDoc *parseText(XMLParseError *err, const char *text) noexcept;
 
 // The elements below node (not node itself) whose local name matches, in
@@ -47,8 +46,3 @@ void freeXMLDoc(XMLDoc *doc) noexcept;
 void freeXMLNode(XMLNode *node) noexcept;
 
 const char *getErrorText(XMLParseError *err) noexcept;
-
-// Blocks kept for reuse by later parses (bytes), and the parser's large text
-// buffer when it fits; a refresh then does not fault in fresh pages for
-// every tree. 0 turns the pool off.
-void xml_set_block_pool_limit(size_t bytes) noexcept;

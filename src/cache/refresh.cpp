@@ -6,6 +6,7 @@
 
 #include <cstdio>
 #include <cstdlib>
+#include <malloc.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -23,6 +24,19 @@ namespace {
 
 // st_mtime of the file at the last successful parse, in whole seconds.
 int32_t g_fileTime = 0;
+// Its size: a tree much smaller than the one before it hands the heap that
+// the larger one's lists and map left free back to the system.
+long g_fileSize = 0;
+
+void returnFreedHeap(long size)
+{
+    long before = g_fileSize;
+    g_fileSize = size;
+#ifdef __GLIBC__
+    if (before > 2 * size + (1L << 20))
+        malloc_trim(0);
+#endif
+}
 
 // The five per-controller arrays, in the order they are built and released.
 NodeList ***const kPerCtrl[] = {&pdCtrlList, &ldCtrlList, &encCtrlList, &arrayCtrlList, &portCtrlList};
@@ -40,8 +54,11 @@ void releaseArrays(int count)
 }
 
 // Reads the whole file under the file lock, straight into the parser's
-// buffer. 0 with the reader, or the update result of the failure.
-int readLocked(XMLRead **readOut, bool *unchanged)
+// buffer. 0 with the reader and the file's time, or the update result of the
+// failure. The time comes from the open file before its bytes are read: a
+// rewrite that lands during the read then leaves a newer time behind, which
+// the next refresh sees, instead of the new time standing for old bytes.
+int readLocked(XMLRead **readOut, int32_t *timeOut, long *sizeOut, bool *unchanged)
 {
     FILE *f = fopen(RAIDC_DEVICE_TREE_PATH, "r+b");
     if (!f || plat_fault_hit()) {
@@ -58,11 +75,18 @@ int readLocked(XMLRead **readOut, bool *unchanged)
         return RAIDC_UPDATE_OPEN_FAILED;
     }
     auto unlockClose = [&]() {
-        lockf(fd, F_ULOCK, 0);
+        // A failed unlock needs no handling: closing the file drops the lock.
+        if (lockf(fd, F_ULOCK, 0) != 0) {
+        }
         fclose(f);
     };
     struct stat st;
-    if (stat(RAIDC_DEVICE_TREE_PATH, &st) == 0 && static_cast<int32_t>(st.st_mtime) == g_fileTime) {
+    if (fstat(fd, &st) != 0) {
+        unlockClose();
+        return RAIDC_UPDATE_OPEN_FAILED;
+    }
+    *timeOut = static_cast<int32_t>(st.st_mtime);
+    if (*timeOut == g_fileTime) {
         unlockClose();
         *unchanged = true;
         return RAIDC_UPDATE_OK;
@@ -85,8 +109,10 @@ int readLocked(XMLRead **readOut, bool *unchanged)
         unlockClose();
         return RAIDC_UPDATE_UNUSABLE;
     }
+    plat_fault_pause("refresh-read");
     unlockClose();
     *readOut = r;
+    *sizeOut = size;
     return RAIDC_UPDATE_OK;
 }
 
@@ -107,8 +133,10 @@ extern "C" int raidc_Internal_UpdateCache(void) noexcept
     memset(&err, 0, sizeof err);
 
     XMLRead *read = nullptr;
+    int32_t fileTime = 0;
+    long fileSize = 0;
     bool unchanged = false;
-    int r = readLocked(&read, &unchanged);
+    int r = readLocked(&read, &fileTime, &fileSize, &unchanged);
     if (r != RAIDC_UPDATE_OK || unchanged)
         return r;
 
@@ -134,9 +162,7 @@ extern "C" int raidc_Internal_UpdateCache(void) noexcept
     rootNode = doc->documentElement;
     free(doc);
 
-    struct stat st;
-    if (stat(RAIDC_DEVICE_TREE_PATH, &st) == 0)
-        g_fileTime = static_cast<int32_t>(st.st_mtime);
+    g_fileTime = fileTime;
 
     releaseControllerState();
 
@@ -172,5 +198,6 @@ extern "C" int raidc_Internal_UpdateCache(void) noexcept
     }
     raidInternal_dynAllocDeviceMapStructure(&ctrlDevStructure);
     raidInternal_getDeviceStructure(&ctrlDevStructure);
+    returnFreedHeap(fileSize);
     return RAIDC_UPDATE_OK;
 }

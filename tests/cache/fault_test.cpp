@@ -52,5 +52,25 @@ TEST(RefreshFault, EveryAllocationPointFailsCleanly)
     RecordProperty("fault_points", points);
 }
 
+extern "C" void raidc_fault_on_pause(void (*hook)(const char *point)) noexcept;
+
+// The agent rewrites the file while the refresh is still reading the old
+// bytes (its lock is advisory): the time stored with the old content must be
+// the old one, so the next refresh takes up the new content.
+TEST(RefreshFault, RewriteDuringTheReadIsSeenByTheNextRefresh)
+{
+    loadTree(wrapSystem({"<Name>old</Name>"}));
+    installTree(wrapSystem({"<Name>middle</Name>"}));
+    raidc_fault_on_pause([](const char *point) {
+        if (strcmp(point, "refresh-read") == 0)
+            installTree(wrapSystem({"<Name>new</Name>"}));
+    });
+    EXPECT_EQ(RaidC_updateCache(), RAIDC_UPDATE_OK);
+    raidc_fault_on_pause(nullptr);
+    EXPECT_EQ(nameOf(0), "middle");
+    EXPECT_EQ(RaidC_updateCache(), RAIDC_UPDATE_OK);
+    EXPECT_EQ(nameOf(0), "new");
+}
+
 } // namespace
 #endif

@@ -40,7 +40,6 @@ Timed getPdLocate()
 
 TEST(CmdSocket, TricklingOrFloodingAgentIsCutOffAtTheBound)
 {
-    SKIP_UNDER_EMULATOR();
     testutil::loadTree(tree("MR"));
     const std::pair<const char *, std::function<void(int)>> peers[] = {
         {"one byte every 0.3 s",
@@ -72,7 +71,6 @@ TEST(CmdSocket, TricklingOrFloodingAgentIsCutOffAtTheBound)
 
 TEST(CmdSocket, AgentThatNeverAcceptsWithAFullBacklog)
 {
-    SKIP_UNDER_EMULATOR();
     testutil::loadTree(tree("MR"));
     FakeAgent agent([](int) { pause(); }, 0, 0);
     // Fill the backlog with connections nobody will accept.
@@ -97,7 +95,6 @@ TEST(CmdSocket, AgentThatNeverAcceptsWithAFullBacklog)
 
 TEST(CmdSocket, AgentOfAnotherUserIsRefused)
 {
-    SKIP_UNDER_EMULATOR();
     if (geteuid() != 0)
         GTEST_SKIP() << "needs root to start a peer under another uid";
     testutil::loadTree(tree("MR"));
@@ -119,7 +116,6 @@ TEST(CmdSocket, AgentOfAnotherUserIsRefused)
 
 TEST(CmdSocket, ReplyHeaderFieldsMustBeEightHexDigits)
 {
-    SKIP_UNDER_EMULATOR();
     testutil::loadTree(tree("MR"));
     std::string good = header(4, 0xA);
     auto with = [&](size_t at, const char *field) { return good.substr(0, at) + field + good.substr(at + 8); };
@@ -152,7 +148,6 @@ TEST(CmdSocket, ReplyHeaderFieldsMustBeEightHexDigits)
 // that floods requests without reading replies starves nobody.
 TEST(Locate, SimulatorRefusesOtherUsersAndServesBesideAFlooder)
 {
-    SKIP_UNDER_EMULATOR();
     testutil::loadTree(tree("MR"));
     if (geteuid() == 0) {
         Agent agent;

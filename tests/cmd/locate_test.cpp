@@ -15,7 +15,6 @@ using namespace cmdtest;
 
 TEST(Locate, SetAndGetRoundTripWithIdentifiersSplitIntoHalves)
 {
-    SKIP_UNDER_EMULATOR();
     testutil::loadTree(tree("MR"));
     Agent agent;
     int32_t v = -1;
@@ -38,7 +37,6 @@ TEST(Locate, SetAndGetRoundTripWithIdentifiersSplitIntoHalves)
 
 TEST(Locate, FamilyCodeFollowsTheControllerFamilyText)
 {
-    SKIP_UNDER_EMULATOR();
     Agent agent;
     const std::pair<const char *, const char *> cases[] = {
         {"MR", "10"}, {"PCIeSSD", "11"}, {"MR/PCIeSSD", "11"}, {"SAS HBA", "0"}};
@@ -70,7 +68,6 @@ TEST(Locate, MissingIdentifiersSendNothing)
 
 TEST(Locate, SilentAgentTimesOutWithZeroValue)
 {
-    SKIP_UNDER_EMULATOR();
     testutil::loadTree(tree("MR"));
     Agent agent({"--silent"});
     int32_t v = -5;
@@ -82,7 +79,6 @@ TEST(Locate, SilentAgentTimesOutWithZeroValue)
 
 TEST(Locate, AgentHangingUpOrRestartingIsReconnectedInTheSameCall)
 {
-    SKIP_UNDER_EMULATOR();
     testutil::loadTree(tree("MR"));
     int32_t v = -5;
     {
@@ -106,7 +102,6 @@ TEST(Locate, AgentHangingUpOrRestartingIsReconnectedInTheSameCall)
 
 TEST(Locate, JunkBeforeEachReplyIsSkipped)
 {
-    SKIP_UNDER_EMULATOR();
     testutil::loadTree(tree("MR"));
     Agent agent({"--garbage"});
     int32_t v = 0;
@@ -117,7 +112,6 @@ TEST(Locate, JunkBeforeEachReplyIsSkipped)
 
 TEST(Locate, ConcurrentCallersAreServedOneAfterAnother)
 {
-    SKIP_UNDER_EMULATOR();
     testutil::loadTree(tree("MR"));
     Agent agent({"--slow", "5"});
     auto worker = [](int dev, int *failures) {
@@ -137,7 +131,6 @@ TEST(Locate, ConcurrentCallersAreServedOneAfterAnother)
 
 TEST(Locate, CommandLineTool)
 {
-    SKIP_UNDER_EMULATOR();
     testutil::loadTree(tree("MR"));
     Agent agent;
     std::string raidc = testutil::toolPath("raidc"), out;

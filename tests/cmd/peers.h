@@ -28,12 +28,16 @@ public:
     {
         testutil::makePathDirs();
         // Everything the child needs is made before fork: it only execs.
-        std::string tool = testutil::toolPath("raidc-agent-sim");
-        std::vector<char *> argv = {tool.data(), const_cast<char *>("serve")};
+        std::vector<std::string> words = {"serve"};
         if (log)
-            argv.push_back(const_cast<char *>("--log"));
-        for (std::string &o : opts)
-            argv.push_back(o.data());
+            words.push_back("--log");
+        words.insert(words.end(), opts.begin(), opts.end());
+        // The runner's words and the tool as separate arguments.
+        std::vector<std::string> cmd = testutil::toolArgv("raidc-agent-sim");
+        cmd.insert(cmd.end(), words.begin(), words.end());
+        std::vector<char *> argv;
+        for (std::string &a : cmd)
+            argv.push_back(a.data());
         argv.push_back(nullptr);
         int fds[2];
         if (pipe(fds) != 0)
@@ -42,7 +46,7 @@ public:
         if (pid_ == 0) {
             dup2(fds[1], 1);
             close(fds[0]);
-            execv(tool.c_str(), argv.data());
+            execvp(argv[0], argv.data());
             _exit(127);
         }
         close(fds[1]);

@@ -112,7 +112,6 @@ class Watch : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        SKIP_UNDER_EMULATOR();
         char tmpl[] = "/tmp/raidc-watch-test-XXXXXX";
         dir_ = mkdtemp(tmpl);
         testutil::makePathDirs();
@@ -363,7 +362,6 @@ TEST_F(Watch, TreeFlippingEveryTenthOfASecondLosesNoEventAndDoesNotGrow)
 // nothing about the agent.
 TEST(Liveness, ProbeTellsUpDownOrUnknownWithoutSendingAByte)
 {
-    SKIP_UNDER_EMULATOR();
     using raidchealth::AgentState;
     testutil::makePathDirs();
     unlink(RAIDC_CMD_SOCKET_PATH);

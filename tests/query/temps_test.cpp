@@ -125,7 +125,6 @@ TEST(MaxTemperature, OnlyProcessorsMatchingTheProductPatternCount)
 // would pair a status of one tree with the maximum of the other.
 TEST(MaxTemperature, ConcurrentRefreshNeverMixesTwoCacheStates)
 {
-    SKIP_UNDER_EMULATOR();
     auto tree = [](const char *portType, const char *t, int n) {
         std::string body = std::string("<PortType>") + portType + "</PortType>";
         for (int i = 0; i < n; ++i)

@@ -83,7 +83,7 @@ protected:
     void SetUp() override
     {
         if (testutil::runCommand("command -v snmpd snmpwalk snmpbulkwalk snmpget >/dev/null") != 0 ||
-            access(testutil::toolPath("raidc-snmp").c_str(), X_OK) != 0)
+            access(testutil::toolArgv("raidc-snmp").back().c_str(), X_OK) != 0)
             GTEST_SKIP() << "needs snmpd, the net-snmp clients and raidc-snmp";
         char tmpl[] = "/tmp/raidc-snmp-test-XXXXXX";
         dir_ = mkdtemp(tmpl);
@@ -153,7 +153,7 @@ protected:
     // The agent simulator serving the command socket: the RAID agent is up.
     void startAgent()
     {
-        agent_ = spawn({testutil::toolPath("raidc-agent-sim"), "serve"}, dir_ + "/agent.out");
+        agent_ = spawn(testutil::toolArgv("raidc-agent-sim", {"serve"}), dir_ + "/agent.out");
         ASSERT_TRUE(poll([] { return access(RAIDC_CMD_SOCKET_PATH, F_OK) == 0; }));
     }
 
@@ -161,7 +161,7 @@ protected:
 
     void startSubagent()
     {
-        sub_ = spawn({testutil::toolPath("raidc-snmp"), "-f", "-x", socket_, "-i", "1", "-w", "0.2"}, log());
+        sub_ = spawn(testutil::toolArgv("raidc-snmp", {"-f", "-x", socket_, "-i", "1", "-w", "0.2"}), log());
         ASSERT_TRUE(poll([&] { return served(); })) << "raidc-snmp did not register";
     }
 

@@ -90,13 +90,32 @@ std::string examplePath(const char *name)
     return std::string(RAIDC_SOURCE_DIR) + "/examples/" + name;
 }
 
+std::vector<std::string> toolArgv(const char *name, std::initializer_list<std::string> args)
+{
+    std::vector<std::string> argv;
+#ifdef RAIDC_TOOL_RUNNER
+    // The runner is one word list, split where the shell would split it.
+    const std::string runner = RAIDC_TOOL_RUNNER;
+    for (size_t at = 0; at < runner.size();) {
+        size_t end = runner.find(' ', at);
+        if (end == std::string::npos)
+            end = runner.size();
+        if (end > at)
+            argv.push_back(runner.substr(at, end - at));
+        at = end + 1;
+    }
+#endif
+    argv.push_back(std::string(RAIDC_TOOLS_DIR) + "/" + name);
+    argv.insert(argv.end(), args);
+    return argv;
+}
+
 std::string toolPath(const char *name)
 {
-#ifdef RAIDC_TOOL_RUNNER
-    return std::string(RAIDC_TOOL_RUNNER) + " " + RAIDC_TOOLS_DIR + "/" + name;
-#else
-    return std::string(RAIDC_TOOLS_DIR) + "/" + name;
-#endif
+    std::string cmd;
+    for (const std::string &word : toolArgv(name))
+        cmd += (cmd.empty() ? "" : " ") + word;
+    return cmd;
 }
 
 std::string captureStdout(const std::function<void()> &fn)

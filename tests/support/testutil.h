@@ -6,13 +6,14 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
-// Under the ARM emulator of the cross build, threads and child processes
-// cannot be started: tests that need them skip there.
+// The cross build runs its tests under a user-mode emulator. A test skips
+// there only where the emulator itself falls short, saying how.
 #ifdef RAIDC_TOOL_RUNNER
-#define SKIP_UNDER_EMULATOR() GTEST_SKIP() << "needs threads or child processes, which the emulator cannot start"
+#define SKIP_UNDER_EMULATOR(shortfall) GTEST_SKIP() << "the emulator " shortfall
 #else
-#define SKIP_UNDER_EMULATOR() static_cast<void>(0)
+#define SKIP_UNDER_EMULATOR(shortfall) static_cast<void>(0)
 #endif
 
 #ifdef RAIDC_FAULT_INJECTION
@@ -35,7 +36,11 @@ void removeTree();
 
 std::string readFile(const std::string &path);
 std::string examplePath(const char *name); // examples/<name>
-std::string toolPath(const char *name);    // built raidc / raidc-agent-sim
+// A built tool (raidc, raidc-agent-sim, ...) as a shell command: under the
+// emulator, the runner and then the program.
+std::string toolPath(const char *name);
+// The same as separate arguments for exec; args follow the program.
+std::vector<std::string> toolArgv(const char *name, std::initializer_list<std::string> args = {});
 
 // What fn wrote to standard output.
 std::string captureStdout(const std::function<void()> &fn);

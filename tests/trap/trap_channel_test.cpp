@@ -190,7 +190,6 @@ TEST_F(TrapPipe, ReceiverResynchronisesAndRefusesHostileHeaders)
 
 TEST_F(TrapPipe, HalfMessageOfADeadProducerIsNeverDelivered)
 {
-    SKIP_UNDER_EMULATOR();
     pid_t child = fork();
     if (child == 0) {
         int fd = open(kPath, O_WRONLY | O_NONBLOCK);
@@ -266,7 +265,6 @@ TEST_F(TrapPipe, StalledMessagesWaitWithoutSpinningAndAreDropped)
 
 TEST_F(TrapPipe, LargeEventsWaitForRoomAndTornOnesAreDropped)
 {
-    SKIP_UNDER_EMULATOR();
     // A producer that calls again at once: each step waits for the reader.
     std::string big(199999, 'b');
     pid_t child = fork();
@@ -376,7 +374,6 @@ TEST_F(TrapPipe, IdleLimitsCloseAndReopen)
 
 TEST_F(TrapPipe, PeersComingAndGoing)
 {
-    SKIP_UNDER_EMULATOR();
     // The consumer is not there yet (nor the FIFO): the event waits for it.
     closeTrapEventPipe(&cons);
     unlink(kPath);
@@ -460,7 +457,6 @@ TEST(TrapArgs, NullObjects)
 
 TEST_F(TrapPipe, TwoThreadsShareOneConsumer)
 {
-    SKIP_UNDER_EMULATOR();
     const unsigned kEvents = 200;
     for (unsigned i = 0; i < kEvents; ++i)
         ASSERT_EQ(transmitTrapEvent(&prod), 0);

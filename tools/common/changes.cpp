@@ -78,7 +78,11 @@ int pdWarn(const RaidCPdInfo &pd)
 
 std::string orIndex(int id, int idx)
 {
-    return id >= 0 ? std::to_string(id) : "#" + std::to_string(idx);
+    if (id >= 0)
+        return std::to_string(id);
+    // Appended rather than "#" + string: GCC 12 at -O3 warns falsely on that.
+    std::string s = "#";
+    return s += std::to_string(idx);
 }
 
 // Identifiers given twice cannot tell devices apart: those fall back to
@@ -90,7 +94,7 @@ void uniqueKeys(std::vector<Device> &devs, size_t from)
         seen[devs[i].key]++;
     for (size_t i = from; i < devs.size(); ++i)
         if (seen[devs[i].key] > 1)
-            devs[i].key += "@" + std::to_string(devs[i].index);
+            (devs[i].key += '@') += std::to_string(devs[i].index);
 }
 
 void readController(int c, std::vector<Device> &out)

@@ -101,9 +101,32 @@ TEST(Metrics, UnreadableTreeReportsDown)
     testutil::removeTree();
     Output r = raidc("metrics");
     EXPECT_EQ(r.status, 1);
+    // The agent's liveness is told even then; a missing file has no time.
     EXPECT_EQ(r.out, "# HELP raid_up 1 when the device tree was read, 0 when it could not be.\n"
-                     "# TYPE raid_up gauge\nraid_up 0\n");
+                     "# TYPE raid_up gauge\nraid_up 0\n"
+                     "# HELP raid_agent_up 1 when the RAID agent accepts connections on its command socket, 0 when "
+                     "it does not; left out when the probe was not allowed to look.\n"
+                     "# TYPE raid_agent_up gauge\nraid_agent_up 0\n");
     expectPromtoolAccepts(r.out);
+}
+
+TEST(Metrics, AgentLivenessAndTreeTimeAreExported)
+{
+    testutil::installFile(testutil::examplePath("health/ok.xml"));
+    struct stat st;
+    ASSERT_EQ(stat(RAIDC_DEVICE_TREE_PATH, &st), 0);
+    {
+        AgentStandIn agent;
+        Output r = raidc("metrics");
+        EXPECT_EQ(r.status, 0);
+        expectPromtoolAccepts(r.out);
+        auto m = samples(r.out);
+        EXPECT_EQ(m["raid_agent_up"], "1");
+        EXPECT_EQ(m["raid_device_tree_modified_timestamp_seconds"], std::to_string(st.st_mtime));
+    }
+    auto m = samples(raidc("metrics").out);
+    EXPECT_EQ(m["raid_agent_up"], "0");
+    EXPECT_EQ(m["raid_up"], "1");
 }
 
 class MetricsOutput : public ::testing::Test {

@@ -5,6 +5,8 @@
 #include <json-c/json.h>
 
 #include <string>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -55,7 +57,19 @@ TEST(ShowCommand, JsonOverviewOfTheExampleTree)
     EXPECT_EQ(text(at(c0, {"enclosures", "0", "processors", "1", "sensors", "1", "temperature_celsius"})), "44");
     EXPECT_EQ(text(at(c0, {"battery", "temperature_celsius"})), "32");
     EXPECT_EQ(text(at(root, {"controllers", "1", "max_temperatures", "proc", "temperature_celsius"})), "42");
+    // Nothing answers on the command socket here.
+    EXPECT_EQ(text(at(root, {"agent_liveness"})), "down");
+    struct stat st;
+    ASSERT_EQ(stat(RAIDC_DEVICE_TREE_PATH, &st), 0);
+    EXPECT_EQ(text(at(root, {"device_tree", "modified_timestamp"})), std::to_string(st.st_mtime));
+    EXPECT_EQ(text(at(root, {"device_tree", "modified"})).size(), 20u); // 2001-09-09T01:46:40Z
+    int64_t age = json_object_get_int64(at(root, {"device_tree", "age_seconds"}));
+    EXPECT_LE(age, time(nullptr) - st.st_mtime);
+    EXPECT_GE(age, time(nullptr) - st.st_mtime - 30) << "the age is taken while show runs";
     json_object_put(root);
+
+    ASSERT_EQ(testutil::runCommand(testutil::toolPath("raidc") + " show", &out), 0);
+    EXPECT_NE(out.find("\nAgent: down\nDevice tree: written "), std::string::npos) << out;
 
     EXPECT_EQ(testutil::runCommand(testutil::toolPath("raidc") + " show first 2>/dev/null"), 2);
     EXPECT_EQ(testutil::runCommand(testutil::toolPath("raidc") + " temps 5 2>/dev/null"), 3);

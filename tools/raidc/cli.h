@@ -43,6 +43,9 @@ struct Command {
     // Tells of a bad command line and gives the exit code; null: "raidc: WHY"
     // and the usage on standard error, EXIT_USAGE.
     int (*badUsage)(const char *why) = nullptr;
+    // Prints the command's own --help text and gives the exit code; null:
+    // the usage line and the summary.
+    int (*help)() = nullptr;
 };
 
 struct Register {

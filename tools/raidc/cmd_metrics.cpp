@@ -6,6 +6,7 @@
 // maximum temperature query.
 #include "cli.h"
 #include "health.h"
+#include "liveness.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -22,7 +23,7 @@ namespace {
 
 // The metric families in output order; kFamilies gives name and help.
 enum Family {
-    Up, Controllers,
+    Up, AgentUp, TreeModified, Controllers,
     CtrlInfo, CtrlStatus, CtrlTemp, CtrlMemory, CtrlCorrErrors, CtrlUncorrErrors, MaxTemp,
     PdCount, LdCount, EncCount, NvmeCount, EncryptedCount, FailedCount, SmartCount, DegradedCount,
     LdInfo, LdStatus, LdSize, LdStripe,
@@ -35,6 +36,9 @@ enum Family {
 
 const std::pair<const char *, const char *> kFamilies[FamilyCount] = {
     {"raid_up", "1 when the device tree was read, 0 when it could not be."},
+    {"raid_agent_up", "1 when the RAID agent accepts connections on its command socket, 0 when it does not; "
+                      "left out when the probe was not allowed to look."},
+    {"raid_device_tree_modified_timestamp_seconds", "When the RAID agent last wrote the device tree file."},
     {"raid_controllers", "Controllers in the device tree."},
     {"raid_controller_info", "Controller texts in labels; the value is always 1."},
     {"raid_controller_status", "Controller status as its MIB integer: 1 OK, 2 Degraded, 3 Failed, 0 another text."},
@@ -136,6 +140,14 @@ public:
     void up(bool readable, int64_t controllers)
     {
         put(Up, Labels(), readable);
+        // Independent of the tree: a dead agent or an old file shows even
+        // when the tree can be read, and stays visible when it cannot.
+        raidchealth::AgentState agent = raidchealth::probeAgent();
+        if (agent != raidchealth::AgentState::Unknown)
+            put(AgentUp, Labels(), agent == raidchealth::AgentState::Up);
+        raidchealth::TreeAge tree = raidchealth::treeAge();
+        if (tree.exists)
+            put(TreeModified, Labels(), static_cast<int64_t>(tree.mtime));
         if (readable)
             put(Controllers, Labels(), controllers);
     }

@@ -3,6 +3,8 @@
 // text form is rendered from that same document.
 #include "cli.h"
 #include "names.h"
+#include "health.h"
+#include "liveness.h"
 
 #include <json-c/json.h>
 
@@ -413,9 +415,22 @@ int pickControllers(const Args &a, int *first, int *last)
     return EXIT_OK;
 }
 
+// Whether the agent answers on its command socket and when it last wrote
+// the tree: a healthy looking tree says little if nobody keeps it current.
+void addLiveness(json_object *root)
+{
+    add(root, "agent_liveness", json_object_new_string(raidchealth::agentStateName(raidchealth::probeAgent())));
+    raidchealth::TreeAge t = raidchealth::treeAge();
+    json_object *tree = json_object_new_object();
+    add(tree, "modified", t.exists ? json_object_new_string(health::utcText(t.mtime).c_str()) : nullptr);
+    add(tree, "modified_timestamp", t.exists ? json_object_new_int64(t.mtime) : nullptr);
+    add(tree, "age_seconds", t.exists ? json_object_new_int64(t.ageSeconds) : nullptr);
+    add(root, "device_tree", tree);
+}
+
 // Builds {"controllers": [...]} with make(c) per controller and prints it as
 // JSON, or hands it to `text`.
-template <typename Make, typename Text> int run(const Args &a, Make &&make, Text &&text)
+template <typename Make, typename Text> int run(const Args &a, Make &&make, Text &&text, bool live = false)
 {
     int first, last;
     if (int rc = pickControllers(a, &first, &last))
@@ -429,6 +444,8 @@ template <typename Make, typename Text> int run(const Args &a, Make &&make, Text
     for (int c = first; c <= last; ++c)
         json_object_array_add(ctrls, make(c));
     add(root, "controllers", ctrls);
+    if (live)
+        addLiveness(root);
     if (a.json) {
         int flags = JSON_C_TO_STRING_NOSLASHESCAPE | (a.pretty ? JSON_C_TO_STRING_PRETTY : JSON_C_TO_STRING_PLAIN);
         printf("%s\n", json_object_to_json_string_ext(root, flags));
@@ -442,11 +459,15 @@ template <typename Make, typename Text> int run(const Args &a, Make &&make, Text
 int show(const Args &a)
 {
     return run(a, controller, [](json_object *root) {
-        printf("Agent status: %s\n\n", str(root, "agent_status").c_str());
+        json_object *tree = get(root, "device_tree");
+        std::string age = str(tree, "age_seconds");
+        printf("Agent status: %s\nAgent: %s\nDevice tree: written %s%s\n\n", str(root, "agent_status").c_str(),
+               str(root, "agent_liveness").c_str(), str(tree, "modified").c_str(),
+               age == "-" ? "" : (", " + health::ageText(std::stoll(age)) + " ago").c_str());
         json_object *ctrls = get(root, "controllers");
         for (size_t i = 0; i < json_object_array_length(ctrls); ++i)
             printController(json_object_array_get_idx(ctrls, i));
-    });
+    }, true);
 }
 
 int temps(const Args &a)

@@ -2,6 +2,11 @@
 
 #include "cli.h"
 
+#include <cctype>
+#include <cerrno>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <memory>
 #include <strings.h>
 
@@ -92,6 +97,99 @@ bool walk(Visitor &v, std::string *why)
     for (int c = 0; c < n; ++c)
         walkController(v, c);
     return true;
+}
+
+namespace {
+
+// A whole number or decimal bound; false for anything else.
+bool bound(const std::string &s, double *out)
+{
+    if (s.empty() || isspace(static_cast<unsigned char>(s[0])))
+        return false;
+    char *end = nullptr;
+    errno = 0;
+    double v = strtod(s.c_str(), &end);
+    if (errno || *end || !std::isfinite(v))
+        return false;
+    *out = v;
+    return true;
+}
+
+std::string number(double v)
+{
+    char buf[32];
+    snprintf(buf, sizeof buf, "%g", v);
+    return buf;
+}
+
+} // namespace
+
+bool Range::parse(const std::string &t)
+{
+    *this = Range();
+    text = t;
+    std::string r = t;
+    if (!r.empty() && r[0] == '@') {
+        inside = true;
+        r.erase(0, 1);
+    }
+    size_t colon = r.find(':');
+    if (colon == std::string::npos) {
+        hasLow = hasHigh = true;
+        return bound(r, &high) && high >= 0;
+    }
+    std::string lo = r.substr(0, colon), hi = r.substr(colon + 1);
+    if (lo.empty())
+        hasLow = true; // ":N" starts at 0, as "N" does
+    else if (lo != "~" && !(hasLow = bound(lo, &low)))
+        return false;
+    if (!hi.empty() && !(hasHigh = bound(hi, &high)))
+        return false;
+    return (hasLow || hasHigh || lo == "~") && !(hasLow && hasHigh && low > high);
+}
+
+bool Range::alerts(double v) const
+{
+    bool in = (!hasLow || v >= low) && (!hasHigh || v <= high);
+    return inside ? in : !in;
+}
+
+std::string Range::reason(double v) const
+{
+    if (!inside)
+        return hasHigh && v > high ? "above " + number(high) : "below " + number(low);
+    if (!hasHigh)
+        return "at " + number(hasLow ? low : v);
+    if (!hasLow)
+        return "at most " + number(high);
+    return "between " + number(low) + " and " + number(high);
+}
+
+Range atLeast(int64_t n)
+{
+    Range r;
+    r.parse("@" + std::to_string(n) + ":");
+    return r;
+}
+
+std::string ageText(long long s)
+{
+    if (s < 120)
+        return std::to_string(s) + " s";
+    if (s < 120 * 60)
+        return std::to_string(s / 60) + " min";
+    if (s < 48 * 3600)
+        return std::to_string(s / 3600) + " h";
+    return std::to_string(s / 86400) + " days";
+}
+
+std::string utcText(time_t t)
+{
+    struct tm tm;
+    char buf[64];
+    if (!gmtime_r(&t, &tm) || !strftime(buf, sizeof buf, "%Y-%m-%dT%H:%M:%SZ", &tm))
+        return "-";
+    return buf;
 }
 
 bool isOk(const std::string &status)

@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <cstring>
+#include <ctime>
 #include <string>
 
 namespace health {
@@ -51,6 +52,32 @@ public:
     virtual void powerSupply(int, int, int, int, const RaidCEncPwrInfo &) {}
     virtual void sensor(int, int, int, int, const RaidCEncTempInfo &) {}
 };
+
+// A threshold in the monitoring-plugin range syntax: "N" alerts outside
+// 0..N, "N:" below N, "~:N" above N, "N:M" outside N..M, and a leading "@"
+// alerts inside the range instead. Bounds are inclusive.
+struct Range {
+    std::string text; // as given; performance data repeats it
+    bool inside = false;
+    bool hasLow = false, hasHigh = false;
+    double low = 0, high = 0;
+
+    // False when `text` is not a range.
+    bool parse(const std::string &text);
+    bool alerts(double v) const;
+    // Why `v` alerts, after "warning" or "critical": "at 55", "above 60",
+    // "below 10", "between 20 and 30", "at most 5".
+    std::string reason(double v) const;
+};
+
+// "N or more", the meaning of the --warn-temp options.
+Range atLeast(int64_t n);
+
+// A duration for people: "42 s", "17 min", "5 h", "9 days".
+std::string ageText(long long seconds);
+
+// Seconds since 1970 as ISO 8601 UTC, "2026-12-06T10:17:01Z".
+std::string utcText(time_t t);
 
 // Refreshes the cache and walks it. False, with the reason, when the device
 // tree cannot be read.

@@ -109,7 +109,18 @@ Parsed parse(const Command &c, int argc, char **argv, Args *a)
     for (int i = 0; i < argc; ++i) {
         std::string w = argv[i];
         bool isLong = w.size() > 2 && w.compare(0, 2, "--") == 0;
-        bool isShort = w.size() == 2 && w[0] == '-' && isalpha(static_cast<unsigned char>(w[1]));
+        bool isShort = w.size() >= 2 && w[0] == '-' && isalpha(static_cast<unsigned char>(w[1]));
+        // "-w50": a short option with its value attached, where it takes one.
+        if (isShort && w.size() > 2) {
+            if (!optionsEnd && takes(c, w.substr(1, 1)) == 2) {
+                if (w[1] == 's')
+                    a->strings.push_back(w.substr(2));
+                else
+                    a->options.emplace_back(w.substr(1, 1), w.substr(2));
+                continue;
+            }
+            isShort = false;
+        }
         if (optionsEnd || (!isLong && !isShort)) {
             if (!optionsEnd && w == "--") {
                 optionsEnd = true;
@@ -367,6 +378,8 @@ int main(int argc, char **argv)
         Args a;
         switch (parse(c, argc - 2, argv + 2, &a)) {
         case Parsed::Help:
+            if (c.help)
+                return finishOutput(c.help(), c.outputFailed);
             printf("usage: raidc %s %s\n\n%s\n", c.name, c.usage, c.summary);
             return finishOutput(EXIT_OK, c.outputFailed);
         case Parsed::Bad:

@@ -41,7 +41,7 @@ void BM_CapsRender(benchmark::State &state)
     }
     string_clear(s);
     state.counters["json_bytes"] = static_cast<double>(length);
-    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * length));
+    state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(length));
 }
 BENCHMARK(BM_CapsRender)->Unit(benchmark::kMicrosecond);
 

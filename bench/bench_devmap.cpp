@@ -91,7 +91,7 @@ void BM_SnmpDriveWalk(benchmark::State &state)
     int64_t v, queries = 0, answered = 0;
     for (auto _ : state) {
         for (int c = 0; c < ctrls; ++c) {
-            for (int d = 0; d < drives[c]; ++d) {
+            for (int d = 0; d < drives[static_cast<size_t>(c)]; ++d) {
                 for (const Param &p : params) {
                     int st = RaidC_getPDInfo(p.name, c, d, p.asInt ? nullptr : buf, sizeof buf, p.asInt ? &v : nullptr);
                     answered += st <= RAIDC_SUCCESS_STRING;

@@ -35,7 +35,7 @@ void BM_BareExpatParse(benchmark::State &state)
     const std::string &text = benchutil::treeText(static_cast<int>(state.range(0)), static_cast<int>(state.range(1)));
     for (auto _ : state)
         bareParse(text);
-    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text.size()));
+    state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(text.size()));
 }
 BENCHMARK(BM_BareExpatParse)->Apply(shapes)->Unit(benchmark::kMicrosecond);
 
@@ -79,7 +79,7 @@ void BM_FullRefresh(benchmark::State &state)
         faults += benchutil::minorFaults() - before;
         state.ResumeTiming();
     }
-    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * text.size()));
+    state.SetBytesProcessed(state.iterations() * static_cast<int64_t>(text.size()));
     state.counters["faults"] = benchmark::Counter(static_cast<double>(faults), benchmark::Counter::kAvgIterations);
 }
 BENCHMARK(BM_FullRefresh)->Apply(shapes)->Unit(benchmark::kMicrosecond);

@@ -21,7 +21,7 @@ double nsNow()
 {
     struct timespec t;
     clock_gettime(CLOCK_MONOTONIC, &t);
-    return t.tv_sec * 1e9 + t.tv_nsec;
+    return static_cast<double>(t.tv_sec) * 1e9 + static_cast<double>(t.tv_nsec);
 }
 
 void BM_TrapEventVsBareFifo(benchmark::State &state)
@@ -68,10 +68,10 @@ void BM_TrapEventVsBareFifo(benchmark::State &state)
         events += kBlock;
     }
     if (events > 0 && trapNs > 0 && bareNs > 0) {
-        state.counters["trap_events_per_s"] = events / trapNs * 1e9;
-        state.counters["bare_events_per_s"] = events / bareNs * 1e9;
-        state.counters["trap_ns"] = trapNs / events;
-        state.counters["bare_ns"] = bareNs / events;
+        state.counters["trap_events_per_s"] = static_cast<double>(events) / trapNs * 1e9;
+        state.counters["bare_events_per_s"] = static_cast<double>(events) / bareNs * 1e9;
+        state.counters["trap_ns"] = trapNs / static_cast<double>(events);
+        state.counters["bare_ns"] = bareNs / static_cast<double>(events);
         state.counters["trap_over_bare"] = trapNs / bareNs;
     }
     state.SetItemsProcessed(events);

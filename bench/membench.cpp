@@ -285,12 +285,12 @@ long long floorOf(const std::string &text)
     XML_SetElementHandler(
         p,
         [](void *ud, const XML_Char *, const XML_Char **atts) {
-            auto *c = static_cast<FloorCount *>(ud);
-            c->flush();
-            c->nodes++;
+            auto *fc = static_cast<FloorCount *>(ud);
+            fc->flush();
+            fc->nodes++;
             for (; atts[0]; atts += 2) {
-                c->nodes++;
-                c->bytes += static_cast<long long>(strlen(atts[1])) + 1;
+                fc->nodes++;
+                fc->bytes += static_cast<long long>(strlen(atts[1])) + 1;
             }
         },
         [](void *ud, const XML_Char *) { static_cast<FloorCount *>(ud)->flush(); });
@@ -373,7 +373,8 @@ int runOne(int C, int D, int c, int d)
     const double spaceMax = 1.5 * static_cast<double>(steady) + 1024 * 1024;
     // After a large tree, what counts is that its memory went back: the small
     // tree's resident memory and peak within the small tree's budget.
-    const bool ok = steady <= steadyMax && peakGrowth <= peakMax && (c > 0 || space <= spaceMax);
+    const bool ok = static_cast<double>(steady) <= steadyMax && static_cast<double>(peakGrowth) <= peakMax &&
+                    (c > 0 || static_cast<double>(space) <= spaceMax);
 
     char tree[64];
     if (c > 0)

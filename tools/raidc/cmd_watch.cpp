@@ -204,7 +204,7 @@ bool runProgram(const Options &o, const Event &e, Signals &sig)
         if (left <= 0 || sig.stopped() || r < 0)
             break;
         pollfd fds[2] = {{sig.fd(), POLLIN, 0}, {in[1], POLLOUT, 0}};
-        int nfds = in[1] >= 0 ? 2 : 1;
+        nfds_t nfds = in[1] >= 0 ? 2 : 1;
         if (::poll(fds, nfds, static_cast<int>(left)) < 0 && errno != EINTR)
             break;
         if (fds[0].revents)

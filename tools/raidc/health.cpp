@@ -168,7 +168,8 @@ std::string Range::reason(double v) const
 Range atLeast(int64_t n)
 {
     Range r;
-    r.parse("@" + std::to_string(n) + ":");
+    std::string text = "@";
+    r.parse(text.append(std::to_string(n)).append(":"));
     return r;
 }
 

@@ -170,7 +170,7 @@ Parsed parse(const Command &c, int argc, char **argv, Args *a)
     // Any number of words, or as many as declared.
     size_t n = a->pos.size();
     if (c.maxWords >= 0 && n > static_cast<size_t>(c.maxWords)) {
-        parseError = "unexpected argument '" + a->pos[c.maxWords] + "'";
+        parseError = "unexpected argument '" + a->pos[static_cast<size_t>(c.maxWords)] + "'";
         return Parsed::Bad;
     }
     if (n < static_cast<size_t>(c.minWords)) {

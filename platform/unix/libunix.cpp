@@ -18,6 +18,20 @@ int sigwrap_accept(int fd, struct sockaddr *addr, socklen_t *len) noexcept
     return r;
 }
 
+// How a connect that went on in the background ended: 0, or -1 with errno.
+static int connectOutcome(int fd)
+{
+    int err = 0;
+    socklen_t el = sizeof err;
+    if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &el) < 0)
+        return -1;
+    if (err != 0) {
+        errno = err;
+        return -1;
+    }
+    return 0;
+}
+
 int sigwrap_connect(int fd, const struct sockaddr *addr, socklen_t len) noexcept
 {
     if (connect(fd, addr, len) == 0)
@@ -33,15 +47,7 @@ int sigwrap_connect(int fd, const struct sockaddr *addr, socklen_t len) noexcept
     } while (r < 0 && errno == EINTR);
     if (r < 0)
         return -1;
-    int err = 0;
-    socklen_t el = sizeof err;
-    if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &el) < 0)
-        return -1;
-    if (err != 0) {
-        errno = err;
-        return -1;
-    }
-    return 0;
+    return connectOutcome(fd);
 }
 
 int sigwrap_select(int nfds, fd_set *rd, fd_set *wr, fd_set *ex, struct timeval *timeout) noexcept
@@ -136,15 +142,7 @@ int sigwrap_connect_within(int fd, const struct sockaddr *addr, socklen_t len, i
             errno = ETIMEDOUT;
             return -1;
         }
-        int err = 0;
-        socklen_t el = sizeof err;
-        if (getsockopt(fd, SOL_SOCKET, SO_ERROR, &err, &el) < 0)
-            return -1;
-        if (err != 0) {
-            errno = err;
-            return -1;
-        }
-        return 0;
+        return connectOutcome(fd);
     }
 }
 

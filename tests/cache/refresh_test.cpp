@@ -67,11 +67,13 @@ TEST(Refresh, MissingFileGivesThreeAndKeepsEarlierCache)
 
 TEST(Refresh, EmptyCacheAnswersFiveBeforeFirstRefresh)
 {
-    char buf[16] = "untouched";
-    int64_t v = 99;
-    EXPECT_EQ(RaidC_getCtrlInfo("Name", 0, buf, sizeof buf, &v), RAIDC_CACHE_EMPTY);
-    EXPECT_STREQ(buf, "-");
-    EXPECT_EQ(v, -1);
+    onNeverRefreshedCache([] {
+        char buf[16] = "untouched";
+        int64_t v = 99;
+        EXPECT_EQ(RaidC_getCtrlInfo("Name", 0, buf, sizeof buf, &v), RAIDC_CACHE_EMPTY);
+        EXPECT_STREQ(buf, "-");
+        EXPECT_EQ(v, -1);
+    });
 }
 
 TEST(Refresh, UnchangedFileIsNotReread)

@@ -197,11 +197,16 @@ TEST(Capabilities, FailedAllocationsReportNoMemory)
 
 TEST(CtrlInfo2, ArgumentAndCacheChecks)
 {
+    // The outputs are checked before the cache.
+    testutil::onNeverRefreshedCache([] {
+        std::string text;
+        int64_t v = 0;
+        EXPECT_EQ(info2("CtrlId", 0, nullptr, nullptr), RAIDC_INPUT_NOT_INITIALIZED);
+        EXPECT_EQ(info2("CtrlId", 0, &text, &v), RAIDC_CACHE_EMPTY);
+        EXPECT_TRUE(text == "-" && v == -1);
+    });
     std::string text;
     int64_t v = 0;
-    EXPECT_EQ(info2("CtrlId", 0, nullptr, nullptr), RAIDC_INPUT_NOT_INITIALIZED);
-    EXPECT_EQ(info2("CtrlId", 0, &text, &v), RAIDC_CACHE_EMPTY);
-    EXPECT_TRUE(text == "-" && v == -1);
     loadTree(wrapSystem({"<HostName>h</HostName><Spec_MaxChannelInUse>1</Spec_MaxChannelInUse>", "<CtrlId>4</CtrlId>"}));
     for (int idx : {-1, 2, INT32_MIN})
         EXPECT_EQ(info2("CtrlId", idx, &text), RAIDC_PARAM_NOT_FOUND) << idx;

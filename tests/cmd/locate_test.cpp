@@ -50,10 +50,16 @@ TEST(Locate, FamilyCodeFollowsTheControllerFamilyText)
 TEST(Locate, MissingIdentifiersSendNothing)
 {
     // No agent at all: a call that tried to connect would fail with 10.
+    testutil::onNeverRefreshedCache([] {
+        testutil::makePathDirs();
+        unlink(RAIDC_CMD_SOCKET_PATH);
+        int32_t v = 5;
+        EXPECT_EQ(RaidC_GetLogicalDriveLocate(0, 0, &v), RAIDC_SOCK_WAIT_FAILED);
+        EXPECT_EQ(v, 5);
+    });
     testutil::makePathDirs();
     unlink(RAIDC_CMD_SOCKET_PATH);
     int32_t v = 5;
-    EXPECT_EQ(RaidC_GetLogicalDriveLocate(0, 0, &v), RAIDC_SOCK_WAIT_FAILED); // cache empty
     testutil::loadTree(tree("MR"));
     EXPECT_EQ(RaidC_SetPhysicalDriveLocate(0, 2, 1), RAIDC_SOCK_WAIT_FAILED);
     EXPECT_EQ(RaidC_SetLogicalDriveLocate(1, 0, 1), RAIDC_SOCK_WAIT_FAILED);

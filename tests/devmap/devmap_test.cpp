@@ -129,8 +129,12 @@ TEST(DevMap, IndexListsFollowTheirSources)
 
 TEST(DevMap, ConversionsAndLayout)
 {
+    onNeverRefreshedCache([] {
+        int out = 42;
+        EXPECT_EQ(RaidC_convert_PdIdx_2_PdId(0, 0, &out), 1);
+        EXPECT_EQ(out, 42);
+    });
     int out = 42;
-    EXPECT_EQ(RaidC_convert_PdIdx_2_PdId(0, 0, &out), 1); // empty map
     loadTree(kTree);
     struct Case {
         int (*fn)(int, int, int *) noexcept;

@@ -48,15 +48,17 @@ template <typename F> Count count(F &&f)
 
 TEST(Counts, EmptyCacheAndTreeWithoutControllers)
 {
-    EXPECT_EQ(count(RaidC_getCtrlsNumber).status, RAIDC_CACHE_EMPTY);
-    EXPECT_EQ(count(RaidC_getLdsTotalNumber).n, 77); // untouched
-    Count pds = count(RaidC_getPdsTotalNumber);
-    EXPECT_EQ(pds.status, RAIDC_CACHE_EMPTY);
-    EXPECT_EQ(pds.n, 0);
-    EXPECT_EQ(count([](int64_t *n) { return RaidC_getCtrlNvmePdsTotalNumber(0, n); }).n, 0);
-    EXPECT_EQ(RaidC_getCacheStatus(), 0);
-    EXPECT_EQ(RaidC_CtrlCanBeConfigured(0), 0);
-    EXPECT_EQ(RaidC_CtrlHasBBU(0), RAIDC_CACHE_EMPTY);
+    testutil::onNeverRefreshedCache([] {
+        EXPECT_EQ(count(RaidC_getCtrlsNumber).status, RAIDC_CACHE_EMPTY);
+        EXPECT_EQ(count(RaidC_getLdsTotalNumber).n, 77); // untouched
+        Count pds = count(RaidC_getPdsTotalNumber);
+        EXPECT_EQ(pds.status, RAIDC_CACHE_EMPTY);
+        EXPECT_EQ(pds.n, 0);
+        EXPECT_EQ(count([](int64_t *n) { return RaidC_getCtrlNvmePdsTotalNumber(0, n); }).n, 0);
+        EXPECT_EQ(RaidC_getCacheStatus(), 0);
+        EXPECT_EQ(RaidC_CtrlCanBeConfigured(0), 0);
+        EXPECT_EQ(RaidC_CtrlHasBBU(0), RAIDC_CACHE_EMPTY);
+    });
 
     loadTree("<R><System><Name>h</Name></System></R>");
     Count ctrls = count(RaidC_getCtrlsNumber);

@@ -25,11 +25,15 @@ Answer pdText(const char *param, int ctrl, int dev, unsigned bufLen = 32)
 
 TEST(DriveQuery, ChecksInOrderAndFirstMatchingChild)
 {
-    char buf[8] = "xyz";
+    onNeverRefreshedCache([] {
+        char buf[8] = "xyz";
+        int64_t v = 99;
+        EXPECT_EQ(RaidC_getLDInfo("Name", 0, 0, buf, 8, &v), RAIDC_CACHE_EMPTY);
+        EXPECT_STREQ(buf, "-");
+        EXPECT_EQ(v, -1);
+    });
+    char buf[8];
     int64_t v = 99;
-    EXPECT_EQ(RaidC_getLDInfo("Name", 0, 0, buf, 8, &v), RAIDC_CACHE_EMPTY);
-    EXPECT_STREQ(buf, "-");
-    EXPECT_EQ(v, -1);
     loadTree(wrapSystem({pd(" Nr=\"0\"", "<Temperature>hot</Temperature><Temperature>38</Temperature>") + pd("", "") +
                          "<LogicalDrive Nr=\"0\"><Name>ld</Name></LogicalDrive>"}));
     EXPECT_EQ(RaidC_getPDInfo("Temperature", 0, 0, nullptr, 0, nullptr), RAIDC_INPUT_NOT_INITIALIZED);
@@ -137,9 +141,12 @@ TEST(DriveQuery, SelectionReadsNumbersAsTheRelationMapDoes)
 
 TEST(DriveQuery, HighestDriveNumber)
 {
+    onNeverRefreshedCache([] {
+        int64_t v = 5;
+        EXPECT_EQ(RaidC_getHighestPdNumForCtrl(0, &v), RAIDC_CACHE_EMPTY);
+        EXPECT_EQ(v, 5);
+    });
     int64_t v = 5;
-    EXPECT_EQ(RaidC_getHighestPdNumForCtrl(0, &v), RAIDC_CACHE_EMPTY);
-    EXPECT_EQ(v, 5);
     loadTree(wrapSystem({pd(" Nr=\"0\"", "") + pd(" Nr=\"7\"", "") + pd(" Nr=\"3\"", "") + pd(" Id=\"90\"", ""),
                          pd(" Nr=\"-5\"", "") + pd(" Nr=\"0x10\"", ""), ""}));
     const int64_t expect[] = {7, 16, 0};

@@ -39,7 +39,7 @@ const std::string kTwoProcessors =
 
 TEST(EncInfoStructure, SizedToTheCachedEnclosure)
 {
-    EXPECT_FALSE(build(0, 0)) << "before the first refresh";
+    testutil::onNeverRefreshedCache([] { EXPECT_FALSE(build(0, 0)); });
     loadTree(oneController(kTwoProcessors));
     Tree t = build(0, 0);
     ASSERT_TRUE(t);

@@ -95,9 +95,12 @@ TEST(LoadCtrlInfo, WidthsAndIntegerRules)
 
 TEST(LoadCtrlInfo, ControllerOutsideTheListFillsEveryField)
 {
+    testutil::onNeverRefreshedCache([] {
+        auto r = poisoned<RaidCCtrlInfo>();
+        EXPECT_EQ(RaidC_LoadCtrlInfo(0, &r), 1);
+        EXPECT_EQ(unansweredFields(r), 40);
+    });
     auto r = poisoned<RaidCCtrlInfo>();
-    EXPECT_EQ(RaidC_LoadCtrlInfo(0, &r), 1) << "before the first refresh";
-    EXPECT_EQ(unansweredFields(r), 40);
     loadTree(wrapSystem({"<AdapterNumber>0</AdapterNumber>"}));
     for (int idx : {1, -1}) {
         r = poisoned<RaidCCtrlInfo>();

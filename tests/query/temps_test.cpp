@@ -76,9 +76,11 @@ TEST(MaxTemperature, UnreadableCountsGiveSeventeen)
 {
     const MaxFn counted[] = {RaidC_getPdMaxTemperature, RaidC_getHDDMaxTemperature, RaidC_getSSDMaxTemperature,
                              RaidC_getNVMeMaxTemperature, RaidC_getProcMaxTemperature};
-    for (MaxFn fn : counted)
-        EXPECT_EQ(ask(fn, 0), (Max{RAIDC_MAXTEMP_NO_COUNT, 0}));
-    EXPECT_EQ(ask(RaidC_getCtrlMaxTemperature, 0), (Max{RAIDC_DEVICE_NOT_FOUND, 0}));
+    testutil::onNeverRefreshedCache([&] {
+        for (MaxFn fn : counted)
+            EXPECT_EQ(ask(fn, 0), (Max{RAIDC_MAXTEMP_NO_COUNT, 0}));
+        EXPECT_EQ(ask(RaidC_getCtrlMaxTemperature, 0), (Max{RAIDC_DEVICE_NOT_FOUND, 0}));
+    });
     loadTree(wrapSystem({"<ChipTemperature>70</ChipTemperature><Battery><Temperature>33</Temperature></Battery>" +
                          drive("SAS", "HDD", "30")}));
     EXPECT_EQ(ask(RaidC_getCtrlMaxTemperature, 0), (Max{RAIDC_SUCCESS_INT, 70}));

@@ -1,5 +1,6 @@
 #include "testutil.h"
 
+#include <gtest/gtest-spi.h>
 #include <gtest/gtest.h>
 
 #include <cerrno>
@@ -8,7 +9,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -158,12 +161,90 @@ std::string wrapSystem(std::initializer_list<std::string> adapters, const std::s
 
 namespace {
 
+// Whether no tree was ever taken into the cache in this process.
+bool neverRefreshed()
+{
+    pthread_mutex_lock(&RaidC_ThreadMutex);
+    const bool never = rootNode == nullptr && RaidC_getCacheStatus() == 0;
+    pthread_mutex_unlock(&RaidC_ThreadMutex);
+    return never;
+}
+
+// In the copy: the checks' failures go to standard error, where the calling
+// test shows them, and decide the exit status. exit, not _exit, so that the
+// leak check of a sanitized build still runs.
+[[noreturn, maybe_unused]] void runChecksAndExit(const std::function<void()> &checks)
+{
+    ::testing::TestPartResultArray results;
+    {
+        ::testing::ScopedFakeTestPartResultReporter intercept(
+            ::testing::ScopedFakeTestPartResultReporter::INTERCEPT_ALL_THREADS, &results);
+        checks();
+    }
+    int failed = 0;
+    for (int i = 0; i < results.size(); ++i) {
+        const ::testing::TestPartResult &r = results.GetTestPartResult(i);
+        if (r.failed()) {
+            fprintf(stderr, "%s:%d: %s\n", r.file_name() ? r.file_name() : "?", r.line_number(), r.message());
+            failed++;
+        }
+    }
+    fflush(stderr);
+    exit(failed ? 1 : 0);
+}
+
+} // namespace
+
+void onNeverRefreshedCache(const std::function<void()> &checks, std::source_location at)
+{
+    ::testing::ScopedTrace trace(at.file_name(), static_cast<int>(at.line()), "checks on a never refreshed cache");
+#ifdef RAIDC_TOOL_RUNNER
+    if (!neverRefreshed())
+        GTEST_SKIP() << "the emulator cannot start a fresh copy of the test program, and this process has "
+                        "refreshed its cache already";
+    checks();
+#else
+    // "threadsafe": the copy is a new program, not a fork of this one and
+    // its cache.
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(
+        {
+            if (!neverRefreshed()) {
+                fprintf(stderr, "the cache was refreshed before the checks\n");
+                exit(2);
+            }
+            runChecksAndExit(checks);
+        },
+        ::testing::ExitedWithCode(0), "");
+#endif
+}
+
+namespace {
+
+// Whether fd is a socket connected to the command socket path (its peer may
+// have gone since).
+bool talksToAgent(int fd)
+{
+    struct sockaddr_un a = {};
+    socklen_t len = sizeof a;
+    return getpeername(fd, reinterpret_cast<sockaddr *>(&a), &len) == 0 && a.sun_family == AF_UNIX &&
+           strcmp(a.sun_path, RAIDC_CMD_SOCKET_PATH) == 0;
+}
+
+// Open descriptors, less the library's one client connection: the library
+// keeps that open between calls by design, whichever test opened it.
 int openDescriptorCount()
 {
     int n = 0;
+    bool clientSeen = false;
     if (DIR *d = opendir("/proc/self/fd")) {
-        while (readdir(d))
-            n++;
+        while (const dirent *e = readdir(d)) {
+            const int fd = atoi(e->d_name);
+            if (e->d_name[0] != '.' && fd != dirfd(d) && !clientSeen && talksToAgent(fd))
+                clientSeen = true;
+            else
+                n++;
+        }
         closedir(d);
     }
     return n;

@@ -5,6 +5,7 @@
 #include "raidcommon.h"
 
 #include <functional>
+#include <source_location>
 #include <string>
 #include <vector>
 
@@ -54,5 +55,15 @@ std::string wrapSystem(std::initializer_list<std::string> adapters, const std::s
 
 // Creates the folders of the three paths.
 void makePathDirs();
+
+// Runs `checks` against a cache that this process never refreshed, which a
+// test program running all its cases in one process no longer has: in a
+// fresh copy of the test program that re-runs the calling test up to this
+// call, so it must come first in its test, before anything refreshes. Its
+// failures fail the calling test. Under the emulator, which cannot start a
+// copy, the checks run in place if nothing has refreshed yet, else the test
+// is skipped (there ctest runs every case in a process of its own).
+void onNeverRefreshedCache(const std::function<void()> &checks,
+                           std::source_location at = std::source_location::current());
 
 } // namespace testutil

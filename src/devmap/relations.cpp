@@ -216,13 +216,15 @@ int raidInternal_get_LdIdxList_from_PdIdx(int ctrlIdx, int pdIdx, RaidCIdxList *
     if (!pd)
         return 1;
     Records<RaidCLdDev> r = lds(*c);
+    // Copied out: clang 14 does not let a lambda capture a structured binding.
+    const int32_t pdId = pd->pdId;
     return makeList(list, [&](auto emit) {
         for (int k = 0; k < r.n; ++k) {
             const RaidCLdDev &ld = r.recs[k];
             for (int j = 0; j < stored(ld.containerCnt, ld.containerMax); ++j) {
                 const RaidCContainerDev &ct = ld.containerList[j];
                 for (int q = 0; q < stored(ct.pdCnt, ct.pdMax); ++q) {
-                    if (ct.pdIdList[q] == pd->pdId)
+                    if (ct.pdIdList[q] == pdId)
                         emit(k);
                 }
             }
@@ -237,10 +239,11 @@ int raidInternal_get_PdIdxList_from_LdIdx(int ctrlIdx, int ldIdx, RaidCIdxList *
     if (!ld)
         return 1;
     Records<RaidCPdDev> r = pds(*c);
+    const int32_t ldId = ld->ldId;
     return makeList(list, [&](auto emit) {
         for (int k = 0; k < r.n; ++k) {
             for (int m = 0; m < stored(r.recs[k].ldCnt, r.recs[k].ldMax); ++m) {
-                if (r.recs[k].ldIdList[m] == ld->ldId)
+                if (r.recs[k].ldIdList[m] == ldId)
                     emit(k);
             }
         }

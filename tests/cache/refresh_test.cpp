@@ -232,7 +232,7 @@ TEST(Refresh, WaitsForTheAgentsFileLock)
     clock_gettime(CLOCK_MONOTONIC, &a);
     EXPECT_EQ(RaidC_updateCache(), RAIDC_UPDATE_OK);
     clock_gettime(CLOCK_MONOTONIC, &b);
-    double waited = (b.tv_sec - a.tv_sec) + (b.tv_nsec - a.tv_nsec) / 1e9;
+    double waited = static_cast<double>(b.tv_sec - a.tv_sec) + static_cast<double>(b.tv_nsec - a.tv_nsec) / 1e9;
     EXPECT_GT(waited, 0.2);
     EXPECT_EQ(ctrlText("Name"), "after");
     int status;

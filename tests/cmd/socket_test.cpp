@@ -81,7 +81,7 @@ protected:
             ssize_t r = read(peer, &s[got], n - got);
             if (r <= 0)
                 break;
-            got += r;
+            got += static_cast<size_t>(r);
         }
         s.resize(got);
         return s;
@@ -106,12 +106,12 @@ TEST_F(Link, FramesHeaderOnlyAndPayloadMessagesToTheirExactSize)
 {
     client.header.command = 4;
     client.header = {0, 0, 4, 1, 2, 3, 4, 5, 0xABCDEF12, 0};
-    client.header.processId = getpid();
+    client.header.processId = static_cast<uint32_t>(getpid());
     ASSERT_EQ(sendData_RaidCCmdSocket(&client), 0);
     std::string m = take(81);
     char pid[9];
     snprintf(pid, sizeof pid, "%08x", (unsigned)getpid());
-    EXPECT_EQ(m, "S" + std::string(pid) + "00000000" "00000004" "00000001" "00000002" "00000003" "00000004" "00000005" "abcdef12" "00000000");
+    EXPECT_EQ(m, std::string("S") + pid + "00000000" "00000004" "00000001" "00000002" "00000003" "00000004" "00000005" "abcdef12" "00000000");
     EXPECT_FALSE(peerHasMore());
     EXPECT_EQ(client.writeBuffer, nullptr);
 
@@ -171,7 +171,7 @@ TEST_F(Link, PartialWritesResumeWhereTheyStopped)
         char buf[65536];
         ssize_t n = recv(peer, buf, sizeof buf, MSG_DONTWAIT);
         if (n > 0)
-            got.append(buf, n);
+            got.append(buf, static_cast<size_t>(n));
     }
     client.data = nullptr;
     ASSERT_EQ(r, 0);
@@ -180,7 +180,7 @@ TEST_F(Link, PartialWritesResumeWhereTheyStopped)
         char buf[65536];
         ssize_t n = read(peer, buf, sizeof buf);
         ASSERT_GT(n, 0);
-        got.append(buf, n);
+        got.append(buf, static_cast<size_t>(n));
     }
     ASSERT_EQ(got.size(), 82 + text.size());
     EXPECT_EQ(got.substr(73, 8), "000493e1"); // 300001

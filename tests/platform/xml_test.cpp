@@ -158,14 +158,14 @@ TEST(Xml, DocumentsBeyondTheKeptNamesParseWhole)
         int i = round * 3000;
         for (XMLNode *e = p.root()->firstChild; e; e = e->nextSibling, ++i) {
             ASSERT_EQ(std::string(e->nodeName), "p:e" + std::to_string(i));
-            ASSERT_EQ(std::string(e->localName), "e" + std::to_string(i));
+            ASSERT_EQ(std::string(e->localName), std::string("e") + std::to_string(i));
             ASSERT_STREQ(e->prefix, "p");
-            ASSERT_EQ(std::string(e->attributes->nodeName), "a" + std::to_string(i));
+            ASSERT_EQ(std::string(e->attributes->nodeName), std::string("a") + std::to_string(i));
             ASSERT_STREQ(e->firstChild->localName, "s");
         }
         EXPECT_EQ(i, round * 3000 + 6000);
         int count = 0;
-        XMLNode *const *late = elementsByLocalName(p.root(), ("e" + std::to_string(round * 3000 + 5999)).c_str(), &count);
+        XMLNode *const *late = elementsByLocalName(p.root(), (std::string("e") + std::to_string(round * 3000 + 5999)).c_str(), &count);
         ASSERT_EQ(count, 1);
         EXPECT_EQ(late[0], p.root()->lastChild);
         EXPECT_EQ(elementsByLocalName(p.root(), "s", &count)[5999], p.root()->lastChild->firstChild);

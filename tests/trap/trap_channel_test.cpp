@@ -161,7 +161,7 @@ TEST_F(TrapPipe, ReceiverResynchronisesAndRefusesHostileHeaders)
     raw(std::string(50, 'x') + good);                                   // 50 bytes without "S"
     raw(std::string("ab\0S\0cdSz\0", 10) + std::string(35, '\0') + good); // junk with NULs ending mid-read
     raw(noStart + good);                                                // no "S" with hex behind it: dropped whole
-    raw("S" + std::string(49, 'z') + good);                             // "S" with no hex behind it
+    raw(std::string("S") + std::string(49, 'z') + good);                             // "S" with no hex behind it
     raw(header(1, 0, 0xFFFFFFF0u) + good);                              // absurd data area
     for (int i = 0; i < 6; ++i) {
         ASSERT_EQ(get(), 0) << i;
@@ -220,7 +220,7 @@ double seconds(clockid_t clock = CLOCK_MONOTONIC)
 {
     struct timespec t;
     clock_gettime(clock, &t);
-    return static_cast<double>(t.tv_sec) + t.tv_nsec / 1e9;
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
 }
 
 // A get on a message that never completes, its Master limit 1 to 2 s away:

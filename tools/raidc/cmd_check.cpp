@@ -356,15 +356,15 @@ struct Given {
     health::Range range[2][health::kTempClassCount + 1];
 
     // "[CLASS=]RANGE" of -w or -c; an empty string when it is fine.
-    std::string take(int level, const std::string &option, const std::string &spec)
+    std::string take(int level, const std::string &option, const std::string &text)
     {
-        size_t eq = spec.find('=');
+        size_t eq = text.find('=');
         int k = health::kTempClassCount;
-        if (eq != std::string::npos && (k = temperatureClass(spec.substr(0, eq))) < 0)
-            return option + ": no temperature class '" + spec.substr(0, eq) + "'";
+        if (eq != std::string::npos && (k = temperatureClass(text.substr(0, eq))) < 0)
+            return option + ": no temperature class '" + text.substr(0, eq) + "'";
         health::Range r;
-        if (!r.parse(eq == std::string::npos ? spec : spec.substr(eq + 1)))
-            return option + " needs a range such as 50, 10:50, ~:50 or @50:60, not '" + spec + "'";
+        if (!r.parse(eq == std::string::npos ? text : text.substr(eq + 1)))
+            return option + " needs a range such as 50, 10:50, ~:50 or @50:60, not '" + text + "'";
         set[level][k] = true;
         range[level][k] = r;
         return "";

@@ -52,6 +52,23 @@ constexpr size_t kPoolBytes = RAIDC_XML_POOL_BYTES;
 constexpr size_t kKeepBufferBytes = RAIDC_XML_KEEP_BUFFER_BYTES;
 static_assert(kBlockBytes >= 4096 && kBlockBytes % 4096 == 0, "block size: a multiple of 4 KiB");
 
+// Room for `need` items in a growing array, its capacity doubled from
+// `first`; false, the array untouched, when memory runs out.
+template <typename T> bool reserveFor(T *&items, size_t &cap, size_t need, size_t first)
+{
+    if (need <= cap)
+        return true;
+    size_t c = cap ? cap : first;
+    while (c < need)
+        c *= 2;
+    auto *p = static_cast<T *>(plat_realloc(items, c * sizeof(T)));
+    if (!p)
+        return false;
+    items = p;
+    cap = c;
+    return true;
+}
+
 size_t pageBytes()
 {
     static const size_t page = [] {
@@ -413,14 +430,8 @@ struct Builder {
     {
         Name *part = n->localPart;
         if (part->docLocal < 0) {
-            if (localsCount == localsCap) {
-                size_t cap = localsCap ? localsCap * 2 : 64;
-                auto *l = static_cast<LocalIndex *>(plat_realloc(locals, cap * sizeof(LocalIndex)));
-                if (!l)
-                    return false;
-                locals = l;
-                localsCap = cap;
-            }
+            if (!reserveFor(locals, localsCap, localsCount + 1, 64))
+                return false;
             locals[localsCount] = LocalIndex{part->text(), 0, 0, nullptr};
             part->docLocal = static_cast<int>(localsCount++);
         }
@@ -528,14 +539,8 @@ struct Builder {
         else
             doc->nsDeclList = d;
         nsTail = d;
-        if (scopesLen == scopesCap) {
-            size_t cap = scopesCap ? scopesCap * 2 : 16;
-            auto *s = static_cast<Scope *>(plat_realloc(scopes, cap * sizeof(Scope)));
-            if (!s)
-                return false;
-            scopes = s;
-            scopesCap = cap;
-        }
+        if (!reserveFor(scopes, scopesCap, scopesLen + 1, 16))
+            return false;
         scopes[scopesLen++] = Scope{prefix, value, depth};
         return true;
     }
@@ -593,16 +598,8 @@ struct Builder {
     void characters(const XML_Char *s, int len)
     {
         size_t n = static_cast<size_t>(len);
-        if (textLen + n > textCap) {
-            size_t cap = textCap ? textCap : 256;
-            while (cap < textLen + n)
-                cap *= 2;
-            auto *t = static_cast<char *>(plat_realloc(text, cap));
-            if (!t)
-                return fail("out of memory");
-            text = t;
-            textCap = cap;
-        }
+        if (!reserveFor(text, textCap, textLen + n, 256))
+            return fail("out of memory");
         memcpy(text + textLen, s, n);
         textLen += n;
         for (size_t i = 0; i < n && !textHasContent; ++i)

@@ -1,7 +1,9 @@
 #include "bench_util.h"
+#include "treefile.h"
 
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fcntl.h>
 #include <map>
 #include <sys/resource.h>
@@ -30,13 +32,6 @@ std::string readAll(const std::string &path)
     fclose(f);
     return s;
 }
-
-void mkdirs(const std::string &path)
-{
-    for (size_t i = 1; i < path.size(); ++i)
-        if (path[i] == '/')
-            mkdir(path.substr(0, i).c_str(), 0755);
-}
 } // namespace
 
 const std::string &treeText(int controllers, int drives)
@@ -47,7 +42,7 @@ const std::string &treeText(int controllers, int drives)
     if (it != cache.end())
         return it->second;
     std::string path = "/tmp/raidc-bench-trees/" + std::to_string(controllers) + "x" + std::to_string(drives) + ".xml";
-    mkdirs(path);
+    mkdir("/tmp/raidc-bench-trees", 0755);
     if (access(path.c_str(), R_OK) != 0) {
         std::string cmd = std::string(RAIDC_GEN_TREE) + " --controllers " + std::to_string(controllers) +
                           " --drives " + std::to_string(drives) + " --seed 1 -o " + path;
@@ -68,17 +63,10 @@ long minorFaults()
 
 void installTree(const std::string &text)
 {
-    static time_t next = 1500000000;
-    mkdirs(RAIDC_DEVICE_TREE_PATH);
-    int fd = open(RAIDC_DEVICE_TREE_PATH, O_RDWR | O_CREAT | O_TRUNC, 0644);
-    if (fd < 0 || write(fd, text.data(), text.size()) != static_cast<ssize_t>(text.size())) {
-        perror(RAIDC_DEVICE_TREE_PATH);
+    if (const int err = treefile::install(text.data(), text.size())) {
+        fprintf(stderr, "%s: %s\n", RAIDC_DEVICE_TREE_PATH, strerror(err));
         exit(1);
     }
-    struct timespec t[2] = {{next, 0}, {next, 0}};
-    next++;
-    futimens(fd, t);
-    close(fd);
 }
 
 void loadTree(int controllers, int drives)

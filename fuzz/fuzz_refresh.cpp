@@ -1,40 +1,14 @@
 // Arbitrary bytes as the device tree file: refresh, then walk every query
 // over whatever got cached, as an SNMP agent would.
 #include "raidcommon.h"
+#include "treefile.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
-#include <fcntl.h>
 #include <string>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace {
-
-void writeTree(const uint8_t *data, size_t size)
-{
-    static time_t next = 1000000000;
-    static bool dirs = false;
-    if (!dirs) {
-        std::string p = RAIDC_DEVICE_TREE_PATH;
-        for (size_t i = 1; i < p.size(); ++i)
-            if (p[i] == '/')
-                mkdir(p.substr(0, i).c_str(), 0755);
-        dirs = true;
-    }
-    int fd = open(RAIDC_DEVICE_TREE_PATH, O_RDWR | O_CREAT | O_TRUNC, 0644);
-    if (fd < 0)
-        return;
-    if (write(fd, data, size) != static_cast<ssize_t>(size)) {
-        close(fd);
-        return;
-    }
-    struct timespec t[2] = {{next, 0}, {next, 0}};
-    next++;
-    futimens(fd, t);
-    close(fd);
-}
 
 const char *const kParams[] = {"Name", "Status", "Temperature", "Type", "MediaType", "RPM", "DeviceNumber",
                                "PortNumber", "Product", "EnclosureNumber", "CtrlId", "NoSuch"};
@@ -139,7 +113,7 @@ void walk()
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    writeTree(data, size);
+    treefile::install(data, size);
     if (RaidC_updateCache() == 0)
         walk();
     return 0;

@@ -1,4 +1,5 @@
 #include "testutil.h"
+#include "treefile.h"
 
 #include <gtest/gtest-spi.h>
 #include <gtest/gtest.h>
@@ -19,14 +20,6 @@ namespace testutil {
 
 namespace {
 
-void mkdirs(const std::string &path)
-{
-    for (size_t i = 1; i < path.size(); ++i) {
-        if (path[i] == '/')
-            mkdir(path.substr(0, i).c_str(), 0755);
-    }
-}
-
 // Everything left to read from a stream.
 std::string readStream(FILE *f)
 {
@@ -42,24 +35,13 @@ std::string readStream(FILE *f)
 
 void makePathDirs()
 {
-    mkdirs(RAIDC_DEVICE_TREE_PATH);
-    mkdirs(RAIDC_CMD_SOCKET_PATH);
-    mkdirs(RAIDC_TRAP_PIPE_PATH);
+    treefile::makePathDirs();
 }
 
 void installTree(const std::string &xml)
 {
-    // Times count up from a fixed point in the past, one second per install,
-    // so consecutive installs always differ in whole seconds.
-    static time_t next = 1000000000 + (getpid() % 100000) * 1000;
-    makePathDirs();
-    int fd = open(RAIDC_DEVICE_TREE_PATH, O_RDWR | O_CREAT | O_TRUNC, 0644);
-    ASSERT_GE(fd, 0) << strerror(errno);
-    ASSERT_EQ(write(fd, xml.data(), xml.size()), static_cast<ssize_t>(xml.size()));
-    struct timespec t[2] = {{next, 0}, {next, 0}};
-    next++;
-    ASSERT_EQ(futimens(fd, t), 0);
-    close(fd);
+    const int err = treefile::install(xml.data(), xml.size());
+    ASSERT_EQ(err, 0) << strerror(err);
 }
 
 void installFile(const std::string &path)
@@ -194,6 +176,26 @@ bool neverRefreshed()
 }
 
 } // namespace
+
+#ifdef RAIDC_FAULT_INJECTION
+long forEachFaultPoint(const std::function<void()> &run, const std::function<void(long nth, bool faulted)> &check,
+                       long limit)
+{
+    long faulted = 0;
+    for (long nth = 1; nth <= limit; ++nth) {
+        raidc_fault_arm(nth);
+        run();
+        const bool hit = raidc_fault_calls() >= nth;
+        raidc_fault_arm(0);
+        check(nth, hit);
+        if (!hit)
+            return faulted;
+        faulted++;
+    }
+    ADD_FAILURE() << "still meeting fault points after " << limit << " runs";
+    return faulted;
+}
+#endif
 
 void onNeverRefreshedCache(const std::function<void()> &checks, std::source_location at)
 {

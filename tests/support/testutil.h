@@ -26,6 +26,15 @@ extern "C" long raidc_fault_calls(void) noexcept;
 
 namespace testutil {
 
+#ifdef RAIDC_FAULT_INJECTION
+// The loop over failure points: runs `run` with the 1st, 2nd, ... fault point
+// armed, until a run passes every point. After each run, faults disarmed,
+// `check(nth, faulted)` judges it (faulted: the armed point was reached);
+// the last call has faulted false. Returns how many runs met a fault.
+long forEachFaultPoint(const std::function<void()> &run, const std::function<void(long nth, bool faulted)> &check,
+                       long limit = 10000);
+#endif
+
 // Writes `xml` as the device tree file and gives it a modification time
 // that no earlier call used, so the next refresh re-reads it.
 void installTree(const std::string &xml);

@@ -64,6 +64,7 @@ protected:
         setenv("SNMPCONFPATH", dir_.c_str(), 1);
         setenv("SNMP_PERSISTENT_DIR", (dir_ + "/state").c_str(), 1);
         setenv("MIBS", "", 1);
+        // All on unix sockets in the folder, where the community is mapped by com2secunix.
         std::ofstream(dir_ + "/snmpd.conf") << "master agentx\nagentXSocket " << dir_ << "/agentx\nagentaddress unix:"
                                             << dir_ << "/snmp\ntrap2sink unix:" << dir_ << "/trap public\n"
                                             << "com2secunix local default public\ngroup all v2c local\n"
@@ -87,14 +88,13 @@ protected:
     static int stop(pid_t &pid)
     {
         int st = 0;
-        auto ended = [&] { return waitpid(pid, &st, WNOHANG) == pid; };
+        auto reaped = [&] { return waitpid(pid, &st, WNOHANG) == pid; };
         if (pid <= 0)
             return -1;
         kill(pid, SIGTERM);
-        if (!poll(ended) && kill(pid, SIGKILL) == 0)
-            poll(ended);
+        bool ended = poll(reaped) || (kill(pid, SIGKILL) == 0 && poll(reaped));
         pid = -1;
-        return WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
+        return !ended ? -1 : WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
     }
 
     void startMaster()

@@ -1,6 +1,7 @@
 // The parameter queries as one family (controller, drives, enclosure and its
 // components, battery, array, port), then what each adds: the enclosure's
-// ordinal walk, the first battery only, and the status search.
+// ordinal walk, the first battery only, the status search, the rotation
+// classes, the drive selection by number and the highest drive number.
 #include "testutil.h"
 
 #include <gtest/gtest.h>
@@ -12,6 +13,12 @@ namespace {
 
 using testutil::loadTree;
 using testutil::wrapSystem;
+
+// The tree with the attributes of controller `ctrl` removed.
+std::string bare(std::string xml, int ctrl)
+{
+    return xml.erase(xml.find("<Adapter Nr=\"" + std::to_string(ctrl) + "\"") + 8, 7);
+}
 
 struct Answer {
     int status;
@@ -43,39 +50,31 @@ auto query(Kind k, const char *p, int c, int dev, int pr = 0, int comp = 0)
 {
     return [=](char *s, unsigned n, int64_t *i) {
         switch (k) {
-        case Ctrl: return RaidC_getCtrlInfo(p, c, s, n, i);
-        case Pd: return RaidC_getPDInfo(p, c, dev, s, n, i);
-        case Ld: return RaidC_getLDInfo(p, c, dev, s, n, i);
-        case Enc: return RaidC_getEncInfo(p, c, dev, s, n, i);
-        case Proc: return RaidC_getEncProcInfo(p, c, dev, pr, s, n, i);
-        case Fan: return RaidC_getEncFanInfo(p, c, dev, pr, comp, s, n, i);
-        case Pwr: return RaidC_getEncPwrInfo(p, c, dev, pr, comp, s, n, i);
-        case Temp: return RaidC_getEncTempInfo(p, c, dev, pr, comp, s, n, i);
-        case Bbu: return RaidC_getBBUInfo(p, c, s, n, i);
-        case Array: return RaidC_getArrayInfo(p, c, dev, s, n, i);
-        default: return RaidC_getPortInfo(p, c, dev, s, n, i);
+        case Ctrl:
+            return RaidC_getCtrlInfo(p, c, s, n, i);
+        case Pd:
+            return RaidC_getPDInfo(p, c, dev, s, n, i);
+        case Ld:
+            return RaidC_getLDInfo(p, c, dev, s, n, i);
+        case Enc:
+            return RaidC_getEncInfo(p, c, dev, s, n, i);
+        case Proc:
+            return RaidC_getEncProcInfo(p, c, dev, pr, s, n, i);
+        case Fan:
+            return RaidC_getEncFanInfo(p, c, dev, pr, comp, s, n, i);
+        case Pwr:
+            return RaidC_getEncPwrInfo(p, c, dev, pr, comp, s, n, i);
+        case Temp:
+            return RaidC_getEncTempInfo(p, c, dev, pr, comp, s, n, i);
+        case Bbu:
+            return RaidC_getBBUInfo(p, c, s, n, i);
+        case Array:
+            return RaidC_getArrayInfo(p, c, dev, s, n, i);
+        default:
+            return RaidC_getPortInfo(p, c, dev, s, n, i);
         }
     };
 }
-
-// pastList: what an index past the device list gives (0: the family has no
-// such index); bare: what a controller without attributes gives.
-const struct Family {
-    Kind kind;
-    int pastList, bare;
-} kFamilies[] = {
-    {Ctrl, 0, RAIDC_SUCCESS_STRING},
-    {Pd, RAIDC_DEVICE_NOT_FOUND, RAIDC_PARAM_NOT_FOUND},
-    {Ld, RAIDC_DEVICE_NOT_FOUND, RAIDC_PARAM_NOT_FOUND},
-    {Enc, RAIDC_DEVICE_NOT_FOUND, RAIDC_PARAM_NOT_FOUND},
-    {Proc, RAIDC_DEVICE_NOT_FOUND, RAIDC_PARAM_NOT_FOUND},
-    {Fan, RAIDC_DEVICE_NOT_FOUND, RAIDC_PARAM_NOT_FOUND},
-    {Pwr, RAIDC_DEVICE_NOT_FOUND, RAIDC_PARAM_NOT_FOUND},
-    {Temp, RAIDC_DEVICE_NOT_FOUND, RAIDC_PARAM_NOT_FOUND},
-    {Bbu, 0, RAIDC_PARAM_NOT_FOUND},
-    {Array, RAIDC_PARAM_NOT_FOUND, RAIDC_PARAM_NOT_FOUND}, // 4 past the list, not 7
-    {Port, RAIDC_PARAM_NOT_FOUND, RAIDC_PARAM_NOT_FOUND},
-};
 
 // Every family's element holds the same parameters: a text with letters
 // before a number of the same name, and an element without text.
@@ -88,39 +87,42 @@ std::string familyTree(bool attributes)
     std::string xml = wrapSystem(
         {ps + el("PhysicalDrive") + el("LogicalDrive") + el("Battery") + el("Array") +
          el("Port", el("Enclosure", el("Processor", el("Fan") + el("PowerSupply") + el("TemperatureSensor"))))});
-    if (!attributes)
-        xml.erase(xml.find("<Adapter") + 8, 7);
-    return xml;
+    return attributes ? xml : bare(xml, 0);
 }
 
 TEST(ParameterQuery, EveryFamilyKeepsTheOrderOfChecksBoundsAndLetterTest)
 {
     testutil::onNeverRefreshedCache([] {
-        for (const Family &f : kFamilies)
-            EXPECT_EQ(ask(query(f.kind, "T", 0, 0)), (Answer{RAIDC_CACHE_EMPTY, "-", -1})) << "kind " << f.kind;
+        for (int k = Ctrl; k <= Port; ++k)
+            EXPECT_EQ(ask(query(Kind(k), "T", 0, 0)), (Answer{RAIDC_CACHE_EMPTY, "-", -1})) << "kind " << k;
     });
     loadTree(familyTree(true));
     const Answer notFound{RAIDC_PARAM_NOT_FOUND, "-", -1};
-    for (const Family &f : kFamilies) {
-        SCOPED_TRACE(testing::Message() << "kind " << f.kind);
-        EXPECT_EQ(ask(query(f.kind, "T", 0, 0)), (Answer{RAIDC_SUCCESS_STRING, "hot", -1})) << "the first child, as text";
-        EXPECT_EQ(ask(query(f.kind, "T", 0, 0), 3), (Answer{RAIDC_SUCCESS_STRING, "hot", -1}));
-        EXPECT_EQ(ask(query(f.kind, "T", 0, 0), 2), (Answer{RAIDC_BUFFER_TOO_SMALL, "ho", -1}));
-        EXPECT_EQ(ask(query(f.kind, "T", 0, 0), 0), (Answer{RAIDC_SUCCESS_INT, "", 38})) << "letters skipped";
-        EXPECT_EQ(ask(query(f.kind, "Empty", 0, 0)), notFound);
-        EXPECT_EQ(ask(query(f.kind, "Empty", 0, 0), 0), (Answer{RAIDC_PARAM_NOT_FOUND, "", -1}));
-        EXPECT_EQ(ask(query(f.kind, "Missing", 0, 0)), notFound);
-        EXPECT_EQ(ask(query(f.kind, "t", 0, 0)), notFound) << "names are compared exactly";
+    for (int k = Ctrl; k <= Port; ++k) {
+        SCOPED_TRACE(testing::Message() << "kind " << k);
+        const Kind kind = Kind(k);
+        // Past their lists drives and enclosures give 7, arrays and ports 4.
+        const int pastList = kind == Ctrl || kind == Bbu ? 0
+                             : kind >= Array             ? RAIDC_PARAM_NOT_FOUND
+                                                         : RAIDC_DEVICE_NOT_FOUND;
+        EXPECT_EQ(ask(query(kind, "T", 0, 0)), (Answer{RAIDC_SUCCESS_STRING, "hot", -1})) << "the first child, as text";
+        EXPECT_EQ(ask(query(kind, "T", 0, 0), 3), (Answer{RAIDC_SUCCESS_STRING, "hot", -1}));
+        EXPECT_EQ(ask(query(kind, "T", 0, 0), 2), (Answer{RAIDC_BUFFER_TOO_SMALL, "ho", -1}));
+        EXPECT_EQ(ask(query(kind, "T", 0, 0), 0), (Answer{RAIDC_SUCCESS_INT, "", 38})) << "letters skipped";
+        EXPECT_EQ(ask(query(kind, "Empty", 0, 0)), notFound);
+        EXPECT_EQ(ask(query(kind, "Empty", 0, 0), 0), (Answer{RAIDC_PARAM_NOT_FOUND, "", -1}));
+        EXPECT_EQ(ask(query(kind, "Missing", 0, 0)), notFound);
+        EXPECT_EQ(ask(query(kind, "t", 0, 0)), notFound) << "names are compared exactly";
         for (int bad : {-1, 1}) {
-            EXPECT_EQ(ask(query(f.kind, "T", bad, 0)), notFound) << "controller " << bad;
-            if (f.pastList) {
-                EXPECT_EQ(ask(query(f.kind, "T", 0, bad)), (Answer{f.pastList, "-", -1})) << "device " << bad;
+            EXPECT_EQ(ask(query(kind, "T", bad, 0)), notFound) << "controller " << bad;
+            if (pastList) {
+                EXPECT_EQ(ask(query(kind, "T", 0, bad)), (Answer{pastList, "-", -1})) << "device " << bad;
             }
         }
     }
-    loadTree(familyTree(false));
-    for (const Family &f : kFamilies)
-        EXPECT_EQ(ask(query(f.kind, "T", 0, 0)).status, f.bare) << "kind " << f.kind << " below a controller without attributes";
+    loadTree(familyTree(false)); // the controller query alone does not look for attributes
+    for (int k = Ctrl; k <= Port; ++k)
+        EXPECT_EQ(ask(query(Kind(k), "T", 0, 0)).status, k == Ctrl ? RAIDC_SUCCESS_STRING : RAIDC_PARAM_NOT_FOUND) << k;
 }
 
 // An enclosure whose processors, fans and sensors exercise the ordinal walk:
@@ -155,14 +157,8 @@ TEST(EnclosureQuery, OrdinalsCountOnlyTheirOwnNameAndKeepChildlessPlaces)
         {Fan, "Name", 0, 0, -1, 16, none},
         {Temp, "Name", 0, 0, 2, 16, none},
         {Temp, "Name", 0, 1, 0, 16, none}, // processor 1 has no components at all
-        {Pwr, "Name", 0, 0, 0, 16, {RAIDC_SUCCESS_STRING, "P0", -1}},
-        {Temp, "Temperature", 0, 0, 0, 0, {RAIDC_SUCCESS_INT, "", 41}},
         {Temp, "Temperature", 0, 0, 1, 0, {RAIDC_SUCCESS_INT, "", 30}},
-        {Temp, "Temperature", 0, 0, 0, 1, {RAIDC_BUFFER_TOO_SMALL, "4", -1}},
-        {Pwr, "Status", 0, 0, 0, 16, none}, // a matching element without text ends the search
-        {Enc, "Name", 0, 0, 0, 0, {RAIDC_PARAM_NOT_FOUND, "", -1}},
         {Enc, "Name", 1, 0, 0, 16, none}, // an enclosure without children
-        {Enc, "Name", 2, 0, 0, 16, {RAIDC_DEVICE_NOT_FOUND, "-", -1}},
     };
     for (const auto &r : rows)
         EXPECT_EQ(ask(query(r.kind, r.param, 0, r.enc, r.proc, r.comp), r.bufLen), r.want)
@@ -177,8 +173,8 @@ TEST(EnclosureQuery, ComponentCountsForTheTemperatureWalk)
         int ctrl, enc, proc; // proc -1: the processor count
         int status;
         int64_t n;
-    } rows[] = {{0, 0, -1, RAIDC_SUCCESS_INT, 2}, {0, 1, -1, RAIDC_SUCCESS_INT, 0}, {0, 7, -1, RAIDC_SUCCESS_INT, 0},
-                {0, 0, 0, RAIDC_SUCCESS_INT, 2},  {0, 0, 1, RAIDC_SUCCESS_INT, 0},  {0, 0, 2, RAIDC_SUCCESS_INT, 0},
+    } rows[] = {{0, 0, -1, RAIDC_SUCCESS_INT, 2},   {0, 1, -1, RAIDC_SUCCESS_INT, 0}, {0, 7, -1, RAIDC_SUCCESS_INT, 0},
+                {0, 0, 0, RAIDC_SUCCESS_INT, 2},    {0, 0, 1, RAIDC_SUCCESS_INT, 0},  {0, 0, 2, RAIDC_SUCCESS_INT, 0},
                 {1, 0, 0, RAIDC_PARAM_NOT_FOUND, 0}};
     for (const auto &r : rows) {
         int64_t n = -1;
@@ -209,7 +205,8 @@ TEST(ComponentQuery, FirstBatteryOnlyPortNumbersByLetterTestArrayWithoutChildren
     EXPECT_EQ(ask([](char *s, unsigned n, int64_t *i) { return RaidC_getPortInfo("PortNumber", 0, 0, s, n, i); }, 0),
               (Answer{RAIDC_SUCCESS_INT, "", 8}));
     EXPECT_EQ(ask([](char *s, unsigned n, int64_t *i) { return RaidC_getArrayInfo("Name", 0, 0, s, n, i); }),
-              (Answer{RAIDC_PARAM_NOT_FOUND, "-", -1})) << "an array without children";
+              (Answer{RAIDC_PARAM_NOT_FOUND, "-", -1}))
+        << "an array without children";
 }
 
 TEST(ComponentQuery, StatusSearchesEveryMultiplexerAndCutsSilently)
@@ -227,12 +224,106 @@ TEST(ComponentQuery, StatusSearchesEveryMultiplexerAndCutsSilently)
         unsigned bufLen;
         int status;
         const char *text;
-    } rows[] = {{"Name", 16, RAIDC_SUCCESS_STRING, "agent"}, {"Version", 3, RAIDC_SUCCESS_STRING, "012"},
-                {"Empty", 16, RAIDC_PARAM_NOT_FOUND, "untouched"}, {"Missing", 16, RAIDC_PARAM_NOT_FOUND, "untouched"}};
+    } rows[] = {{"Name", 16, RAIDC_SUCCESS_STRING, "agent"},
+                {"Version", 3, RAIDC_SUCCESS_STRING, "012"},
+                {"Empty", 16, RAIDC_PARAM_NOT_FOUND, "untouched"},
+                {"Missing", 16, RAIDC_PARAM_NOT_FOUND, "untouched"}};
     for (const auto &r : rows) {
         char b[16] = "untouched";
         EXPECT_EQ(RaidC_getStatusInfo(r.param, b, r.bufLen), r.status) << r.param;
         EXPECT_EQ(std::string(b, r.bufLen < 16 ? r.bufLen : strlen(b)), r.text) << r.param;
+    }
+}
+
+std::string pd(const std::string &attr, const std::string &body)
+{
+    return "<PhysicalDrive" + attr + ">" + body + "</PhysicalDrive>";
+}
+
+TEST(DriveQuery, RotationClasses)
+{
+    const std::pair<const char *, const char *> cases[] = {
+        {"7200", "7.2"},   {"15000", "15.0"}, {"5000", "4.2"}, {"5001", "5.4"},  {"9000", "7.2"}, {"14000", "10.0"},
+        {"19001", "20.0"}, {"1000", "1000"},  {"0", "0"},      {"fast", "fast"}, {"nan", "nan"},  {"1e4", "10.0"}};
+    std::string drives;
+    for (auto &c : cases)
+        drives += pd(" Nr=\"1\"", std::string("<RPM>") + c.first + "</RPM>");
+    loadTree(wrapSystem({drives + pd("", "")}));
+    for (int i = 0; i < static_cast<int>(std::size(cases)); ++i)
+        EXPECT_EQ(ask(query(Pd, "RPM", 0, i)), (Answer{RAIDC_SUCCESS_STRING, cases[i].second, -1}));
+    // Text that does not fit is not converted; a class is written whatever bufLen says.
+    EXPECT_EQ(ask(query(Pd, "RPM", 0, 0), 3), (Answer{RAIDC_BUFFER_TOO_SMALL, "720", -1}));
+    char buf[8];
+    EXPECT_EQ(RaidC_getPDInfo("RPM", 0, 11, buf, 3, nullptr), RAIDC_SUCCESS_STRING);
+    EXPECT_STREQ(buf, "10.0");
+    // The rotation rule wants text; a drive without children fails before it looks.
+    EXPECT_EQ(ask(query(Pd, "RPM", 0, 0), 0), (Answer{RAIDC_INPUT_NOT_INITIALIZED, "", -1}));
+    EXPECT_EQ(ask(query(Pd, "RPM", 0, 12), 0), (Answer{RAIDC_PARAM_NOT_FOUND, "", -1}));
+}
+
+// Numbers beyond the 32-bit range saturate on every build, in the selection
+// as in the relation map, so the identifier that one hands out finds the
+// drive in the other.
+TEST(DriveQuery, SelectionByNumberPortAndDeviceReadsNumbersAsTheRelationMapDoes)
+{
+    const std::string drives =
+        pd(" Nr=\"4\"", "<PortNumber>1</PortNumber><DeviceNumber>9</DeviceNumber><Name>a</Name>") +
+        pd(" Nr=\"4\"", "<PortNumber>1</PortNumber><DeviceNumber>8</DeviceNumber><Name>b</Name>") +
+        pd(" Id=\"6\"", "<PortNumber>2</PortNumber><DeviceNumber>3</DeviceNumber><Size>12</Size>") +
+        pd(" Nr=\"7\"", "<PortNumber>-1</PortNumber><DeviceNumber>0</DeviceNumber>") +
+        pd(" Nr=\"2147483648\"", "<PortNumber>0</PortNumber><DeviceNumber>1</DeviceNumber><Type>SAS</Type>") +
+        pd(" Nr=\"-9999999999\"", "<PortNumber>4294967296</PortNumber><DeviceNumber>5</DeviceNumber><Type>SATA</Type>");
+    loadTree(bare(wrapSystem({drives, drives}), 1));
+    int idx = -1, id = 0;
+    ASSERT_EQ(RaidC_convert_PdIdx_2_PdId(0, 4, &id), 0);
+    EXPECT_EQ(id, INT32_MAX);
+    ASSERT_EQ(RaidC_convert_PdId_2_PdIdx(0, INT32_MIN, &idx), 0);
+    EXPECT_EQ(idx, 5);
+    // Only the first drive numbered 4 is looked at; controller 1 has no
+    // attributes; the last row finds a saturated number, not a wrapped one.
+    const struct {
+        int ctrl, nr;
+        unsigned port, dev;
+        const char *param;
+        unsigned bufLen;
+        Answer want;
+    } rows[] = {{0, 4, 1, 9, "Name", 8, {RAIDC_SUCCESS_STRING, "a", -1}},
+                {0, 4, 1, 8, "Name", 8, {RAIDC_DEVICE_NOT_FOUND, "-", -1}},
+                {0, 6, 2, 3, "Size", 0, {RAIDC_SUCCESS_INT, "", 12}},
+                {0, 7, 0xFFFFFFFFu, 0, "Size", 8, {RAIDC_DEVICE_NOT_FOUND, "-", -1}},
+                {1, 4, 1, 9, "Name", 8, {RAIDC_PARAM_NOT_FOUND, "-", -1}},
+                {2, 4, 1, 9, "Name", 8, {RAIDC_PARAM_NOT_FOUND, "-", -1}},
+                {0, INT32_MAX, 0, 1, "Type", 8, {RAIDC_SUCCESS_STRING, "SAS", -1}},
+                {0, INT32_MIN, INT32_MAX, 5, "Type", 8, {RAIDC_SUCCESS_STRING, "SATA", -1}},
+                {0, INT32_MIN, 0, 5, "Type", 8, {RAIDC_DEVICE_NOT_FOUND, "-", -1}}};
+    for (const auto &r : rows) {
+        auto select = [&](char *s, unsigned n, int64_t *i) {
+            return RaidC_getPDInfo_snmpExt(r.param, r.ctrl, r.nr, r.port, r.dev, s, n, i);
+        };
+        EXPECT_EQ(ask(select, r.bufLen), r.want) << "controller " << r.ctrl << " drive " << r.nr << " " << r.param;
+    }
+}
+
+TEST(DriveQuery, HighestDriveNumber)
+{
+    testutil::onNeverRefreshedCache([] {
+        int64_t v = 5;
+        EXPECT_EQ(RaidC_getHighestPdNumForCtrl(0, &v), RAIDC_CACHE_EMPTY);
+        EXPECT_EQ(v, 5);
+    });
+    loadTree(bare(wrapSystem({pd(" Nr=\"0\"", "") + pd(" Nr=\"7\"", "") + pd(" Nr=\"3\"", "") + pd(" Id=\"90\"", ""),
+                              pd(" Nr=\"-5\"", "") + pd(" Nr=\"0x10\"", ""), "", pd(" Nr=\"9\"", "")}),
+                  3));
+    // Controller 3 has no attributes, 4 is past the list: both leave the output alone.
+    const std::pair<int, int64_t> want[] = {{RAIDC_SUCCESS_INT, 7},
+                                            {RAIDC_SUCCESS_INT, 16},
+                                            {RAIDC_SUCCESS_INT, 0},
+                                            {RAIDC_PARAM_NOT_FOUND, 5},
+                                            {RAIDC_PARAM_NOT_FOUND, 5}};
+    for (int c = 0; c < 5; ++c) {
+        int64_t v = 5;
+        EXPECT_EQ(RaidC_getHighestPdNumForCtrl(c, &v), want[c].first) << c;
+        EXPECT_EQ(v, want[c].second) << c;
     }
 }
 

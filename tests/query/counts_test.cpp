@@ -1,9 +1,12 @@
-// Device counts, state counts, the controller predicates and family flags.
+// Device counts, state counts, the controller predicates, family flags and
+// maximum temperatures per device class.
 #include "testutil.h"
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <string>
+#include <thread>
 
 namespace {
 
@@ -37,13 +40,26 @@ std::string twoControllers()
 struct Count {
     int status;
     int64_t n;
+    bool operator==(const Count &) const = default;
 };
+
+void PrintTo(const Count &c, std::ostream *os)
+{
+    *os << "{status " << c.status << ", " << c.n << "}";
+}
 
 template <typename F> Count count(F &&f)
 {
     int64_t n = 77;
     int st = f(&n);
     return {st, n};
+}
+
+using PerCtrl = int (*)(int, int64_t *);
+
+Count at(PerCtrl fn, int ctrl)
+{
+    return count([&](int64_t *n) { return fn(ctrl, n); });
 }
 
 TEST(Counts, EmptyCacheAndTreeWithoutControllers)
@@ -78,7 +94,7 @@ TEST(Counts, PerControllerAndTotalCountsPredicatesAndFamilyFlags)
     loadTree(twoControllers());
     const struct {
         const char *name;
-        int (*fn)(int, int64_t *);
+        PerCtrl fn;
         int64_t c0, c1, outside;
     } rows[] = {{"pds", RaidC_getPdsNumberForCtrl, 3, 1, 77},
                 {"lds", RaidC_getLdsNumberForCtrl, 3, 0, 77},
@@ -91,7 +107,7 @@ TEST(Counts, PerControllerAndTotalCountsPredicatesAndFamilyFlags)
         SCOPED_TRACE(r.name);
         const int64_t want[] = {r.outside, r.c0, r.c1, r.outside};
         for (int c = -1; c <= 2; ++c) {
-            Count got = count([&](int64_t *n) { return r.fn(c, n); });
+            Count got = at(r.fn, c);
             EXPECT_EQ(got.status, c == -1 || c == 2 ? RAIDC_PARAM_NOT_FOUND : RAIDC_SUCCESS_INT) << c;
             EXPECT_EQ(got.n, want[c + 1]) << c;
         }
@@ -138,6 +154,127 @@ TEST(Counts, StateWalksStopOnUnreadableStatusKeepingPartialCounts)
     Count none = count([](int64_t *n) { return RaidC_getDegradedLdsNumberForCtrl(1, n); });
     EXPECT_EQ(none.status, RAIDC_SUCCESS_INT);
     EXPECT_EQ(none.n, 0);
+}
+
+std::string drive(const char *type, const char *media, const char *temp)
+{
+    return std::string("<PhysicalDrive><Type>") + type + "</Type><MediaType>" + media + "</MediaType><Temperature>" +
+           temp + "</Temperature></PhysicalDrive>";
+}
+
+// HDDs at 35 and 41 (one with a unit suffix at 60), an SSD at 38, an NVMe
+// SSD at 50 and one at 45 whose MediaType says SSD.
+std::string mixedDrives(const char *portType)
+{
+    return std::string("<CtrlId>0</CtrlId><PortType>") + portType + "</PortType>" + drive("SAS", "HDD", "35") +
+           drive("SATA", "HDD", "41") + drive("SATA", "HDD", "60C") + drive("SAS", "SSD", "38") +
+           drive("NVMe", "SSD", "50") + drive("NVMe", "SSD", "45");
+}
+
+std::string processor(const char *product, const std::string &temps)
+{
+    return std::string("<Processor><Product>") + product + "</Product>" + temps + "</Processor>";
+}
+
+std::string sensor(const char *t)
+{
+    return std::string("<TemperatureSensor><Temperature>") + t + "</Temperature></TemperatureSensor>";
+}
+
+// Controllers 0-2: the drive classes and the extern rule; 3-5: negative and
+// zero readings; 6-8: only processors matching the product pattern count.
+// In 6, enclosure 0 has a matching expander and a hotter SEP that does not
+// match; enclosure 1 is hotter still but has no numeric number.
+TEST(MaxTemperature, ClassesExternRuleReadingsAndTheProductPattern)
+{
+    loadTree(wrapSystem({mixedDrives("Intern"), mixedDrives("Extern"), "<PortType>Extern</PortType>",
+                         drive("SAS", "HDD", "-5") + drive("SAS", "HDD", "-1"),
+                         drive("SAS", "HDD", "-3") + drive("SAS", "HDD", "0") + "<ChipTemperature>0</ChipTemperature>",
+                         "<ChipTemperature>-4</ChipTemperature><Battery><Temperature>-2</Temperature></Battery>",
+                         "<Port><Enclosure><EnclosureNumber>1</EnclosureNumber>" +
+                             processor("SAS3_EXPx28", sensor("26") + sensor("2.5") + sensor("44")) +
+                             processor("SAS3x36R", sensor("70")) + processor("s3_expA", sensor("71")) +
+                             "</Enclosure><Enclosure><EnclosureNumber>n/a</EnclosureNumber>" +
+                             processor("S12_0_EXPa", sensor("90")) + "</Enclosure></Port>",
+                         "<Port><Enclosure><EnclosureNumber>2</EnclosureNumber>" + processor("SAS3_EXPx28", "") +
+                             processor("SAS3x36R", sensor("50")) + "</Enclosure></Port>",
+                         "<Port/>"}));
+    const struct {
+        PerCtrl fn;
+        int ctrl;
+        Count want;
+    } rows[] = {
+        {RaidC_getPdMaxTemperature, 0, {RAIDC_SUCCESS_INT, 41}},
+        {RaidC_getHDDMaxTemperature, 0, {RAIDC_SUCCESS_INT, 41}},
+        {RaidC_getSSDMaxTemperature, 0, {RAIDC_SUCCESS_INT, 38}},
+        {RaidC_getNVMeMaxTemperature, 0, {RAIDC_SUCCESS_INT, 50}},
+        {RaidC_getPdMaxTemperature, 1, {RAIDC_DEVICE_EXTERN, 41}},
+        {RaidC_getNVMeMaxTemperature, 1, {RAIDC_DEVICE_EXTERN, 50}},
+        {RaidC_getSSDMaxTemperature, 2, {RAIDC_DEVICE_EXTERN, 0}},
+        {RaidC_getPdMaxTemperature, 3, {RAIDC_DEVICE_NOT_FOUND, 0}},
+        {RaidC_getHDDMaxTemperature, 4, {RAIDC_SUCCESS_INT, 0}},
+        {RaidC_getCtrlMaxTemperature, 4, {RAIDC_DEVICE_NOT_FOUND, 0}},
+        {RaidC_getCtrlMaxTemperature, 5, {RAIDC_DEVICE_NOT_FOUND, 0}},
+        {RaidC_getBBUMaxTemperature, 5, {RAIDC_DEVICE_NOT_FOUND, 0}},
+        {RaidC_getPdMaxTemperature, 5, {RAIDC_DEVICE_NOT_FOUND, 0}},
+        {RaidC_getProcMaxTemperature, 6, {RAIDC_SUCCESS_INT, 44}},
+        {RaidC_getProcMaxTemperature, 7, {RAIDC_DEVICE_NOT_FOUND, 0}},
+        {RaidC_getProcMaxTemperature, 8, {RAIDC_DEVICE_NOT_FOUND, 0}},
+    };
+    for (const auto &r : rows)
+        EXPECT_EQ(at(r.fn, r.ctrl), r.want) << "row of controller " << r.ctrl << ", function " << &r - rows;
+}
+
+TEST(MaxTemperature, UnreadableCountsGiveSeventeen)
+{
+    const PerCtrl counted[] = {RaidC_getPdMaxTemperature, RaidC_getHDDMaxTemperature, RaidC_getSSDMaxTemperature,
+                               RaidC_getNVMeMaxTemperature, RaidC_getProcMaxTemperature};
+    testutil::onNeverRefreshedCache([&] {
+        for (PerCtrl fn : counted)
+            EXPECT_EQ(at(fn, 0), (Count{RAIDC_MAXTEMP_NO_COUNT, 0}));
+        EXPECT_EQ(at(RaidC_getCtrlMaxTemperature, 0), (Count{RAIDC_DEVICE_NOT_FOUND, 0}));
+    });
+    loadTree(wrapSystem({"<ChipTemperature>70</ChipTemperature><Battery><Temperature>33</Temperature></Battery>" +
+                         drive("SAS", "HDD", "30")}));
+    EXPECT_EQ(at(RaidC_getCtrlMaxTemperature, 0), (Count{RAIDC_SUCCESS_INT, 70}));
+    EXPECT_EQ(at(RaidC_getBBUMaxTemperature, 0), (Count{RAIDC_SUCCESS_INT, 33}));
+    for (PerCtrl fn : counted) {
+        EXPECT_EQ(at(fn, 1), (Count{RAIDC_MAXTEMP_NO_COUNT, 0}));
+        EXPECT_EQ(at(fn, -1), (Count{RAIDC_MAXTEMP_NO_COUNT, 0}));
+    }
+    EXPECT_EQ(at(RaidC_getCtrlMaxTemperature, 1), (Count{RAIDC_DEVICE_NOT_FOUND, 0}));
+    EXPECT_EQ(at(RaidC_getBBUMaxTemperature, 1), (Count{RAIDC_DEVICE_NOT_FOUND, 0}));
+}
+
+// Every answer comes from one cache state: a refresh swaps between a tree
+// with internal drives at 40 and one with external drives at 60, so a mix
+// would pair a status of one tree with the maximum of the other.
+TEST(MaxTemperature, ConcurrentRefreshNeverMixesTwoCacheStates)
+{
+    auto tree = [](const char *portType, const char *t, int n) {
+        std::string body = std::string("<PortType>") + portType + "</PortType>";
+        for (int i = 0; i < n; ++i)
+            body += drive("SAS", "HDD", t);
+        return wrapSystem({body});
+    };
+    const std::string cool = tree("Intern", "40", 30), hot = tree("Extern", "60", 50);
+    loadTree(cool);
+    std::atomic<bool> done{false};
+    std::thread refresher([&] {
+        for (int i = 0; i < 40; ++i) {
+            testutil::installTree(i % 2 ? cool : hot);
+            RaidC_updateCache();
+        }
+        done = true;
+    });
+    int answers = 0;
+    while (!done || answers == 0) {
+        Count m = at(RaidC_getHDDMaxTemperature, 0);
+        ASSERT_TRUE(m == (Count{RAIDC_SUCCESS_INT, 40}) || m == (Count{RAIDC_DEVICE_EXTERN, 60}))
+            << m.status << " " << m.n;
+        ++answers;
+    }
+    refresher.join();
 }
 
 } // namespace

@@ -37,23 +37,61 @@ const std::string kTwoProcessors =
                                         el("TemperatureSensor") + el("TemperatureSensor") + "<Fans/><fan/>") +
                         "<Other/>" + el("Processor", el("Name", "P1")));
 
-TEST(EncInfoStructure, SizedToTheCachedEnclosure)
+// A record the loader found nothing for: -1 and "-" in every field.
+bool unanswered(int32_t v)
+{
+    return v == -1;
+}
+
+bool unanswered(const char *s)
+{
+    return !strcmp(s, "-");
+}
+
+#define EXPECT_UNANSWERED(field) EXPECT_TRUE(unanswered(rec.field)) << #field;
+
+TEST(EncInfoStructure, SizedToTheCachedEnclosureAndLoadedWithinItsOwnCounts)
 {
     testutil::onNeverRefreshedCache([] { EXPECT_FALSE(build(0, 0)); });
     loadTree(oneController(kTwoProcessors));
-    Tree t = build(0, 0);
-    ASSERT_TRUE(t);
-    ASSERT_EQ(t->ProcessorCount, 2);
-    const RaidCEncProcInfo &p0 = t->Processors[0], &p1 = t->Processors[1];
-    EXPECT_EQ(p0.FanCount * 100 + p0.PowerSupplyCount * 10 + p0.TempSensorCount, 212);
-    EXPECT_TRUE(p0.Fans && p0.PowerSupplies && p0.TempSensors);
-    EXPECT_EQ(p1.FanCount + p1.PowerSupplyCount + p1.TempSensorCount, 0);
     for (int bad : {-1, 1})
         EXPECT_FALSE(build(0, bad));
     EXPECT_FALSE(build(1, 0));
+    Tree t = build(0, 0);
+    ASSERT_TRUE(t);
+    ASSERT_EQ(t->ProcessorCount, 2);
+    RaidCEncProcInfo *procs = t->Processors;
+    EXPECT_EQ(procs[0].FanCount * 100 + procs[0].PowerSupplyCount * 10 + procs[0].TempSensorCount, 212);
+    EXPECT_TRUE(procs[0].Fans && procs[0].PowerSupplies && procs[0].TempSensors);
+    EXPECT_EQ(procs[1].FanCount + procs[1].PowerSupplyCount + procs[1].TempSensorCount, 0);
+
+    // Now the cache has one processor without components: the loader fills
+    // exactly the records of the tree, with "-" and -1 where nothing answers.
+    loadTree(oneController(
+        el("Enclosure", el("EnclosureNumber", "5") + el("Processor", el("SASAddress", std::string(300, 'a'))))));
+    ASSERT_EQ(RaidC_LoadEncInfo(0, 0, t.get()), 1);
+    EXPECT_EQ(t->EnclosureNumber, 5);
+    EXPECT_EQ(t->ProcessorCount, 2);
+    EXPECT_EQ(t->Processors, procs);
+    EXPECT_EQ(std::string(procs[0].SASAddress, sizeof procs[0].SASAddress), std::string(128, 'a'));
+    EXPECT_EQ(procs[0].FanCount, 2);
+    for (const RaidCEncFanInfo &rec : {procs[0].Fans[0], procs[0].Fans[1]}) {
+        RAIDC_ENC_FAN_INFO_FIELDS(EXPECT_UNANSWERED)
+    }
+    const RaidCEncProcInfo &rec = procs[1];
+    RAIDC_ENC_PROC_INFO_FIELDS(EXPECT_UNANSWERED)
+
+    // An enclosure index outside the list: only the enclosure number changes.
+    RaidCEncInfo before;
+    memcpy(&before, t.get(), sizeof before);
+    EXPECT_EQ(RaidC_LoadEncInfo(0, 1, t.get()), 0);
+    EXPECT_EQ(t->EnclosureNumber, -1);
+    const size_t rest = offsetof(RaidCEncInfo, EnclosureChainNumber);
+    EXPECT_EQ(memcmp(reinterpret_cast<char *>(t.get()) + rest, reinterpret_cast<char *>(&before) + rest,
+                     sizeof before - rest),
+              0);
     loadTree(testutil::wrapSystem({"<Port/>"}));
     EXPECT_FALSE(build(0, 0)) << "controller without enclosures";
-    RaidC_freeEncInfoStructure(nullptr);
 }
 
 TEST(EncInfoStructure, EnclosureWithoutProcessorsHasOneZeroPlaceholder)
@@ -104,36 +142,6 @@ TEST(EncInfoStructure, ManyProcessorsLoadIntoTheirOwnRecords)
     }
 }
 
-TEST(EncInfoStructure, LoaderKeepsToTheTreeItWasGiven)
-{
-    loadTree(oneController(kTwoProcessors));
-    Tree t = build(0, 0);
-    ASSERT_TRUE(t);
-    RaidCEncProcInfo *procs = t->Processors;
-    // Now the cache has one processor without components: the loader fills
-    // exactly the records of the tree, with "-" and -1 where nothing answers.
-    loadTree(oneController(el("Enclosure", el("EnclosureNumber", "5") +
-                                               el("Processor", el("SASAddress", std::string(300, 'a'))))));
-    ASSERT_EQ(RaidC_LoadEncInfo(0, 0, t.get()), 1);
-    EXPECT_EQ(t->EnclosureNumber, 5);
-    EXPECT_EQ(t->ProcessorCount, 2);
-    EXPECT_EQ(t->Processors, procs);
-    EXPECT_EQ(std::string(procs[0].SASAddress, sizeof procs[0].SASAddress), std::string(128, 'a'));
-    EXPECT_EQ(procs[0].FanCount, 2);
-    EXPECT_STREQ(procs[0].Fans[0].Name, "-");
-    EXPECT_EQ(procs[1].PortNumber, -1);
-
-    // An enclosure index outside the list: only the enclosure number changes.
-    RaidCEncInfo before;
-    memcpy(&before, t.get(), sizeof before);
-    EXPECT_EQ(RaidC_LoadEncInfo(0, 1, t.get()), 0);
-    EXPECT_EQ(t->EnclosureNumber, -1);
-    const size_t rest = offsetof(RaidCEncInfo, EnclosureChainNumber);
-    EXPECT_EQ(memcmp(reinterpret_cast<char *>(t.get()) + rest, reinterpret_cast<char *>(&before) + rest,
-                     sizeof before - rest),
-              0);
-}
-
 #ifdef RAIDC_FAULT_INJECTION
 // Fails each allocation of the build in turn: each attempt gives null and
 // releases what it had (the fault build runs under LeakSanitizer), until
@@ -142,21 +150,17 @@ TEST(EncInfoStructure, EveryFailedAllocationGivesNull)
 {
     loadTree(oneController(el("Enclosure", el("Processor", "<Fan/><TemperatureSensor/><TemperatureSensor/>") +
                                                el("Processor") + el("Processor", "<PowerSupply/><Fan/>"))));
-    long failures = 0;
-    for (long nth = 1; nth < 100; ++nth) {
-        raidc_fault_arm(nth);
-        RaidCEncInfo *t = RaidC_getEncInfoStructure(0, 0);
-        const long calls = raidc_fault_calls();
-        raidc_fault_arm(0);
-        if (calls < nth) {
-            ASSERT_NE(t, nullptr);
-            EXPECT_EQ(t->Processors[2].PowerSupplyCount, 1);
-            RaidC_freeEncInfoStructure(t);
-            break;
-        }
-        EXPECT_EQ(t, nullptr) << "allocation " << nth;
-        failures++;
-    }
+    RaidCEncInfo *t = nullptr;
+    const long failures = testutil::forEachFaultPoint([&] { t = RaidC_getEncInfoStructure(0, 0); },
+                                                      [&](long nth, bool faulted) {
+                                                          if (faulted) {
+                                                              EXPECT_EQ(t, nullptr) << "allocation " << nth;
+                                                              return;
+                                                          }
+                                                          ASSERT_NE(t, nullptr);
+                                                          EXPECT_EQ(t->Processors[2].PowerSupplyCount, 1);
+                                                          RaidC_freeEncInfoStructure(t);
+                                                      });
     EXPECT_EQ(failures, 6) << "enclosure, processors, and one array per non-empty component kind";
 }
 #endif

@@ -10,27 +10,20 @@
 #include <algorithm>
 #include <memory>
 #include <string>
-#include <utility>
-#include <vector>
 
 namespace {
 
 using testutil::loadTree;
 using testutil::wrapSystem;
 
-using Params = std::vector<std::pair<std::string, std::string>>;
-
-std::string params(const Params &ps)
+std::string el(const std::string &name, const std::string &body = "")
 {
-    std::string out;
-    for (const auto &[name, value] : ps)
-        out += "<" + name + ">" + value + "</" + name + ">";
-    return out;
+    return "<" + name + ">" + body + "</" + name + ">";
 }
 
-std::string device(const char *kind, const Params &ps)
+std::string device(const char *kind, const std::string &body)
 {
-    return std::string("<") + kind + " Nr=\"0\">" + params(ps) + "</" + kind + ">";
+    return std::string("<") + kind + " Nr=\"0\">" + body + "</" + kind + ">";
 }
 
 template <typename R> R poisoned()
@@ -75,17 +68,11 @@ TEST(LoadCtrlInfo, WidthsIntegerRulesAndControllersOutsideTheList)
         const RaidCCtrlInfo &rec = r;
         RAIDC_CTRL_INFO_FIELDS(EXPECT_UNANSWERED)
     });
-    loadTree(wrapSystem({params({{"AdapterNumber", "3"},
-                                 {"Name", std::string(200, 'n')},
-                                 {"Vendor", kLong},
-                                 {"MemorySize", "1024"},
-                                 {"PCIBus", "0x3B"},
-                                 {"PCIDevice", "010"},
-                                 {"PCIFunction", "-2"},
-                                 {"ChipTemperature", "0"},
-                                 {"CorrErrorCount", "12abc"},
-                                 {"CorrErrorCount", "7"},
-                                 {"UncorrErrorCount", "4294967297"}})}));
+    loadTree(wrapSystem({"<AdapterNumber>3</AdapterNumber>" + el("Name", std::string(200, 'n')) + el("Vendor", kLong) +
+                         "<MemorySize>1024</MemorySize><PCIBus>0x3B</PCIBus><PCIDevice>010</PCIDevice>"
+                         "<PCIFunction>-2</PCIFunction><ChipTemperature>0</ChipTemperature>"
+                         "<CorrErrorCount>12abc</CorrErrorCount><CorrErrorCount>7</CorrErrorCount>"
+                         "<UncorrErrorCount>4294967297</UncorrErrorCount>"}));
     auto r = poisoned<RaidCCtrlInfo>();
     ASSERT_EQ(RaidC_LoadCtrlInfo(0, &r), 1);
     EXPECT_EQ(r.AdapterNumber, 3);
@@ -131,15 +118,14 @@ TEST(LoadCtrlInfo, EmptyControllerEntryMarksOnlyTheProbe)
 
 TEST(LoadPdlInfo, FallbacksWidthsAndMissingDrives)
 {
-    loadTree(wrapSystem({device("PhysicalDrive", {{"Slot", "5"}, {"EnclosureNumber", "1a"}}) +
-                         device("PhysicalDrive", {{"DeviceNumber", "N/A"}, {"Slot", "6"}, {"EnclosureNumber", "2"}}) +
-                         device("PhysicalDrive", {{"DeviceNumber", "3"}, {"Slot", "9"}}) +
-                         device("PhysicalDrive", {{"Name", std::string(200, 'n')},
-                                                  {"PowerStatus", "Active"},
-                                                  {"Vendor", kLong},
-                                                  {"RPM", "7200"},
-                                                  {"MediaErrorCount", "12abc"},
-                                                  {"PhysicalSize", "3000000000"}})}));
+    loadTree(wrapSystem(
+        {device("PhysicalDrive", "<Slot>5</Slot><EnclosureNumber>1a</EnclosureNumber>") +
+         device("PhysicalDrive", "<DeviceNumber>N/A</DeviceNumber><Slot>6</Slot><EnclosureNumber>2</EnclosureNumber>") +
+         device("PhysicalDrive", "<DeviceNumber>3</DeviceNumber><Slot>9</Slot>") +
+         device("PhysicalDrive", el("Name", std::string(200, 'n')) + el("Vendor", kLong) +
+                                     "<PowerStatus>Active</PowerStatus><RPM>7200</RPM>"
+                                     "<MediaErrorCount>12abc</MediaErrorCount>"
+                                     "<PhysicalSize>3000000000</PhysicalSize>")}));
     const int want[][3] = {{5, 5, -1}, {6, 6, 2}, {3, 9, -1}, {-1, -1, -1}};
     auto r = poisoned<RaidCPdInfo>();
     for (int d = 0; d < 4; ++d) {
@@ -165,8 +151,8 @@ TEST(LoadPdlInfo, FallbacksWidthsAndMissingDrives)
 TEST(LoadLdAndBbuInfo, LowBitsProbesAndTheFirstBattery)
 {
     loadTree(
-        wrapSystem({device("LogicalDrive",
-                           {{"LogDriveNumber", "2"}, {"LogicalSize", "3000000000"}, {"PhysicalSize", "4294967338"}}) +
+        wrapSystem({device("LogicalDrive", "<LogDriveNumber>2</LogDriveNumber><LogicalSize>3000000000</LogicalSize>"
+                                           "<PhysicalSize>4294967338</PhysicalSize>") +
                         "<Battery><Status>OK</Status></Battery><Battery><Temperature>30</Temperature></Battery>",
                     "<Name>no battery</Name>"}));
     auto r = poisoned<RaidCLdInfo>();
@@ -187,11 +173,6 @@ TEST(LoadLdAndBbuInfo, LowBitsProbesAndTheFirstBattery)
     ASSERT_EQ(RaidC_LoadBbuInfo(1, &b), 1);
     const RaidCBbuInfo &rec = b;
     RAIDC_BBU_INFO_FIELDS(EXPECT_UNANSWERED)
-}
-
-std::string el(const std::string &name, const std::string &body = "")
-{
-    return "<" + name + ">" + body + "</" + name + ">";
 }
 
 // One controller with one port holding the given enclosures.
@@ -318,16 +299,14 @@ TEST(EncInfoStructure, EveryFailedAllocationGivesNull)
     loadTree(oneController(el("Enclosure", el("Processor", "<Fan/><TemperatureSensor/><TemperatureSensor/>") +
                                                el("Processor") + el("Processor", "<PowerSupply/><Fan/>"))));
     RaidCEncInfo *t = nullptr;
-    const long failures = testutil::forEachFaultPoint([&] { t = RaidC_getEncInfoStructure(0, 0); },
-                                                      [&](long nth, bool faulted) {
-                                                          if (faulted) {
-                                                              EXPECT_EQ(t, nullptr) << "allocation " << nth;
-                                                              return;
-                                                          }
-                                                          ASSERT_NE(t, nullptr);
-                                                          EXPECT_EQ(t->Processors[2].PowerSupplyCount, 1);
-                                                          RaidC_freeEncInfoStructure(t);
-                                                      });
+    auto run = [&] { t = RaidC_getEncInfoStructure(0, 0); };
+    const long failures = testutil::forEachFaultPoint(run, [&](long nth, bool faulted) {
+        EXPECT_EQ(t == nullptr, faulted) << "allocation " << nth;
+        if (t) {
+            EXPECT_EQ(t->Processors[2].PowerSupplyCount, 1);
+            RaidC_freeEncInfoStructure(t);
+        }
+    });
     EXPECT_EQ(failures, 6) << "enclosure, processors, and one array per non-empty component kind";
 }
 #endif

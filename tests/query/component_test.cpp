@@ -76,17 +76,22 @@ auto query(Kind k, const char *p, int c, int dev, int pr = 0, int comp = 0)
     };
 }
 
-// Every family's element holds the same parameters: a text with letters
-// before a number of the same name, and an element without text.
+// Controller 0's elements of every family hold the same parameters: a text
+// with letters, then hexadecimal (which holds a letter) and octal texts of
+// the same name, and an element without text. Each list ends with an element
+// without children; a second battery is never read. Controller 1 has none
+// of the elements.
 std::string familyTree(bool attributes)
 {
-    const std::string ps = "<T>hot</T><T>38</T><Empty/>";
+    const std::string ps = "<T>hot</T><T>0x10</T><T>010</T><Empty/>";
     auto el = [&](const std::string &name, const std::string &more = "") {
-        return "<" + name + " Nr=\"0\">" + ps + more + "</" + name + ">";
+        return "<" + name + " Nr=\"0\">" + ps + more + "</" + name + "><" + name + " Nr=\"1\"/>";
     };
     std::string xml = wrapSystem(
-        {ps + el("PhysicalDrive") + el("LogicalDrive") + el("Battery") + el("Array") +
-         el("Port", el("Enclosure", el("Processor", el("Fan") + el("PowerSupply") + el("TemperatureSensor"))))});
+        {ps + el("PhysicalDrive") + el("LogicalDrive") + el("Battery") + "<Battery><Second>x</Second></Battery>" +
+             el("Array") +
+             el("Port", el("Enclosure", el("Processor", el("Fan") + el("PowerSupply") + el("TemperatureSensor")))),
+         "<CtrlId>1</CtrlId>"});
     return attributes ? xml : bare(xml, 0);
 }
 
@@ -108,18 +113,23 @@ TEST(ParameterQuery, EveryFamilyKeepsTheOrderOfChecksBoundsAndLetterTest)
         EXPECT_EQ(ask(query(kind, "T", 0, 0)), (Answer{RAIDC_SUCCESS_STRING, "hot", -1})) << "the first child, as text";
         EXPECT_EQ(ask(query(kind, "T", 0, 0), 3), (Answer{RAIDC_SUCCESS_STRING, "hot", -1}));
         EXPECT_EQ(ask(query(kind, "T", 0, 0), 2), (Answer{RAIDC_BUFFER_TOO_SMALL, "ho", -1}));
-        EXPECT_EQ(ask(query(kind, "T", 0, 0), 0), (Answer{RAIDC_SUCCESS_INT, "", 38})) << "letters skipped";
+        EXPECT_EQ(ask(query(kind, "T", 0, 0), 0), (Answer{RAIDC_SUCCESS_INT, "", 8})) << "letters skipped";
         EXPECT_EQ(ask(query(kind, "Empty", 0, 0)), notFound);
         EXPECT_EQ(ask(query(kind, "Empty", 0, 0), 0), (Answer{RAIDC_PARAM_NOT_FOUND, "", -1}));
         EXPECT_EQ(ask(query(kind, "Missing", 0, 0)), notFound);
         EXPECT_EQ(ask(query(kind, "t", 0, 0)), notFound) << "names are compared exactly";
-        for (int bad : {-1, 1}) {
+        EXPECT_EQ(ask(query(kind, "T", 1, 0)), (pastList ? Answer{pastList, "-", -1} : notFound)) << "no elements";
+        if (pastList) {
+            EXPECT_EQ(ask(query(kind, "T", 0, 1)), notFound) << "an element without children";
+        }
+        for (int bad : {-1, 2}) {
             EXPECT_EQ(ask(query(kind, "T", bad, 0)), notFound) << "controller " << bad;
             if (pastList) {
                 EXPECT_EQ(ask(query(kind, "T", 0, bad)), (Answer{pastList, "-", -1})) << "device " << bad;
             }
         }
     }
+    EXPECT_EQ(ask(query(Bbu, "Second", 0, 0)), notFound) << "only the first battery is read";
     loadTree(familyTree(false)); // the controller query alone does not look for attributes
     for (int k = Ctrl; k <= Port; ++k)
         EXPECT_EQ(ask(query(Kind(k), "T", 0, 0)).status, k == Ctrl ? RAIDC_SUCCESS_STRING : RAIDC_PARAM_NOT_FOUND) << k;
@@ -158,7 +168,6 @@ TEST(EnclosureQuery, OrdinalsCountOnlyTheirOwnNameAndKeepChildlessPlaces)
         {Temp, "Name", 0, 0, 2, 16, none},
         {Temp, "Name", 0, 1, 0, 16, none}, // processor 1 has no components at all
         {Temp, "Temperature", 0, 0, 1, 0, {RAIDC_SUCCESS_INT, "", 30}},
-        {Enc, "Name", 1, 0, 0, 16, none}, // an enclosure without children
     };
     for (const auto &r : rows)
         EXPECT_EQ(ask(query(r.kind, r.param, 0, r.enc, r.proc, r.comp), r.bufLen), r.want)
@@ -185,28 +194,6 @@ TEST(EnclosureQuery, ComponentCountsForTheTemperatureWalk)
         EXPECT_EQ(n, r.n) << r.ctrl << "/" << r.enc << "/" << r.proc;
     }
     pthread_mutex_unlock(&RaidC_ThreadMutex);
-}
-
-TEST(ComponentQuery, FirstBatteryOnlyPortNumbersByLetterTestArrayWithoutChildren)
-{
-    loadTree(wrapSystem({"<CtrlId>0</CtrlId><Battery><Name>first</Name><Temperature>31</Temperature></Battery>"
-                         "<Battery><Vendor>second</Vendor></Battery>"
-                         "<Port Nr=\"0\"><PortNumber>0x10</PortNumber><PortNumber>010</PortNumber></Port>"
-                         "<Array Nr=\"0\"/>",
-                         "<CtrlId>1</CtrlId>"}));
-    auto bbu = [](const char *p, int c) {
-        return [=](char *s, unsigned n, int64_t *i) { return RaidC_getBBUInfo(p, c, s, n, i); };
-    };
-    EXPECT_EQ(ask(bbu("Name", 0)).text, "first");
-    EXPECT_EQ(ask(bbu("Temperature", 0), 0).value, 31);
-    EXPECT_EQ(ask(bbu("Vendor", 0)).status, RAIDC_PARAM_NOT_FOUND);
-    EXPECT_EQ(ask(bbu("Name", 1)).status, RAIDC_PARAM_NOT_FOUND) << "no battery";
-    // Hexadecimal holds a letter, octal does not.
-    EXPECT_EQ(ask([](char *s, unsigned n, int64_t *i) { return RaidC_getPortInfo("PortNumber", 0, 0, s, n, i); }, 0),
-              (Answer{RAIDC_SUCCESS_INT, "", 8}));
-    EXPECT_EQ(ask([](char *s, unsigned n, int64_t *i) { return RaidC_getArrayInfo("Name", 0, 0, s, n, i); }),
-              (Answer{RAIDC_PARAM_NOT_FOUND, "-", -1}))
-        << "an array without children";
 }
 
 TEST(ComponentQuery, StatusSearchesEveryMultiplexerAndCutsSilently)

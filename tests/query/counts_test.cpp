@@ -65,23 +65,18 @@ Count at(PerCtrl fn, int ctrl)
 TEST(Counts, EmptyCacheAndTreeWithoutControllers)
 {
     testutil::onNeverRefreshedCache([] {
-        EXPECT_EQ(count(RaidC_getCtrlsNumber).status, RAIDC_CACHE_EMPTY);
-        EXPECT_EQ(count(RaidC_getLdsTotalNumber).n, 77); // untouched
-        Count pds = count(RaidC_getPdsTotalNumber);
-        EXPECT_EQ(pds.status, RAIDC_CACHE_EMPTY);
-        EXPECT_EQ(pds.n, 0);
-        EXPECT_EQ(count([](int64_t *n) { return RaidC_getCtrlNvmePdsTotalNumber(0, n); }).n, 0);
+        EXPECT_EQ(count(RaidC_getCtrlsNumber), (Count{RAIDC_CACHE_EMPTY, 77}));
+        EXPECT_EQ(count(RaidC_getLdsTotalNumber), (Count{RAIDC_CACHE_EMPTY, 77})); // untouched
+        EXPECT_EQ(count(RaidC_getPdsTotalNumber), (Count{RAIDC_CACHE_EMPTY, 0}));
+        EXPECT_EQ(at(RaidC_getCtrlNvmePdsTotalNumber, 0), (Count{RAIDC_CACHE_EMPTY, 0}));
         EXPECT_EQ(RaidC_getCacheStatus(), 0);
         EXPECT_EQ(RaidC_CtrlCanBeConfigured(0), 0);
         EXPECT_EQ(RaidC_CtrlHasBBU(0), RAIDC_CACHE_EMPTY);
     });
     loadTree("<R><System><Name>h</Name></System></R>");
     for (auto total : {RaidC_getCtrlsNumber, RaidC_getLdsTotalNumber, RaidC_getEncTotalNumber, RaidC_getPdsTotalNumber,
-                       RaidC_getNvmePdsTotalNumber}) {
-        Count c = count(total);
-        EXPECT_EQ(c.status, RAIDC_SUCCESS_INT);
-        EXPECT_EQ(c.n, 0);
-    }
+                       RaidC_getNvmePdsTotalNumber})
+        EXPECT_EQ(count(total), (Count{RAIDC_SUCCESS_INT, 0}));
     EXPECT_EQ(RaidC_getCacheStatus(), 1);
     EXPECT_EQ(count([](int64_t *n) { return RaidC_getPdsNumberForCtrl(0, n); }).status, RAIDC_PARAM_NOT_FOUND);
 }
@@ -107,9 +102,8 @@ TEST(Counts, PerControllerAndTotalCountsPredicatesAndFamilyFlags)
         SCOPED_TRACE(r.name);
         const int64_t want[] = {r.outside, r.c0, r.c1, r.outside};
         for (int c = -1; c <= 2; ++c) {
-            Count got = at(r.fn, c);
-            EXPECT_EQ(got.status, c == -1 || c == 2 ? RAIDC_PARAM_NOT_FOUND : RAIDC_SUCCESS_INT) << c;
-            EXPECT_EQ(got.n, want[c + 1]) << c;
+            const int status = c == -1 || c == 2 ? RAIDC_PARAM_NOT_FOUND : RAIDC_SUCCESS_INT;
+            EXPECT_EQ(at(r.fn, c), (Count{status, want[c + 1]})) << c;
         }
     }
     const std::pair<int (*)(int64_t *), int64_t> totals[] = {{RaidC_getCtrlsNumber, 2},
@@ -138,22 +132,19 @@ TEST(Counts, StateWalksStopOnUnreadableStatusKeepingPartialCounts)
                              ld("<Status>Optimal</Status>") + ld("<Status>Partially Degraded</Status>") +
                              ld("<Name>x</Name>") + ld("<Status>Degraded</Status>"),
                          pd("<Status>Failed</Status>")}));
-    int64_t failed = -1, smart = -1;
-    EXPECT_EQ(RaidC_getFailedPdsNumberForCtrl(0, &failed, &smart), RAIDC_PARAM_NOT_FOUND);
-    EXPECT_EQ(failed, 2);
-    EXPECT_EQ(smart, 3);
-    EXPECT_EQ(RaidC_getFailedPdsNumberForCtrl(1, &failed, &smart), RAIDC_SUCCESS_INT);
-    EXPECT_EQ(failed, 1);
-    EXPECT_EQ(smart, 0);
-    EXPECT_EQ(RaidC_getFailedPdsNumberForCtrl(2, &failed, &smart), RAIDC_PARAM_NOT_FOUND);
-    EXPECT_EQ(failed, 0);
-
-    Count degraded = count([](int64_t *n) { return RaidC_getDegradedLdsNumberForCtrl(0, n); });
-    EXPECT_EQ(degraded.status, RAIDC_PARAM_NOT_FOUND);
-    EXPECT_EQ(degraded.n, 2);
-    Count none = count([](int64_t *n) { return RaidC_getDegradedLdsNumberForCtrl(1, n); });
-    EXPECT_EQ(none.status, RAIDC_SUCCESS_INT);
-    EXPECT_EQ(none.n, 0);
+    // Both counts are cleared before any check.
+    const struct {
+        int ctrl, status;
+        int64_t failed, smart;
+    } rows[] = {{0, RAIDC_PARAM_NOT_FOUND, 2, 3}, {1, RAIDC_SUCCESS_INT, 1, 0}, {2, RAIDC_PARAM_NOT_FOUND, 0, 0}};
+    for (const auto &r : rows) {
+        int64_t failed = -1, smart = -1;
+        EXPECT_EQ(RaidC_getFailedPdsNumberForCtrl(r.ctrl, &failed, &smart), r.status) << r.ctrl;
+        EXPECT_EQ(failed, r.failed) << r.ctrl;
+        EXPECT_EQ(smart, r.smart) << r.ctrl;
+    }
+    EXPECT_EQ(at(RaidC_getDegradedLdsNumberForCtrl, 0), (Count{RAIDC_PARAM_NOT_FOUND, 2}));
+    EXPECT_EQ(at(RaidC_getDegradedLdsNumberForCtrl, 1), (Count{RAIDC_SUCCESS_INT, 0}));
 }
 
 std::string drive(const char *type, const char *media, const char *temp)

@@ -1,9 +1,12 @@
-// Enclosure, battery, array, port and status queries through the public
-// interface, over small trees written to the device tree file.
+// The parameter queries as one family (controller, drives, enclosure and its
+// components, battery, array, port), then what each adds: the enclosure's
+// ordinal walk, the first battery only, the status search, the rotation
+// classes, the drive selection by number and the highest drive number.
 #include "testutil.h"
 
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 
 namespace {
@@ -11,27 +14,125 @@ namespace {
 using testutil::loadTree;
 using testutil::wrapSystem;
 
+// The tree with the attributes of controller `ctrl` removed.
+std::string bare(std::string xml, int ctrl)
+{
+    return xml.erase(xml.find("<Adapter Nr=\"" + std::to_string(ctrl) + "\"") + 8, 7);
+}
+
 struct Answer {
     int status;
     std::string text;
     int64_t value;
+    bool operator==(const Answer &) const = default;
 };
 
-// Asks a query once for text (bufLen given) and gives status and buffer.
-template <typename Q> Answer askText(Q &&q, unsigned int bufLen = 64)
+std::ostream &operator<<(std::ostream &os, const Answer &a)
 {
-    char buf[128];
-    memset(buf, 'x', sizeof buf);
-    buf[sizeof buf - 1] = '\0';
-    int st = q(buf, bufLen, nullptr);
-    return {st, std::string(buf, st == RAIDC_BUFFER_TOO_SMALL ? bufLen : strlen(buf)), -1};
+    return os << "{" << a.status << ", \"" << a.text << "\", " << a.value << "}";
 }
 
-template <typename Q> Answer askInt(Q &&q)
+// Asks once with an intOut, and for text into a bufLen-byte window that the
+// query may leave unterminated (bufLen 0: no buffer, an integer request).
+template <typename Q> Answer ask(Q &&q, unsigned bufLen = 16)
 {
+    char buf[32];
+    memset(buf, 'x', sizeof buf);
     int64_t v = 99;
-    int st = q(nullptr, 0, &v);
-    return {st, {}, v};
+    int st = q(bufLen ? buf : nullptr, bufLen, &v);
+    return {st, bufLen ? std::string(buf, strnlen(buf, std::max(bufLen, 2u))) : "", v};
+}
+
+enum Kind { Ctrl, Pd, Ld, Enc, Proc, Fan, Pwr, Temp, Bbu, Array, Port };
+
+// One query of the family; dev is the device or enclosure index.
+auto query(Kind k, const char *p, int c, int dev, int pr = 0, int comp = 0)
+{
+    return [=](char *s, unsigned n, int64_t *i) {
+        switch (k) {
+        case Ctrl:
+            return RaidC_getCtrlInfo(p, c, s, n, i);
+        case Pd:
+            return RaidC_getPDInfo(p, c, dev, s, n, i);
+        case Ld:
+            return RaidC_getLDInfo(p, c, dev, s, n, i);
+        case Enc:
+            return RaidC_getEncInfo(p, c, dev, s, n, i);
+        case Proc:
+            return RaidC_getEncProcInfo(p, c, dev, pr, s, n, i);
+        case Fan:
+            return RaidC_getEncFanInfo(p, c, dev, pr, comp, s, n, i);
+        case Pwr:
+            return RaidC_getEncPwrInfo(p, c, dev, pr, comp, s, n, i);
+        case Temp:
+            return RaidC_getEncTempInfo(p, c, dev, pr, comp, s, n, i);
+        case Bbu:
+            return RaidC_getBBUInfo(p, c, s, n, i);
+        case Array:
+            return RaidC_getArrayInfo(p, c, dev, s, n, i);
+        default:
+            return RaidC_getPortInfo(p, c, dev, s, n, i);
+        }
+    };
+}
+
+// Controller 0's elements of every family hold the same parameters: a text
+// with letters, then hexadecimal (which holds a letter) and octal texts of
+// the same name, and an element without text. Each list ends with an element
+// without children; a second battery is never read. Controller 1 has none
+// of the elements.
+std::string familyTree(bool attributes)
+{
+    const std::string ps = "<T>hot</T><T>0x10</T><T>010</T><Empty/>";
+    auto el = [&](const std::string &name, const std::string &more = "") {
+        return "<" + name + " Nr=\"0\">" + ps + more + "</" + name + "><" + name + " Nr=\"1\"/>";
+    };
+    std::string xml = wrapSystem(
+        {ps + el("PhysicalDrive") + el("LogicalDrive") + el("Battery") + "<Battery><Second>x</Second></Battery>" +
+             el("Array") +
+             el("Port", el("Enclosure", el("Processor", el("Fan") + el("PowerSupply") + el("TemperatureSensor")))),
+         "<CtrlId>1</CtrlId>"});
+    return attributes ? xml : bare(xml, 0);
+}
+
+TEST(ParameterQuery, EveryFamilyKeepsTheOrderOfChecksBoundsAndLetterTest)
+{
+    testutil::onNeverRefreshedCache([] {
+        for (int k = Ctrl; k <= Port; ++k)
+            EXPECT_EQ(ask(query(Kind(k), "T", 0, 0)), (Answer{RAIDC_CACHE_EMPTY, "-", -1})) << "kind " << k;
+    });
+    loadTree(familyTree(true));
+    const Answer notFound{RAIDC_PARAM_NOT_FOUND, "-", -1};
+    for (int k = Ctrl; k <= Port; ++k) {
+        SCOPED_TRACE(testing::Message() << "kind " << k);
+        const Kind kind = Kind(k);
+        // Past their lists drives and enclosures give 7, arrays and ports 4.
+        const int pastList = kind == Ctrl || kind == Bbu ? 0
+                             : kind >= Array             ? RAIDC_PARAM_NOT_FOUND
+                                                         : RAIDC_DEVICE_NOT_FOUND;
+        EXPECT_EQ(ask(query(kind, "T", 0, 0)), (Answer{RAIDC_SUCCESS_STRING, "hot", -1})) << "the first child, as text";
+        EXPECT_EQ(ask(query(kind, "T", 0, 0), 3), (Answer{RAIDC_SUCCESS_STRING, "hot", -1}));
+        EXPECT_EQ(ask(query(kind, "T", 0, 0), 2), (Answer{RAIDC_BUFFER_TOO_SMALL, "ho", -1}));
+        EXPECT_EQ(ask(query(kind, "T", 0, 0), 0), (Answer{RAIDC_SUCCESS_INT, "", 8})) << "letters skipped";
+        EXPECT_EQ(ask(query(kind, "Empty", 0, 0)), notFound);
+        EXPECT_EQ(ask(query(kind, "Empty", 0, 0), 0), (Answer{RAIDC_PARAM_NOT_FOUND, "", -1}));
+        EXPECT_EQ(ask(query(kind, "Missing", 0, 0)), notFound);
+        EXPECT_EQ(ask(query(kind, "t", 0, 0)), notFound) << "names are compared exactly";
+        EXPECT_EQ(ask(query(kind, "T", 1, 0)), (pastList ? Answer{pastList, "-", -1} : notFound)) << "no elements";
+        if (pastList) {
+            EXPECT_EQ(ask(query(kind, "T", 0, 1)), notFound) << "an element without children";
+        }
+        for (int bad : {-1, 2}) {
+            EXPECT_EQ(ask(query(kind, "T", bad, 0)), notFound) << "controller " << bad;
+            if (pastList) {
+                EXPECT_EQ(ask(query(kind, "T", 0, bad)), (Answer{pastList, "-", -1})) << "device " << bad;
+            }
+        }
+    }
+    EXPECT_EQ(ask(query(Bbu, "Second", 0, 0)), notFound) << "only the first battery is read";
+    loadTree(familyTree(false)); // the controller query alone does not look for attributes
+    for (int k = Ctrl; k <= Port; ++k)
+        EXPECT_EQ(ask(query(Kind(k), "T", 0, 0)).status, k == Ctrl ? RAIDC_SUCCESS_STRING : RAIDC_PARAM_NOT_FOUND) << k;
 }
 
 // An enclosure whose processors, fans and sensors exercise the ordinal walk:
@@ -48,147 +149,51 @@ const char *kEnclosures = "<CtrlId>0</CtrlId><Port Nr=\"0\">"
                           "<Processor Nr=\"1\"><Name>B</Name></Processor></Enclosure>"
                           "<Enclosure Nr=\"2\"/></Port>";
 
-auto enc(const char *p, int c, int e)
-{
-    return [=](char *s, unsigned int n, int64_t *i) { return RaidC_getEncInfo(p, c, e, s, n, i); };
-}
-auto proc(const char *p, int e, int pr)
-{
-    return [=](char *s, unsigned int n, int64_t *i) { return RaidC_getEncProcInfo(p, 0, e, pr, s, n, i); };
-}
-auto fan(const char *p, int k)
-{
-    return [=](char *s, unsigned int n, int64_t *i) { return RaidC_getEncFanInfo(p, 0, 0, 0, k, s, n, i); };
-}
-auto sensor(const char *p, int pr, int k)
-{
-    return [=](char *s, unsigned int n, int64_t *i) { return RaidC_getEncTempInfo(p, 0, 0, pr, k, s, n, i); };
-}
-
 TEST(EnclosureQuery, OrdinalsCountOnlyTheirOwnNameAndKeepChildlessPlaces)
 {
     loadTree(wrapSystem({kEnclosures}));
-    EXPECT_EQ(askText(proc("Name", 0, 1)).text, "B");
-    EXPECT_EQ(askText(proc("Name", 0, 2)).status, RAIDC_PARAM_NOT_FOUND);
-    EXPECT_EQ(askText(fan("Name", 0)).status, RAIDC_PARAM_NOT_FOUND);
-    Answer f1 = askText(fan("Name", 1));
-    EXPECT_EQ(f1.status, RAIDC_SUCCESS_STRING);
-    EXPECT_EQ(f1.text, "F1");
-    EXPECT_EQ(askText(fan("Name", -1)).status, RAIDC_PARAM_NOT_FOUND);
-    EXPECT_EQ(askText(sensor("Name", 0, 2)).status, RAIDC_PARAM_NOT_FOUND);
-    // Processor 1 has no components at all.
-    EXPECT_EQ(askText(sensor("Name", 1, 0)).status, RAIDC_PARAM_NOT_FOUND);
-    Answer psu =
-        askText([](char *s, unsigned int n, int64_t *i) { return RaidC_getEncPwrInfo("Name", 0, 0, 0, 0, s, n, i); });
-    EXPECT_EQ(psu.text, "P0");
-}
-
-TEST(EnclosureQuery, IntegersSkipPointsAndLettersTextsAreBounded)
-{
-    loadTree(wrapSystem({kEnclosures}));
-    Answer t0 = askInt(sensor("Temperature", 0, 0));
-    EXPECT_EQ(t0.status, RAIDC_SUCCESS_INT);
-    EXPECT_EQ(t0.value, 41);
-    Answer t1 = askInt(sensor("Temperature", 0, 1));
-    EXPECT_EQ(t1.status, RAIDC_SUCCESS_INT);
-    EXPECT_EQ(t1.value, 30);
-    Answer cut = askText(sensor("Temperature", 0, 0), 1);
-    EXPECT_EQ(cut.status, RAIDC_BUFFER_TOO_SMALL);
-    EXPECT_EQ(cut.text, "4");
-    // A matching element without text ends the search with "-" left behind.
-    Answer empty =
-        askText([](char *s, unsigned int n, int64_t *i) { return RaidC_getEncPwrInfo("Status", 0, 0, 0, 0, s, n, i); });
-    EXPECT_EQ(empty.status, RAIDC_PARAM_NOT_FOUND);
-    EXPECT_EQ(empty.text, "-");
-    EXPECT_EQ(askInt(enc("Name", 0, 0)).value, -1);
-}
-
-TEST(EnclosureQuery, PositionChecks)
-{
-    testutil::onNeverRefreshedCache([] {
-        EXPECT_EQ(askText(enc("Name", 0, 0)).status, RAIDC_CACHE_EMPTY);
-        Answer before = askInt(sensor("Temperature", 0, 0));
-        EXPECT_EQ(before.status, RAIDC_CACHE_EMPTY);
-        EXPECT_EQ(before.value, -1);
-    });
-    loadTree(wrapSystem({kEnclosures}));
-    EXPECT_EQ(askText(enc("Name", 0, 2)).status, RAIDC_DEVICE_NOT_FOUND);
-    EXPECT_EQ(askText(enc("Name", 0, -1)).status, RAIDC_DEVICE_NOT_FOUND);
-    EXPECT_EQ(askText(enc("Name", 1, 0)).status, RAIDC_PARAM_NOT_FOUND);
-    EXPECT_EQ(askText(enc("Name", 0, 1)).status, RAIDC_PARAM_NOT_FOUND); // no children
-    EXPECT_EQ(askText(enc(nullptr, 0, 0)).status, RAIDC_PARAM_NOT_FOUND);
-    EXPECT_EQ(RaidC_getEncInfo("Name", 0, 0, nullptr, 0, nullptr), RAIDC_PARAM_NOT_FOUND);
+    const Answer none{RAIDC_PARAM_NOT_FOUND, "-", -1};
+    const struct {
+        Kind kind;
+        const char *param;
+        int enc, proc, comp;
+        unsigned bufLen;
+        Answer want;
+    } rows[] = {
+        {Proc, "Name", 0, 1, 0, 16, {RAIDC_SUCCESS_STRING, "B", -1}},
+        {Proc, "Name", 0, 2, 0, 16, none},
+        {Fan, "Name", 0, 0, 0, 16, none},
+        {Fan, "Name", 0, 0, 1, 16, {RAIDC_SUCCESS_STRING, "F1", -1}},
+        {Fan, "Name", 0, 0, -1, 16, none},
+        {Temp, "Name", 0, 0, 2, 16, none},
+        {Temp, "Name", 0, 1, 0, 16, none}, // processor 1 has no components at all
+        {Temp, "Temperature", 0, 0, 1, 0, {RAIDC_SUCCESS_INT, "", 30}},
+    };
+    for (const auto &r : rows)
+        EXPECT_EQ(ask(query(r.kind, r.param, 0, r.enc, r.proc, r.comp), r.bufLen), r.want)
+            << "kind " << r.kind << " " << r.param << " " << r.enc << "/" << r.proc << "/" << r.comp;
 }
 
 TEST(EnclosureQuery, ComponentCountsForTheTemperatureWalk)
 {
     loadTree(wrapSystem({kEnclosures}));
     pthread_mutex_lock(&RaidC_ThreadMutex);
-    int64_t n = -1;
-    EXPECT_EQ(raidinternal_getProcNumberForEncl(0, 0, &n), RAIDC_SUCCESS_INT);
-    EXPECT_EQ(n, 2);
-    EXPECT_EQ(raidinternal_getProcNumberForEncl(0, 1, &n), RAIDC_SUCCESS_INT);
-    EXPECT_EQ(n, 0);
-    EXPECT_EQ(raidinternal_getProcNumberForEncl(0, 7, &n), RAIDC_SUCCESS_INT);
-    EXPECT_EQ(n, 0);
-    const int64_t sensors[] = {2, 0, 0};
-    for (int p = 0; p < 3; ++p) {
-        EXPECT_EQ(raidinternal_getTempNumberForProc(0, 0, p, &n), RAIDC_SUCCESS_INT);
-        EXPECT_EQ(n, sensors[p]) << "processor " << p;
+    const struct {
+        int ctrl, enc, proc; // proc -1: the processor count
+        int status;
+        int64_t n;
+    } rows[] = {{0, 0, -1, RAIDC_SUCCESS_INT, 2},   {0, 1, -1, RAIDC_SUCCESS_INT, 0}, {0, 7, -1, RAIDC_SUCCESS_INT, 0},
+                {0, 0, 0, RAIDC_SUCCESS_INT, 2},    {0, 0, 1, RAIDC_SUCCESS_INT, 0},  {0, 0, 2, RAIDC_SUCCESS_INT, 0},
+                {1, 0, 0, RAIDC_PARAM_NOT_FOUND, 0}};
+    for (const auto &r : rows) {
+        int64_t n = -1;
+        EXPECT_EQ(r.proc < 0 ? raidinternal_getProcNumberForEncl(r.ctrl, r.enc, &n)
+                             : raidinternal_getTempNumberForProc(r.ctrl, r.enc, r.proc, &n),
+                  r.status)
+            << r.ctrl << "/" << r.enc << "/" << r.proc;
+        EXPECT_EQ(n, r.n) << r.ctrl << "/" << r.enc << "/" << r.proc;
     }
-    EXPECT_EQ(raidinternal_getTempNumberForProc(1, 0, 0, &n), RAIDC_PARAM_NOT_FOUND);
-    EXPECT_EQ(n, 0);
     pthread_mutex_unlock(&RaidC_ThreadMutex);
-}
-
-TEST(EnclosureQuery, ControllerWithoutAttributesAnswersNothingBelowIt)
-{
-    loadTree("<R><System><Adapter><Port><Enclosure><Name>E</Name></Enclosure></Port>"
-             "<Array><Name>A</Name></Array><Battery><Name>B</Name></Battery></Adapter></System></R>");
-    EXPECT_EQ(askText(enc("Name", 0, 0)).status, RAIDC_PARAM_NOT_FOUND);
-    EXPECT_EQ(RaidC_getArrayInfo("Name", 0, 0, nullptr, 0, nullptr), RAIDC_PARAM_NOT_FOUND);
-    char b[8];
-    EXPECT_EQ(RaidC_getBBUInfo("Name", 0, b, sizeof b, nullptr), RAIDC_PARAM_NOT_FOUND);
-}
-
-TEST(ComponentQuery, OnlyTheFirstBatteryIsRead)
-{
-    loadTree(wrapSystem({"<CtrlId>0</CtrlId><Battery><Name>first</Name><Temperature>31</Temperature></Battery>"
-                         "<Battery><Vendor>second</Vendor></Battery>",
-                         "<CtrlId>1</CtrlId>"}));
-    auto bbu = [](const char *p, int c) {
-        return [=](char *s, unsigned int n, int64_t *i) { return RaidC_getBBUInfo(p, c, s, n, i); };
-    };
-    EXPECT_EQ(askText(bbu("Name", 0)).text, "first");
-    EXPECT_EQ(askInt(bbu("Temperature", 0)).value, 31);
-    EXPECT_EQ(askText(bbu("Vendor", 0)).status, RAIDC_PARAM_NOT_FOUND);
-    EXPECT_EQ(askText(bbu("Name", 1)).status, RAIDC_PARAM_NOT_FOUND);
-    EXPECT_EQ(askText(bbu("Name", 2)).status, RAIDC_PARAM_NOT_FOUND);
-}
-
-TEST(ComponentQuery, ArraysAndPortsAnswerFourPastTheirLists)
-{
-    testutil::onNeverRefreshedCache([] {
-        char b[16];
-        EXPECT_EQ(RaidC_getArrayInfo("Name", 0, 0, b, sizeof b, nullptr), RAIDC_CACHE_EMPTY);
-        EXPECT_EQ(RaidC_getPortInfo("Name", 0, 0, b, sizeof b, nullptr), RAIDC_CACHE_EMPTY);
-    });
-    char b[16];
-    loadTree(wrapSystem({"<CtrlId>0</CtrlId><Array Nr=\"0\"><Name>A0</Name></Array><Array Nr=\"1\"/>"
-                         "<Port Nr=\"0\"><PortNumber>0x10</PortNumber><PortNumber>010</PortNumber></Port>"}));
-    EXPECT_EQ(RaidC_getArrayInfo("Name", 0, 0, b, sizeof b, nullptr), RAIDC_SUCCESS_STRING);
-    EXPECT_STREQ(b, "A0");
-    EXPECT_EQ(RaidC_getArrayInfo("Name", 0, 1, b, sizeof b, nullptr), RAIDC_PARAM_NOT_FOUND);
-    int64_t v = 0;
-    EXPECT_EQ(RaidC_getPortInfo("PortNumber", 0, 0, nullptr, 0, &v), RAIDC_SUCCESS_INT);
-    EXPECT_EQ(v, 8); // hexadecimal holds a letter, octal does not
-    for (int bad : {-1, 2}) {
-        EXPECT_EQ(RaidC_getArrayInfo("Name", 0, bad, b, sizeof b, &v), RAIDC_PARAM_NOT_FOUND);
-        EXPECT_STREQ(b, "-");
-        EXPECT_EQ(v, -1);
-    }
-    EXPECT_EQ(RaidC_getPortInfo("PortNumber", 0, 1, nullptr, 0, &v), RAIDC_PARAM_NOT_FOUND);
-    EXPECT_EQ(RaidC_getPortInfo("PortNumber", 1, 0, nullptr, 0, &v), RAIDC_PARAM_NOT_FOUND);
 }
 
 TEST(ComponentQuery, StatusSearchesEveryMultiplexerAndCutsSilently)
@@ -198,18 +203,115 @@ TEST(ComponentQuery, StatusSearchesEveryMultiplexerAndCutsSilently)
         EXPECT_EQ(RaidC_getStatusInfo("Status", b, sizeof b), RAIDC_CACHE_EMPTY);
         EXPECT_STREQ(b, "untouched");
     });
-    char b[16];
     loadTree(wrapSystem({"<CtrlId>0</CtrlId>"}, "<Multiplexer><Name>agent</Name><Empty/></Multiplexer>"
                                                 "<Multiplexer><Name>relay</Name><Version>0123456789</Version>"
                                                 "</Multiplexer>"));
-    EXPECT_EQ(RaidC_getStatusInfo("Name", b, sizeof b), RAIDC_SUCCESS_STRING);
-    EXPECT_STREQ(b, "agent");
-    memset(b, 0, sizeof b);
-    EXPECT_EQ(RaidC_getStatusInfo("Version", b, 3), RAIDC_SUCCESS_STRING);
-    EXPECT_STREQ(b, "012");
-    EXPECT_EQ(RaidC_getStatusInfo("Empty", b, sizeof b), RAIDC_PARAM_NOT_FOUND);
-    EXPECT_EQ(RaidC_getStatusInfo("Missing", b, sizeof b), RAIDC_PARAM_NOT_FOUND);
-    EXPECT_EQ(RaidC_getStatusInfo("Name", nullptr, 8), RAIDC_INPUT_NOT_INITIALIZED);
+    const struct {
+        const char *param;
+        unsigned bufLen;
+        int status;
+        const char *text;
+    } rows[] = {{"Name", 16, RAIDC_SUCCESS_STRING, "agent"},
+                {"Version", 3, RAIDC_SUCCESS_STRING, "012"},
+                {"Empty", 16, RAIDC_PARAM_NOT_FOUND, "untouched"},
+                {"Missing", 16, RAIDC_PARAM_NOT_FOUND, "untouched"}};
+    for (const auto &r : rows) {
+        char b[16] = "untouched";
+        EXPECT_EQ(RaidC_getStatusInfo(r.param, b, r.bufLen), r.status) << r.param;
+        EXPECT_EQ(std::string(b, r.bufLen < 16 ? r.bufLen : strlen(b)), r.text) << r.param;
+    }
+}
+
+std::string pd(const std::string &attr, const std::string &body)
+{
+    return "<PhysicalDrive" + attr + ">" + body + "</PhysicalDrive>";
+}
+
+TEST(DriveQuery, RotationClasses)
+{
+    const std::pair<const char *, const char *> cases[] = {
+        {"7200", "7.2"},   {"15000", "15.0"}, {"5000", "4.2"}, {"5001", "5.4"},  {"9000", "7.2"}, {"14000", "10.0"},
+        {"19001", "20.0"}, {"1000", "1000"},  {"0", "0"},      {"fast", "fast"}, {"nan", "nan"},  {"1e4", "10.0"}};
+    std::string drives;
+    for (auto &c : cases)
+        drives += pd(" Nr=\"1\"", std::string("<RPM>") + c.first + "</RPM>");
+    loadTree(wrapSystem({drives + pd("", "")}));
+    for (int i = 0; i < static_cast<int>(std::size(cases)); ++i)
+        EXPECT_EQ(ask(query(Pd, "RPM", 0, i)), (Answer{RAIDC_SUCCESS_STRING, cases[i].second, -1}));
+    // Text that does not fit is not converted; a class is written whatever bufLen says.
+    EXPECT_EQ(ask(query(Pd, "RPM", 0, 0), 3), (Answer{RAIDC_BUFFER_TOO_SMALL, "720", -1}));
+    char buf[8];
+    EXPECT_EQ(RaidC_getPDInfo("RPM", 0, 11, buf, 3, nullptr), RAIDC_SUCCESS_STRING);
+    EXPECT_STREQ(buf, "10.0");
+    // The rotation rule wants text; a drive without children fails before it looks.
+    EXPECT_EQ(ask(query(Pd, "RPM", 0, 0), 0), (Answer{RAIDC_INPUT_NOT_INITIALIZED, "", -1}));
+    EXPECT_EQ(ask(query(Pd, "RPM", 0, 12), 0), (Answer{RAIDC_PARAM_NOT_FOUND, "", -1}));
+}
+
+// Numbers beyond the 32-bit range saturate on every build, in the selection
+// as in the relation map, so the identifier that one hands out finds the
+// drive in the other.
+TEST(DriveQuery, SelectionByNumberPortAndDeviceReadsNumbersAsTheRelationMapDoes)
+{
+    const std::string drives =
+        pd(" Nr=\"4\"", "<PortNumber>1</PortNumber><DeviceNumber>9</DeviceNumber><Name>a</Name>") +
+        pd(" Nr=\"4\"", "<PortNumber>1</PortNumber><DeviceNumber>8</DeviceNumber><Name>b</Name>") +
+        pd(" Id=\"6\"", "<PortNumber>2</PortNumber><DeviceNumber>3</DeviceNumber><Size>12</Size>") +
+        pd(" Nr=\"7\"", "<PortNumber>-1</PortNumber><DeviceNumber>0</DeviceNumber>") +
+        pd(" Nr=\"2147483648\"", "<PortNumber>0</PortNumber><DeviceNumber>1</DeviceNumber><Type>SAS</Type>") +
+        pd(" Nr=\"-9999999999\"", "<PortNumber>4294967296</PortNumber><DeviceNumber>5</DeviceNumber><Type>SATA</Type>");
+    loadTree(bare(wrapSystem({drives, drives}), 1));
+    int idx = -1, id = 0;
+    ASSERT_EQ(RaidC_convert_PdIdx_2_PdId(0, 4, &id), 0);
+    EXPECT_EQ(id, INT32_MAX);
+    ASSERT_EQ(RaidC_convert_PdId_2_PdIdx(0, INT32_MIN, &idx), 0);
+    EXPECT_EQ(idx, 5);
+    // Only the first drive numbered 4 is looked at; controller 1 has no
+    // attributes; the last row finds a saturated number, not a wrapped one.
+    const struct {
+        int ctrl, nr;
+        unsigned port, dev;
+        const char *param;
+        unsigned bufLen;
+        Answer want;
+    } rows[] = {{0, 4, 1, 9, "Name", 8, {RAIDC_SUCCESS_STRING, "a", -1}},
+                {0, 4, 1, 8, "Name", 8, {RAIDC_DEVICE_NOT_FOUND, "-", -1}},
+                {0, 6, 2, 3, "Size", 0, {RAIDC_SUCCESS_INT, "", 12}},
+                {0, 7, 0xFFFFFFFFu, 0, "Size", 8, {RAIDC_DEVICE_NOT_FOUND, "-", -1}},
+                {1, 4, 1, 9, "Name", 8, {RAIDC_PARAM_NOT_FOUND, "-", -1}},
+                {2, 4, 1, 9, "Name", 8, {RAIDC_PARAM_NOT_FOUND, "-", -1}},
+                {0, INT32_MAX, 0, 1, "Type", 8, {RAIDC_SUCCESS_STRING, "SAS", -1}},
+                {0, INT32_MIN, INT32_MAX, 5, "Type", 8, {RAIDC_SUCCESS_STRING, "SATA", -1}},
+                {0, INT32_MIN, 0, 5, "Type", 8, {RAIDC_DEVICE_NOT_FOUND, "-", -1}}};
+    for (const auto &r : rows) {
+        auto select = [&](char *s, unsigned n, int64_t *i) {
+            return RaidC_getPDInfo_snmpExt(r.param, r.ctrl, r.nr, r.port, r.dev, s, n, i);
+        };
+        EXPECT_EQ(ask(select, r.bufLen), r.want) << "controller " << r.ctrl << " drive " << r.nr << " " << r.param;
+    }
+}
+
+TEST(DriveQuery, HighestDriveNumber)
+{
+    testutil::onNeverRefreshedCache([] {
+        int64_t v = 5;
+        EXPECT_EQ(RaidC_getHighestPdNumForCtrl(0, &v), RAIDC_CACHE_EMPTY);
+        EXPECT_EQ(v, 5);
+    });
+    loadTree(bare(wrapSystem({pd(" Nr=\"0\"", "") + pd(" Nr=\"7\"", "") + pd(" Nr=\"3\"", "") + pd(" Id=\"90\"", ""),
+                              pd(" Nr=\"-5\"", "") + pd(" Nr=\"0x10\"", ""), "", pd(" Nr=\"9\"", "")}),
+                  3));
+    // Controller 3 has no attributes, 4 is past the list: both leave the output alone.
+    const std::pair<int, int64_t> want[] = {{RAIDC_SUCCESS_INT, 7},
+                                            {RAIDC_SUCCESS_INT, 16},
+                                            {RAIDC_SUCCESS_INT, 0},
+                                            {RAIDC_PARAM_NOT_FOUND, 5},
+                                            {RAIDC_PARAM_NOT_FOUND, 5}};
+    for (int c = 0; c < 5; ++c) {
+        int64_t v = 5;
+        EXPECT_EQ(RaidC_getHighestPdNumForCtrl(c, &v), want[c].first) << c;
+        EXPECT_EQ(v, want[c].second) << c;
+    }
 }
 
 } // namespace

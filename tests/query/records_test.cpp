@@ -1,33 +1,29 @@
-// The fixed-layout record loaders and the record tool: field widths, the
-// integer rules, the fallbacks, and what a missing device leaves behind.
+// The fixed-layout record loaders: field widths, the integer rules, the
+// fallbacks, and what a missing device leaves behind; and the enclosure
+// record tree: sized to the enclosure as cached, filled by the loader within
+// the tree's own counts, released whole, never half-built when an
+// allocation fails.
 #include "testutil.h"
 
 #include <gtest/gtest.h>
-#include <json-c/json.h>
 
 #include <algorithm>
+#include <memory>
 #include <string>
-#include <utility>
-#include <vector>
 
 namespace {
 
 using testutil::loadTree;
 using testutil::wrapSystem;
 
-using Params = std::vector<std::pair<std::string, std::string>>;
-
-std::string params(const Params &ps)
+std::string el(const std::string &name, const std::string &body = "")
 {
-    std::string out;
-    for (const auto &[name, value] : ps)
-        out += "<" + name + ">" + value + "</" + name + ">";
-    return out;
+    return "<" + name + ">" + body + "</" + name + ">";
 }
 
-std::string device(const char *kind, const Params &ps)
+std::string device(const char *kind, const std::string &body)
 {
-    return std::string("<") + kind + " Nr=\"0\">" + params(ps) + "</" + kind + ">";
+    return std::string("<") + kind + " Nr=\"0\">" + body + "</" + kind + ">";
 }
 
 template <typename R> R poisoned()
@@ -48,33 +44,35 @@ template <typename R> bool onlyWritten(const R &r, size_t from, size_t len)
     return true;
 }
 
-// Walks a poisoned record that every query left unanswered: each field must
-// read -1 or "-". Gives the number of fields seen, or -1 at a stray byte.
-template <typename R> int unansweredFields(const R &r)
+// A field of a poisoned record that every query left unanswered: -1, or
+// "-" with nothing written after its terminator.
+bool unanswered(int32_t v)
 {
-    const auto *p = reinterpret_cast<const unsigned char *>(&r);
-    int fields = 0;
-    for (size_t i = 0; i < sizeof r; ++fields) {
-        if (i + 4 <= sizeof r && !memcmp(p + i, "\xff\xff\xff\xff", 4)) {
-            i += 4;
-        } else if (!memcmp(p + i, "-", 2)) {
-            for (i += 2; i < sizeof r && p[i] == 0x5A;)
-                ++i;
-        } else {
-            return -1;
-        }
-    }
-    return fields;
+    return v == -1;
 }
+
+template <size_t N> bool unanswered(const char (&s)[N])
+{
+    return !memcmp(s, "-", 2) && std::all_of(s + 2, s + N, [](char c) { return c == 0x5A; });
+}
+
+#define EXPECT_UNANSWERED(field) EXPECT_TRUE(unanswered(rec.field)) << #field;
 
 const std::string kLong(200, 'v');
 
-TEST(LoadCtrlInfo, WidthsAndIntegerRules)
+TEST(LoadCtrlInfo, WidthsIntegerRulesAndControllersOutsideTheList)
 {
-    loadTree(wrapSystem({params({{"AdapterNumber", "3"}, {"Name", std::string(200, 'n')}, {"Vendor", kLong},
-                                 {"MemorySize", "1024"}, {"PCIBus", "0x3B"}, {"PCIDevice", "010"},
-                                 {"PCIFunction", "-2"}, {"ChipTemperature", "0"}, {"CorrErrorCount", "12abc"},
-                                 {"CorrErrorCount", "7"}, {"UncorrErrorCount", "4294967297"}})}));
+    testutil::onNeverRefreshedCache([] {
+        auto r = poisoned<RaidCCtrlInfo>();
+        EXPECT_EQ(RaidC_LoadCtrlInfo(0, &r), 1);
+        const RaidCCtrlInfo &rec = r;
+        RAIDC_CTRL_INFO_FIELDS(EXPECT_UNANSWERED)
+    });
+    loadTree(wrapSystem({"<AdapterNumber>3</AdapterNumber>" + el("Name", std::string(200, 'n')) + el("Vendor", kLong) +
+                         "<MemorySize>1024</MemorySize><PCIBus>0x3B</PCIBus><PCIDevice>010</PCIDevice>"
+                         "<PCIFunction>-2</PCIFunction><ChipTemperature>0</ChipTemperature>"
+                         "<CorrErrorCount>12abc</CorrErrorCount><CorrErrorCount>7</CorrErrorCount>"
+                         "<UncorrErrorCount>4294967297</UncorrErrorCount>"}));
     auto r = poisoned<RaidCCtrlInfo>();
     ASSERT_EQ(RaidC_LoadCtrlInfo(0, &r), 1);
     EXPECT_EQ(r.AdapterNumber, 3);
@@ -91,21 +89,11 @@ TEST(LoadCtrlInfo, WidthsAndIntegerRules)
     EXPECT_STREQ(r.HostName, "testhost");
     EXPECT_EQ(r.CtrlId, -1);
     EXPECT_STREQ(r.SubDeviceID, "-");
-}
-
-TEST(LoadCtrlInfo, ControllerOutsideTheListFillsEveryField)
-{
-    testutil::onNeverRefreshedCache([] {
-        auto r = poisoned<RaidCCtrlInfo>();
-        EXPECT_EQ(RaidC_LoadCtrlInfo(0, &r), 1);
-        EXPECT_EQ(unansweredFields(r), 40);
-    });
-    auto r = poisoned<RaidCCtrlInfo>();
-    loadTree(wrapSystem({"<AdapterNumber>0</AdapterNumber>"}));
     for (int idx : {1, -1}) {
         r = poisoned<RaidCCtrlInfo>();
         EXPECT_EQ(RaidC_LoadCtrlInfo(idx, &r), 1);
-        EXPECT_EQ(unansweredFields(r), 40);
+        const RaidCCtrlInfo &rec = r;
+        RAIDC_CTRL_INFO_FIELDS(EXPECT_UNANSWERED)
     }
 }
 
@@ -130,12 +118,14 @@ TEST(LoadCtrlInfo, EmptyControllerEntryMarksOnlyTheProbe)
 
 TEST(LoadPdlInfo, FallbacksWidthsAndMissingDrives)
 {
-    loadTree(wrapSystem({device("PhysicalDrive", {{"Slot", "5"}, {"EnclosureNumber", "1a"}}) +
-                         device("PhysicalDrive", {{"DeviceNumber", "N/A"}, {"Slot", "6"}, {"EnclosureNumber", "2"}}) +
-                         device("PhysicalDrive", {{"DeviceNumber", "3"}, {"Slot", "9"}}) +
-                         device("PhysicalDrive", {{"Name", std::string(200, 'n')}, {"PowerStatus", "Active"},
-                                                  {"Vendor", kLong}, {"RPM", "7200"}, {"MediaErrorCount", "12abc"},
-                                                  {"PhysicalSize", "3000000000"}})}));
+    loadTree(wrapSystem(
+        {device("PhysicalDrive", "<Slot>5</Slot><EnclosureNumber>1a</EnclosureNumber>") +
+         device("PhysicalDrive", "<DeviceNumber>N/A</DeviceNumber><Slot>6</Slot><EnclosureNumber>2</EnclosureNumber>") +
+         device("PhysicalDrive", "<DeviceNumber>3</DeviceNumber><Slot>9</Slot>") +
+         device("PhysicalDrive", el("Name", std::string(200, 'n')) + el("Vendor", kLong) +
+                                     "<PowerStatus>Active</PowerStatus><RPM>7200</RPM>"
+                                     "<MediaErrorCount>12abc</MediaErrorCount>"
+                                     "<PhysicalSize>3000000000</PhysicalSize>")}));
     const int want[][3] = {{5, 5, -1}, {6, 6, 2}, {3, 9, -1}, {-1, -1, -1}};
     auto r = poisoned<RaidCPdInfo>();
     for (int d = 0; d < 4; ++d) {
@@ -160,10 +150,11 @@ TEST(LoadPdlInfo, FallbacksWidthsAndMissingDrives)
 
 TEST(LoadLdAndBbuInfo, LowBitsProbesAndTheFirstBattery)
 {
-    loadTree(wrapSystem({device("LogicalDrive", {{"LogDriveNumber", "2"}, {"LogicalSize", "3000000000"},
-                                                 {"PhysicalSize", "4294967338"}}) +
-                             "<Battery><Status>OK</Status></Battery><Battery><Temperature>30</Temperature></Battery>",
-                         "<Name>no battery</Name>"}));
+    loadTree(
+        wrapSystem({device("LogicalDrive", "<LogDriveNumber>2</LogDriveNumber><LogicalSize>3000000000</LogicalSize>"
+                                           "<PhysicalSize>4294967338</PhysicalSize>") +
+                        "<Battery><Status>OK</Status></Battery><Battery><Temperature>30</Temperature></Battery>",
+                    "<Name>no battery</Name>"}));
     auto r = poisoned<RaidCLdInfo>();
     ASSERT_EQ(RaidC_LoadLdInfo(0, 0, &r), 1) << "a probe that finds no RAIDLevel still fills the rest";
     EXPECT_STREQ(r.RAIDLevel, "-");
@@ -180,28 +171,144 @@ TEST(LoadLdAndBbuInfo, LowBitsProbesAndTheFirstBattery)
     EXPECT_EQ(b.Temperature, -1) << "only the first battery counts";
     b = poisoned<RaidCBbuInfo>();
     ASSERT_EQ(RaidC_LoadBbuInfo(1, &b), 1);
-    EXPECT_EQ(unansweredFields(b), 18);
+    const RaidCBbuInfo &rec = b;
+    RAIDC_BBU_INFO_FIELDS(EXPECT_UNANSWERED)
 }
 
-// The tool prints every field of a record, as lines or as one JSON object.
-TEST(RecordTool, PrintsWholeRecords)
+// One controller with one port holding the given enclosures.
+std::string oneController(const std::string &enclosures)
 {
-    testutil::installFile(testutil::examplePath("one-controller.xml"));
-    const std::string raidc = testutil::toolPath("raidc") + " record ";
-    std::string out;
-    ASSERT_EQ(testutil::runCommand(raidc + "pd 0 0", &out), 0);
-    EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 23);
-    EXPECT_NE(out.find("\nRPM: "), std::string::npos);
-    ASSERT_EQ(testutil::runCommand(raidc + "enc 0 0 --json", &out), 0);
-    json_object *doc = json_tokener_parse(out.c_str()), *procs = nullptr, *count = nullptr;
-    ASSERT_NE(doc, nullptr) << out;
-    ASSERT_TRUE(json_object_object_get_ex(doc, "processors", &procs));
-    ASSERT_TRUE(json_object_object_get_ex(doc, "processor_count", &count));
-    EXPECT_EQ(json_object_array_length(procs), static_cast<size_t>(json_object_get_int(count)));
-    json_object_put(doc);
-    EXPECT_EQ(testutil::runCommand(raidc + "pd 0 999 2>/dev/null"), 3);
-    for (const char *bad : {"pd 0", "disk 0", "ctrl 0 1", "ld 0 x", ""})
-        EXPECT_EQ(testutil::runCommand(raidc + bad + " 2>/dev/null"), 2) << bad;
+    return testutil::wrapSystem({el("Port", enclosures)});
 }
+
+using Tree = std::unique_ptr<RaidCEncInfo, void (*)(RaidCEncInfo *)>;
+
+Tree build(int ctrl, int enc)
+{
+    return Tree(RaidC_getEncInfoStructure(ctrl, enc), RaidC_freeEncInfoStructure);
+}
+
+// P0: 2 fans, 1 power supply, 2 sensors and elements that only look like
+// fans; a foreign element; P1 without components.
+const std::string kTwoProcessors =
+    el("Enclosure", el("Processor", el("Fan", el("Name", "f")) + el("Fan") + el("PowerSupply") +
+                                        el("TemperatureSensor") + el("TemperatureSensor") + "<Fans/><fan/>") +
+                        "<Other/>" + el("Processor", el("Name", "P1")));
+
+TEST(EncInfoStructure, SizedToTheCachedEnclosureAndLoadedWithinItsOwnCounts)
+{
+    testutil::onNeverRefreshedCache([] { EXPECT_FALSE(build(0, 0)); });
+    loadTree(oneController(kTwoProcessors));
+    for (int bad : {-1, 1})
+        EXPECT_FALSE(build(0, bad));
+    EXPECT_FALSE(build(1, 0));
+    Tree t = build(0, 0);
+    ASSERT_TRUE(t);
+    ASSERT_EQ(t->ProcessorCount, 2);
+    RaidCEncProcInfo *procs = t->Processors;
+    EXPECT_EQ(procs[0].FanCount * 100 + procs[0].PowerSupplyCount * 10 + procs[0].TempSensorCount, 212);
+    EXPECT_TRUE(procs[0].Fans && procs[0].PowerSupplies && procs[0].TempSensors);
+    EXPECT_EQ(procs[1].FanCount + procs[1].PowerSupplyCount + procs[1].TempSensorCount, 0);
+    ASSERT_EQ(procs[0].FanCount, 2);
+    memset(procs[0].Fans, 0x5A, 2 * sizeof *procs[0].Fans);
+    memset(&procs[1], 0x5A, offsetof(RaidCEncProcInfo, FanCount));
+
+    // Now the cache has one processor without components: the loader fills
+    // exactly the records of the tree, with "-" and -1 where nothing answers.
+    loadTree(oneController(
+        el("Enclosure", el("EnclosureNumber", "5") + el("Processor", el("SASAddress", std::string(300, 'a'))))));
+    ASSERT_EQ(RaidC_LoadEncInfo(0, 0, t.get()), 1);
+    EXPECT_EQ(t->EnclosureNumber, 5);
+    EXPECT_EQ(t->ProcessorCount, 2);
+    EXPECT_EQ(t->Processors, procs);
+    EXPECT_EQ(std::string(procs[0].SASAddress, sizeof procs[0].SASAddress), std::string(128, 'a'));
+    EXPECT_EQ(procs[0].FanCount, 2);
+    for (const RaidCEncFanInfo &rec : {procs[0].Fans[0], procs[0].Fans[1]}) {
+        RAIDC_ENC_FAN_INFO_FIELDS(EXPECT_UNANSWERED)
+    }
+    const RaidCEncProcInfo &rec = procs[1];
+    RAIDC_ENC_PROC_INFO_FIELDS(EXPECT_UNANSWERED)
+
+    // An enclosure index outside the list: only the enclosure number changes.
+    RaidCEncInfo before;
+    memcpy(&before, t.get(), sizeof before);
+    EXPECT_EQ(RaidC_LoadEncInfo(0, 1, t.get()), 0);
+    EXPECT_EQ(t->EnclosureNumber, -1);
+    const size_t rest = offsetof(RaidCEncInfo, EnclosureChainNumber);
+    EXPECT_EQ(memcmp(reinterpret_cast<char *>(t.get()) + rest, reinterpret_cast<char *>(&before) + rest,
+                     sizeof before - rest),
+              0);
+    loadTree(testutil::wrapSystem({"<Port/>"}));
+    EXPECT_FALSE(build(0, 0)) << "controller without enclosures";
+}
+
+TEST(EncInfoStructure, EnclosureWithoutProcessorsHasOneZeroPlaceholder)
+{
+    loadTree(oneController(el("Enclosure", el("Name", "bare")) + "<Enclosure/>"));
+    const RaidCEncProcInfo zero{};
+    for (int e = 0; e < 2; ++e) {
+        Tree t = build(0, e);
+        ASSERT_TRUE(t && t->Processors);
+        EXPECT_EQ(t->ProcessorCount, 0);
+        EXPECT_EQ(RaidC_LoadEncInfo(0, e, t.get()), 1);
+        EXPECT_EQ(memcmp(t->Processors, &zero, sizeof zero), 0) << "never filled";
+    }
+}
+
+// Processor i carries i%4 fans and i%5 sensors named after their place, so a
+// record filled from the wrong element shows.
+TEST(EncInfoStructure, ManyProcessorsLoadIntoTheirOwnRecords)
+{
+    const int n = 200;
+    std::string procs;
+    for (int i = 0; i < n; ++i) {
+        std::string body = el("PortNumber", std::to_string(i));
+        for (int k = 0; k < i % 4; ++k)
+            body += el("Fan", el("Name", std::to_string(i) + "." + std::to_string(k)));
+        for (int k = 0; k < i % 5; ++k)
+            body += el("TemperatureSensor", el("Temperature", std::to_string(i * 10 + k)));
+        procs += el("Processor", body);
+    }
+    loadTree(oneController(el("Enclosure", el("EnclosureNumber", "9") + procs)));
+    Tree t = build(0, 0);
+    ASSERT_TRUE(t);
+    ASSERT_EQ(RaidC_LoadEncInfo(0, 0, t.get()), 1);
+    EXPECT_EQ(t->EnclosureNumber, 9);
+    EXPECT_STREQ(t->Name, "-");
+    ASSERT_EQ(t->ProcessorCount, n);
+    for (int i = 0; i < n; ++i) {
+        const RaidCEncProcInfo &p = t->Processors[i];
+        ASSERT_EQ(p.PortNumber, i);
+        ASSERT_EQ(p.DeviceNumber, -1);
+        ASSERT_EQ(p.FanCount, i % 4);
+        for (int k = 0; k < p.FanCount; ++k)
+            ASSERT_EQ(p.Fans[k].Name, std::to_string(i) + "." + std::to_string(k));
+        for (int k = 0; k < p.TempSensorCount; ++k) {
+            ASSERT_EQ(p.TempSensors[k].Temperature, i * 10 + k);
+            ASSERT_EQ(p.TempSensors[k].WarningTemperatureL, -1);
+        }
+    }
+}
+
+#ifdef RAIDC_FAULT_INJECTION
+// Fails each allocation of the build in turn: each attempt gives null and
+// releases what it had (the fault build runs under LeakSanitizer), until
+// the attempt with no failure builds the whole tree.
+TEST(EncInfoStructure, EveryFailedAllocationGivesNull)
+{
+    loadTree(oneController(el("Enclosure", el("Processor", "<Fan/><TemperatureSensor/><TemperatureSensor/>") +
+                                               el("Processor") + el("Processor", "<PowerSupply/><Fan/>"))));
+    RaidCEncInfo *t = nullptr;
+    auto run = [&] { t = RaidC_getEncInfoStructure(0, 0); };
+    const long failures = testutil::forEachFaultPoint(run, [&](long nth, bool faulted) {
+        EXPECT_EQ(t == nullptr, faulted) << "allocation " << nth;
+        if (t) {
+            EXPECT_EQ(t->Processors[2].PowerSupplyCount, 1);
+            RaidC_freeEncInfoStructure(t);
+        }
+    });
+    EXPECT_EQ(failures, 6) << "enclosure, processors, and one array per non-empty component kind";
+}
+#endif
 
 } // namespace

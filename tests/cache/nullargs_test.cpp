@@ -98,7 +98,7 @@ const Row kQueries[] = {
     R(raidInternal_getPortInfo("Name", 0, 0, nullptr, 0, nullptr), 5, "keep/42", 4, "keep/42"),
     R(RaidC_getStatusInfo(nullptr, buf, sizeof buf), 5, "keep/42", 4, "keep/42"),
     R(RaidC_getStatusInfo("Status", nullptr, 8), 5, "keep/42", 6, "keep/42"),
-    R(RaidC_getCtrlInfo2(nullptr, 0, str, &num), 5, "keep/-1", 4, "keep/-1"),
+    R(RaidC_getCtrlInfo2(nullptr, 0, str, &num), 5, "keep/-1", 4, "keep/-1"), // the text is "-", below
     R(RaidC_getCtrlInfo2("CtrlId", 0, nullptr, nullptr), 6, "keep/42", 6, "keep/42"),
     R(RaidC_getCtrlInfo2("RAIDCapabilities", 0, nullptr, &num), 5, "keep/-1", 6, "keep/-1"),
     R(raidInternal_getCtrlInfo2(nullptr, 0, str, &num), 5, "keep/-1", 4, "keep/-1"),
@@ -134,6 +134,7 @@ void checkEveryFamily(bool loaded)
         EXPECT_EQ(r.fn(), loaded ? r.loaded : r.never) << r.call;
         EXPECT_EQ(outputs(), loaded ? r.loadedAfter : r.neverAfter) << r.call;
     }
+    EXPECT_STREQ(str->ptr, "-");
     expectAll({F(RaidC_getCtrlsNumber), F(RaidC_getLdsTotalNumber), F(RaidC_getEncTotalNumber),
                F(RaidC_getPdsTotalNumber), F(RaidC_getNvmePdsTotalNumber)},
               RAIDC_INPUT_NOT_INITIALIZED, nullptr);
@@ -145,7 +146,7 @@ void checkEveryFamily(bool loaded)
                F(RaidC_getDegradedLdsNumberForCtrl), F(raidInternal_getDegradedLdsNumberForCtrl),
                F(RaidC_getCtrlMaxTemperature), F(RaidC_getPdMaxTemperature), F(RaidC_getHDDMaxTemperature),
                F(RaidC_getSSDMaxTemperature), F(RaidC_getNVMeMaxTemperature), F(RaidC_getBBUMaxTemperature),
-               F(RaidC_getProcMaxTemperature)},
+               F(RaidC_getProcMaxTemperature), F(RaidC_getHighestPdNumForCtrl)},
               RAIDC_INPUT_NOT_INITIALIZED, 0, nullptr);
     expectAll({F(raidinternal_getProcNumberForEncl)}, RAIDC_INPUT_NOT_INITIALIZED, 0, 0, nullptr);
     expectAll({F(raidinternal_getTempNumberForProc)}, RAIDC_INPUT_NOT_INITIALIZED, 0, 0, 0, nullptr);

@@ -39,7 +39,7 @@ Timed getPdLocate()
     return t;
 }
 
-TEST(Locate, SetAndGetRoundTripWithIdentifiersSplitIntoHalves)
+TEST(Locate, SetAndGetRoundTripWithIdentifiersSplitIntoHalvesAndTheFamilyCoded)
 {
     testutil::loadTree(tree("MR"));
     PeerProcess agent(simulator());
@@ -57,20 +57,18 @@ TEST(Locate, SetAndGetRoundTripWithIdentifiersSplitIntoHalves)
     ASSERT_EQ(RaidC_SetLogicalDriveLocate(0, 0, -7), 0);
     EXPECT_EQ(agent.line(), "command 3 arg1 2 arg2 1 arg3 3 arg4 0 arg5 10 value 4294967289");
     ASSERT_EQ(RaidC_GetLogicalDriveLocate(0, 0, &v), 0);
+    EXPECT_EQ(agent.line(), "command 2 arg1 2 arg2 1 arg3 3 arg4 0 arg5 10 value 0");
     EXPECT_EQ(v, -7);
-    EXPECT_EQ(agent.stop(), 0);
-}
 
-TEST(Locate, FamilyCodeFollowsTheControllerFamilyText)
-{
-    PeerProcess agent(simulator());
-    const std::pair<const char *, const char *> cases[] = {
+    // The family code follows the controller's family text.
+    const std::pair<const char *, const char *> families[] = {
         {"MR", "10"}, {"PCIeSSD", "11"}, {"MR/PCIeSSD", "11"}, {"SAS HBA", "0"}};
-    for (auto &c : cases) {
-        testutil::loadTree(tree(c.first, "1"));
-        ASSERT_EQ(RaidC_SetPhysicalDriveLocate(0, 0, 1), 0) << c.first;
-        EXPECT_EQ(agent.line(), std::string("command 5 arg1 1 arg2 0 arg3 8 arg4 0 arg5 ") + c.second + " value 1");
+    for (auto &[family, code] : families) {
+        testutil::loadTree(tree(family, "1"));
+        ASSERT_EQ(RaidC_SetPhysicalDriveLocate(0, 0, 1), 0) << family;
+        EXPECT_EQ(agent.line(), std::string("command 5 arg1 1 arg2 0 arg3 8 arg4 0 arg5 ") + code + " value 1");
     }
+    EXPECT_EQ(agent.stop(), 0);
 }
 
 TEST(Locate, MissingIdentifiersSendNothing)

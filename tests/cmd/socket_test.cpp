@@ -75,29 +75,23 @@ protected:
 
 TEST_F(Link, FramesHeaderOnlyAndPayloadMessagesToTheirExactSize)
 {
-    client.header = {0, 0, 4, 1, 2, 3, 4, 5, 0xABCDEF12, 0};
-    client.header.processId = static_cast<uint32_t>(getpid());
+    client.header = {0x1234, 0, 4, 1, 2, 3, 4, 5, 0xABCDEF12, 0};
     ASSERT_EQ(sendData_RaidCCmdSocket(&client), 0);
-    std::string m = take(81);
-    char pid[9];
-    snprintf(pid, sizeof pid, "%08x", (unsigned)getpid());
-    EXPECT_EQ(m, std::string("S") + pid + "00000000" "00000004" "00000001" "00000002" "00000003" "00000004" "00000005" "abcdef12" "00000000");
+    EXPECT_EQ(take(81), header(4, 0xABCDEF12));
     EXPECT_FALSE(readable(peer, 50));
     EXPECT_EQ(client.writeBuffer, nullptr);
 
+    // The second message counts one before it; the length takes in the NUL.
     client.data = const_cast<char *>("hello");
     ASSERT_EQ(sendData_RaidCCmdSocket(&client), 0);
     client.data = nullptr;
-    m = take(87);
-    EXPECT_EQ(m.substr(9, 8), "00000001"); // messageCount: one message sent before
-    EXPECT_EQ(m.substr(73, 8), "00000006"); // text plus its NUL
-    EXPECT_EQ(m.substr(81), std::string("hello\0", 6));
+    EXPECT_EQ(take(87), header(4, 0xABCDEF12, 6, 1) + std::string("hello\0", 6));
     EXPECT_FALSE(readable(peer, 50));
 
     client.sendCounter = 0x7FFFFFFF;
     client.header.dataLength = 0;
     ASSERT_EQ(sendData_RaidCCmdSocket(&client), 0);
-    EXPECT_EQ(take(81).substr(9, 8), "7fffffff");
+    EXPECT_EQ(take(81), header(4, 0xABCDEF12, 0, 0x7FFFFFFF));
     EXPECT_EQ(client.sendCounter, 1u);
 }
 

@@ -246,6 +246,8 @@ TEST_F(TrapPipe, StalledMessagesWaitWithoutSpinningAndAreDropped)
         ASSERT_EQ(get(), 0) << what;
         EXPECT_EQ(cons.record->word3, 9u) << what;
         EXPECT_STREQ(cons.record->strings[0], "whole") << what;
+        RaidC_FreeTrapEventData(&cons);
+        ASSERT_EQ(get(), RAIDC_TRAP_NO_MESSAGE); // a record for the next round
     }
 
     // A listener's --timeout holds while a stray byte waits in the FIFO.

@@ -104,6 +104,7 @@ TEST(Locate, BrokenRepliesFailAndTheNextCallReconnects)
     const std::pair<std::vector<std::string>, int32_t> broken[] = {
         {{"--silent"}, RAIDC_SOCK_TIMEOUT}, {{"--close-mid", "--once"}, RAIDC_SOCK_SYSCALL_FAILED}};
     for (auto &[opts, result] : broken) {
+        SCOPED_TRACE(opts[0]);
         PeerProcess bad(simulator(opts));
         Timed t = getPdLocate();
         EXPECT_EQ(t.result, result);

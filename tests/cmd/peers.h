@@ -150,6 +150,7 @@ struct StandIn {
     }
 };
 
+// A header as an agent sends it: processId 0x1234, arguments 1 to 5.
 inline std::string header(uint32_t command, uint32_t value, uint32_t dataLength = 0, uint32_t count = 0)
 {
     char buf[RAIDC_CMD_HEADER_LEN + 1];

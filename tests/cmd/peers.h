@@ -1,6 +1,6 @@
 // Peers for the command channel tests, each in a process of its own:
 // raidc-agent-sim serving the socket, and a stand-in agent forked from the
-// test that does what a test asks of it on the listening descriptor.
+// test that misbehaves as the test asks.
 #pragma once
 
 #include "testutil.h"
@@ -10,6 +10,7 @@
 #include <csignal>
 #include <cstring>
 #include <functional>
+#include <memory>
 #include <poll.h>
 #include <string>
 #include <sys/socket.h>
@@ -20,42 +21,39 @@
 
 namespace cmdtest {
 
-// raidc-agent-sim serve with the given options, and --log unless told
-// otherwise; "ready" is awaited.
-class Agent {
+// bind or connect on the command socket path; the call's result.
+inline int atAgentPath(int (*call)(int, const sockaddr *, socklen_t), int fd)
+{
+    struct sockaddr_un a = {};
+    a.sun_family = AF_UNIX;
+    strcpy(a.sun_path, RAIDC_CMD_SOCKET_PATH);
+    return call(fd, reinterpret_cast<sockaddr *>(&a), sizeof a);
+}
+
+// A peer in a child process: `child` runs there with the write end of a pipe
+// on which it says "ready" (and whatever else it logs); stopped when the
+// object goes.
+class PeerProcess {
 public:
-    explicit Agent(std::vector<std::string> opts = {}, bool log = true)
+    explicit PeerProcess(const std::function<void(int out)> &child)
     {
         testutil::makePathDirs();
-        // Everything the child needs is made before fork: it only execs.
-        std::vector<std::string> words = {"serve"};
-        if (log)
-            words.push_back("--log");
-        words.insert(words.end(), opts.begin(), opts.end());
-        // The runner's words and the tool as separate arguments.
-        std::vector<std::string> cmd = testutil::toolArgv("raidc-agent-sim");
-        cmd.insert(cmd.end(), words.begin(), words.end());
-        std::vector<char *> argv;
-        for (std::string &a : cmd)
-            argv.push_back(a.data());
-        argv.push_back(nullptr);
         int fds[2];
         if (pipe(fds) != 0)
             return;
         pid_ = fork();
         if (pid_ == 0) {
-            dup2(fds[1], 1);
             close(fds[0]);
-            execvp(argv[0], argv.data());
-            _exit(127);
+            child(fds[1]);
+            _exit(1);
         }
         close(fds[1]);
         out_ = fds[0];
-        EXPECT_EQ(line(), "ready");
+        EXPECT_EQ(line(), "ready") << "the peer did not start";
     }
-    ~Agent() { stop(); }
+    ~PeerProcess() { stop(); }
 
-    // The next line the agent printed ("" once it has gone, or after five
+    // The next line the peer printed ("" once it has gone, or after five
     // seconds without one).
     std::string line()
     {
@@ -73,7 +71,7 @@ public:
         return s;
     }
 
-    // Stops the agent; its exit status (0 = clean).
+    // Stops the peer; its exit status (0 = clean).
     int stop()
     {
         if (pid_ <= 0)
@@ -82,9 +80,8 @@ public:
         int st = 0;
         waitpid(pid_, &st, 0);
         pid_ = -1;
-        if (out_ >= 0)
-            close(out_);
-        out_ = -1;
+        close(out_);
+        unlink(RAIDC_CMD_SOCKET_PATH);
         return WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
     }
 
@@ -94,71 +91,70 @@ private:
     std::string pending_;
 };
 
-// A stand-in agent: the child binds the socket path, takes on `uid` when it
-// is not 0, listens with `backlog` and hands the listening descriptor to
-// `serve`. It is killed when the object goes.
-class FakeAgent {
-public:
-    explicit FakeAgent(const std::function<void(int)> &serve, uid_t uid = 0, int backlog = 5)
-    {
-        testutil::makePathDirs();
-        unlink(RAIDC_CMD_SOCKET_PATH);
-        int ready[2];
-        if (pipe(ready) != 0)
-            return;
-        pid_ = fork();
-        if (pid_ == 0) {
-            signal(SIGPIPE, SIG_DFL);
-            close(ready[0]);
-            int fd = socket(AF_UNIX, SOCK_STREAM, 0);
-            struct sockaddr_un a = {};
-            a.sun_family = AF_UNIX;
-            strcpy(a.sun_path, RAIDC_CMD_SOCKET_PATH);
-            if (bind(fd, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0 || (uid && setuid(uid) != 0) ||
-                listen(fd, backlog) != 0)
-                _exit(1);
-            if (write(ready[1], "r", 1) != 1)
-                _exit(1);
-            serve(fd);
-            _exit(0);
-        }
-        close(ready[1]);
-        char c;
-        EXPECT_EQ(read(ready[0], &c, 1), 1) << "the stand-in agent did not start";
-        close(ready[0]);
-    }
-    ~FakeAgent()
-    {
-        if (pid_ > 0) {
-            kill(pid_, SIGKILL);
-            waitpid(pid_, nullptr, 0);
-        }
-        unlink(RAIDC_CMD_SOCKET_PATH);
-    }
-
-private:
-    pid_t pid_ = -1;
-};
-
-// In a stand-in agent: accepts a connection and reads the 81-byte request.
-inline int acceptRequest(int listenFd)
+// raidc-agent-sim serve with the given options, and --log unless told
+// otherwise.
+inline std::function<void(int)> simulator(const std::vector<std::string> &opts = {}, bool log = true)
 {
-    int c = accept(listenFd, nullptr, nullptr);
-    char req[RAIDC_CMD_HEADER_LEN];
-    size_t got = 0;
-    while (c >= 0 && got < sizeof req) {
-        ssize_t n = read(c, req + got, sizeof req - got);
-        if (n <= 0)
-            _exit(1);
-        got += static_cast<size_t>(n);
-    }
-    return c;
+    // Everything the child needs is made before fork: it only execs.
+    auto cmd = std::make_shared<std::vector<std::string>>(testutil::toolArgv("raidc-agent-sim", {"serve"}));
+    if (log)
+        cmd->push_back("--log");
+    cmd->insert(cmd->end(), opts.begin(), opts.end());
+    auto argv = std::make_shared<std::vector<char *>>();
+    for (std::string &a : *cmd)
+        argv->push_back(a.data());
+    argv->push_back(nullptr);
+    return [cmd, argv](int out) {
+        dup2(out, 1);
+        execvp(argv->front(), argv->data());
+    };
 }
 
-inline std::string header(uint32_t command, uint32_t value, uint32_t dataLength = 0)
+// A stand-in agent. It binds the socket path, takes on `uid` when that is
+// not 0 and listens with `backlog`. Unless it never accepts, on each
+// connection it reads the 81-byte request and writes `reply`: once, or over
+// and over, `every` microseconds apart, while the peer takes it.
+struct StandIn {
+    std::string reply{};
+    bool repeat = false;
+    useconds_t every = 0;
+    bool accepts = true;
+    uid_t uid = 0;
+    int backlog = 5;
+
+    void operator()(int out) const
+    {
+        signal(SIGPIPE, SIG_DFL);
+        unlink(RAIDC_CMD_SOCKET_PATH);
+        int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+        if (atAgentPath(bind, fd) != 0 || (uid && setuid(uid) != 0) || listen(fd, backlog) != 0 ||
+            write(out, "ready\n", 6) != 6)
+            return;
+        while (!accepts)
+            pause();
+        for (;;) {
+            int c = accept(fd, nullptr, nullptr);
+            char req[RAIDC_CMD_HEADER_LEN];
+            for (size_t got = 0; got < sizeof req;) {
+                ssize_t n = read(c, req + got, sizeof req - got);
+                if (n <= 0)
+                    return;
+                got += static_cast<size_t>(n);
+            }
+            do {
+                if (write(c, reply.data(), reply.size()) < 0)
+                    return;
+                usleep(every);
+            } while (repeat);
+        }
+    }
+};
+
+// A header as an agent sends it: processId 0x1234, arguments 1 to 5.
+inline std::string header(uint32_t command, uint32_t value, uint32_t dataLength = 0, uint32_t count = 0)
 {
     char buf[RAIDC_CMD_HEADER_LEN + 1];
-    snprintf(buf, sizeof buf, "S%08x%08x%08x%08x%08x%08x%08x%08x%08x%08x", 0x1234u, 0u, command, 1u, 2u, 3u, 4u, 5u,
+    snprintf(buf, sizeof buf, "S%08x%08x%08x%08x%08x%08x%08x%08x%08x%08x", 0x1234u, count, command, 1u, 2u, 3u, 4u, 5u,
              value, dataLength);
     return buf;
 }

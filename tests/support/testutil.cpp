@@ -260,7 +260,7 @@ class DescriptorLeakCheck : public ::testing::EmptyTestEventListener {
 
     void OnTestStart(const ::testing::TestInfo &t) override
     {
-        static const char *const kSuites[] = {"TrapPipe", "TrapArgs", "Link", "CmdSocket"};
+        static const char *const kSuites[] = {"TrapPipe", "Link", "CmdSocket"};
         watched_ = false;
         for (const char *s : kSuites)
             watched_ = watched_ || strcmp(t.test_suite_name(), s) == 0;

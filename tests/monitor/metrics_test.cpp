@@ -4,15 +4,11 @@
 
 #include <gtest/gtest.h>
 
-#include <cerrno>
-#include <cstring>
-#include <functional>
 #include <map>
 #include <poll.h>
 #include <sys/inotify.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
-#include <unistd.h>
 
 using namespace monitor;
 using testutil::readFile;
@@ -33,53 +29,58 @@ void expectPromtoolAccepts(const std::string &text)
     unlink(path);
 }
 
-// Sample lines by "name{labels}".
-std::map<std::string, std::string> samples(const std::string &text)
+// `raidc metrics` on the tree there is, which promtool must accept; its
+// sample lines by "name{labels}".
+std::map<std::string, std::string> metrics(int status = 0)
 {
+    Output r = raidc("metrics");
+    EXPECT_EQ(r.status, status);
+    expectPromtoolAccepts(r.out);
     std::map<std::string, std::string> m;
-    for (size_t at = 0, end; (end = text.find('\n', at)) != std::string::npos; at = end + 1) {
-        std::string line = text.substr(at, end - at);
+    for (size_t at = 0, end; (end = r.out.find('\n', at)) != std::string::npos; at = end + 1) {
+        std::string line = r.out.substr(at, end - at);
         if (line[0] != '#')
             m[line.substr(0, line.rfind(' '))] = line.substr(line.rfind(' ') + 1);
     }
     return m;
 }
 
-TEST(Metrics, EveryExampleTreeIsValidExpositionText)
+// Statuses as MIB integers, sizes from MiB, texts in labels.
+TEST(Metrics, EveryExampleTreeGivesValidTextWithItsValues)
 {
-    for (const char *tree : {"health/ok.xml", "health/warning.xml", "health/critical.xml", "one-controller.xml",
-                             "two-controllers.xml"}) {
-        Output r = onTree(tree, "metrics");
-        EXPECT_EQ(r.status, 0) << tree;
-        expectPromtoolAccepts(r.out);
-    }
-}
-
-TEST(Metrics, ValuesFollowTheDeviceTree)
-{
-    auto m = samples(onTree("health/critical.xml", "metrics").out);
-    // Statuses as MIB integers, sizes from MiB, texts in labels.
-    const std::pair<const char *, const char *> expected[] = {
-        {"raid_controllers", "2"},
-        {"raid_controller_status{ctrl=\"1\"}", "3"},
-        {"raid_max_temperature_celsius{ctrl=\"1\",class=\"ctrl\"}", "71"},
-        {"raid_failed_drives{ctrl=\"0\"}", "1"},
-        {"raid_logical_drive_status{ctrl=\"0\",ld=\"0\"}", "4"},
-        {"raid_logical_drive_size_bytes{ctrl=\"0\",ld=\"0\"}", "8001572306944"},
-        {"raid_logical_drive_stripe_size_bytes{ctrl=\"0\",ld=\"0\"}", "262144"},
-        {"raid_physical_drive_info{ctrl=\"0\",pd=\"2\",name=\"SAS HDD 1\",vendor=\"VANTA\",product=\"HX4000-S7\","
-         "serial=\"SN0001011\",firmware=\"0A03\",type=\"SAS\",media=\"HDD\",status=\"Failed\",enclosure=\"1\","
-         "slot=\"1\"}",
-         "1"},
-        {"raid_physical_drive_status{ctrl=\"0\",pd=\"2\"}", "10"},
-        {"raid_physical_drive_temperature_celsius{ctrl=\"0\",pd=\"0\"}", "52"},
-        {"raid_enclosure_sensor_temperature_celsius{ctrl=\"1\",enc=\"0\",proc=\"0\",sensor=\"0\"}", "30"},
+    const struct {
+        const char *tree;
+        std::vector<std::pair<std::string, std::string>> samples;
+    } trees[] = {
+        {"health/ok.xml", {}},
+        {"health/warning.xml",
+         {{"raid_physical_drive_rebuild_progress_ratio{ctrl=\"0\",pd=\"2\"}", "0.37"},
+          {"raid_enclosure_fan_ok{ctrl=\"0\",enc=\"0\",proc=\"0\",fan=\"0\"}", "0"}}},
+        {"health/critical.xml",
+         {{"raid_controllers", "2"},
+          {"raid_controller_status{ctrl=\"1\"}", "3"},
+          {"raid_max_temperature_celsius{ctrl=\"1\",class=\"ctrl\"}", "71"},
+          {"raid_failed_drives{ctrl=\"0\"}", "1"},
+          {"raid_logical_drive_status{ctrl=\"0\",ld=\"0\"}", "4"},
+          {"raid_logical_drive_size_bytes{ctrl=\"0\",ld=\"0\"}", "8001572306944"},
+          {"raid_logical_drive_stripe_size_bytes{ctrl=\"0\",ld=\"0\"}", "262144"},
+          {"raid_physical_drive_info{ctrl=\"0\",pd=\"2\",name=\"SAS HDD 1\",vendor=\"VANTA\",product=\"HX4000-S7\","
+           "serial=\"SN0001011\",firmware=\"0A03\",type=\"SAS\",media=\"HDD\",status=\"Failed\",enclosure=\"1\","
+           "slot=\"1\"}",
+           "1"},
+          {"raid_physical_drive_status{ctrl=\"0\",pd=\"2\"}", "10"},
+          {"raid_physical_drive_temperature_celsius{ctrl=\"0\",pd=\"0\"}", "52"},
+          {"raid_enclosure_sensor_temperature_celsius{ctrl=\"1\",enc=\"0\",proc=\"0\",sensor=\"0\"}", "30"}}},
+        {"one-controller.xml", {}},
+        {"two-controllers.xml", {}},
     };
-    for (auto &[key, value] : expected)
-        EXPECT_EQ(m[key], value) << key;
-    auto w = samples(onTree("health/warning.xml", "metrics").out);
-    EXPECT_EQ(w["raid_physical_drive_rebuild_progress_ratio{ctrl=\"0\",pd=\"2\"}"], "0.37");
-    EXPECT_EQ(w["raid_enclosure_fan_ok{ctrl=\"0\",enc=\"0\",proc=\"0\",fan=\"0\"}"], "0");
+    for (const auto &t : trees) {
+        SCOPED_TRACE(t.tree);
+        testutil::installFile(testutil::examplePath(t.tree));
+        auto m = metrics();
+        for (const auto &[key, value] : t.samples)
+            EXPECT_EQ(m[key], value) << key;
+    }
 }
 
 TEST(Metrics, LabelValuesAreEscaped)
@@ -89,44 +90,41 @@ TEST(Metrics, LabelValuesAreEscaped)
     testutil::installTree(wrapSystem({"<Name>say \"hi\" \\ \nnow</Name><Status>OK</Status>"
                                       "<PhysicalDrive Nr=\"0\"><Name>" +
                                       std::string(127, 'a') + "\xc3\xa9</Name></PhysicalDrive>"}));
-    Output r = raidc("metrics");
-    EXPECT_EQ(r.status, 0);
-    expectPromtoolAccepts(r.out);
-    EXPECT_NE(r.out.find("name=\"say \\\"hi\\\" \\\\ \\nnow\""), std::string::npos) << r.out;
-    EXPECT_NE(r.out.find("name=\"" + std::string(127, 'a') + "?\""), std::string::npos);
+    auto m = metrics();
+    const std::string none = "vendor=\"-\",product=\"-\",serial=\"-\",firmware=\"-\",";
+    EXPECT_EQ(m["raid_controller_info{ctrl=\"0\",name=\"say \\\"hi\\\" \\\\ \\nnow\"," + none +
+                "driver=\"-\",status=\"OK\"}"],
+              "1");
+    EXPECT_EQ(m["raid_physical_drive_info{ctrl=\"0\",pd=\"0\",name=\"" + std::string(127, 'a') + "?\"," + none +
+                "type=\"-\",media=\"-\",status=\"-\",enclosure=\"\",slot=\"\"}"],
+              "1");
 }
 
-TEST(Metrics, UnreadableTreeReportsDown)
-{
-    testutil::removeTree();
-    Output r = raidc("metrics");
-    EXPECT_EQ(r.status, 1);
-    // The agent's liveness is told even then; a missing file has no time.
-    EXPECT_EQ(r.out, "# HELP raid_up 1 when the device tree was read, 0 when it could not be.\n"
-                     "# TYPE raid_up gauge\nraid_up 0\n"
-                     "# HELP raid_agent_up 1 when the RAID agent accepts connections on its command socket, 0 when "
-                     "it does not; left out when the probe was not allowed to look.\n"
-                     "# TYPE raid_agent_up gauge\nraid_agent_up 0\n");
-    expectPromtoolAccepts(r.out);
-}
-
-TEST(Metrics, AgentLivenessAndTreeTimeAreExported)
+// The agent's liveness and the tree's time are exported, and the liveness
+// even when the tree cannot be read; a missing file has no time.
+TEST(Metrics, AgentLivenessAndTreeTimeAreExportedEvenWithoutATree)
 {
     testutil::installFile(testutil::examplePath("health/ok.xml"));
     struct stat st;
     ASSERT_EQ(stat(RAIDC_DEVICE_TREE_PATH, &st), 0);
     {
         AgentStandIn agent;
-        Output r = raidc("metrics");
-        EXPECT_EQ(r.status, 0);
-        expectPromtoolAccepts(r.out);
-        auto m = samples(r.out);
+        auto m = metrics();
         EXPECT_EQ(m["raid_agent_up"], "1");
         EXPECT_EQ(m["raid_device_tree_modified_timestamp_seconds"], std::to_string(st.st_mtime));
     }
-    auto m = samples(raidc("metrics").out);
+    auto m = metrics();
     EXPECT_EQ(m["raid_agent_up"], "0");
     EXPECT_EQ(m["raid_up"], "1");
+    testutil::removeTree();
+    Output r = raidc("metrics");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "# HELP raid_up 1 when the device tree was read, 0 when it could not be.\n"
+                     "# TYPE raid_up gauge\nraid_up 0\n"
+                     "# HELP raid_agent_up 1 when the RAID agent accepts connections on its command socket, 0 when "
+                     "it does not; left out when the probe was not allowed to look.\n"
+                     "# TYPE raid_agent_up gauge\nraid_agent_up 0\n");
+    expectPromtoolAccepts(r.out);
 }
 
 class MetricsOutput : public ::testing::Test {
@@ -210,49 +208,45 @@ TEST_F(MetricsOutput, AReaderNeverSeesAPartialFile)
     EXPECT_EQ(entries(), "raid.prom\n");
 }
 
-TEST_F(MetricsOutput, AFailedWriteLeavesNothingBehind)
-{
-    testutil::installFile(testutil::examplePath("health/ok.xml"));
-    ASSERT_EQ(mkdir(target.c_str(), 0755), 0); // rename cannot replace a directory
-    EXPECT_EQ(raidc("metrics --output " + target).status, 1);
-    EXPECT_EQ(entries(), "raid.prom\n");
-    EXPECT_EQ(raidc("metrics --output " + dir + "/missing/raid.prom").status, 1);
-    EXPECT_EQ(raidc("metrics --output").status, 2);
-    EXPECT_EQ(raidc("metrics --format json").status, 2);
-}
-
 // Only a regular file is replaced: whatever else stands at the path, even a
-// link to a regular file, stays as it was and nothing is left beside it.
-TEST_F(MetricsOutput, AnythingButARegularFileIsLeftAlone)
+// link to a regular file or a folder, stays as it was and nothing is left
+// beside it; a bad command line is refused.
+TEST_F(MetricsOutput, AnythingButARegularFileIsLeftAloneAndAFailedWriteLeavesNothing)
 {
     testutil::installFile(testutil::examplePath("health/ok.xml"));
     const std::string other = dir + "/other";
     ASSERT_EQ(testutil::runCommand("echo other > " + other), 0);
-    struct Kind {
+    const struct {
         const char *name;
         std::function<int()> make;
         mode_t type;
-    } const kinds[] = {
+    } kinds[] = {
         {"fifo", [&] { return mkfifo(target.c_str(), 0644); }, S_IFIFO},
         {"symlink", [&] { return symlink(other.c_str(), target.c_str()); }, S_IFLNK},
         {"device", [&] { return mknod(target.c_str(), S_IFCHR | 0644, makedev(1, 3)); }, S_IFCHR},
+        {"folder", [&] { return mkdir(target.c_str(), 0755); }, S_IFDIR}, // rename cannot replace it
     };
-    for (const Kind &k : kinds) {
+    for (const auto &k : kinds) {
+        SCOPED_TRACE(k.name);
         if (k.make() != 0) {
-            EXPECT_EQ(errno, EPERM) << k.name; // device nodes need privileges
+            EXPECT_EQ(errno, EPERM); // device nodes need privileges
             continue;
         }
         Output r = raidc("metrics --output " + target);
-        EXPECT_EQ(r.status, 1) << k.name;
-        EXPECT_EQ(r.out, "") << k.name;
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.out, "");
         struct stat st;
-        ASSERT_EQ(lstat(target.c_str(), &st), 0) << k.name;
-        EXPECT_EQ(st.st_mode & S_IFMT, k.type) << k.name;
-        EXPECT_EQ(entries(), "other\nraid.prom\n") << k.name;
+        ASSERT_EQ(lstat(target.c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & S_IFMT, k.type);
+        EXPECT_EQ(entries(), "other\nraid.prom\n");
         EXPECT_EQ(readFile(other), "other\n");
-        unlink(target.c_str());
+        remove(target.c_str());
     }
+    EXPECT_EQ(raidc("metrics --output " + dir + "/missing/raid.prom").status, 1);
+    EXPECT_EQ(raidc("metrics --output").status, 2);
+    EXPECT_EQ(raidc("metrics --format json").status, 2);
     EXPECT_EQ(raidc("metrics --output " + target).status, 0) << "a new file is made";
+    EXPECT_EQ(entries(), "other\nraid.prom\n");
 }
 
 } // namespace

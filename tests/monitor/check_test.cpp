@@ -6,9 +6,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <memory>
 #include <ostream>
 #include <sys/stat.h>
+#include <utility>
 
 using namespace monitor;
 using testutil::wrapSystem;
@@ -89,11 +89,16 @@ void expectRow(const Row &row)
     }
 }
 
-// The tree checks run with an agent that answers; the tests of the agent's
-// liveness start the simulator or let it be gone.
+// The checks run with the simulator as the agent, which one test stops.
 class Check : public ::testing::Test {
 protected:
-    std::unique_ptr<AgentStandIn> agent = std::make_unique<AgentStandIn>();
+    void SetUp() override { agent = serveAgent(); }
+    void TearDown() override
+    {
+        if (agent > 0)
+            stop(agent);
+    }
+    pid_t agent = -1;
 };
 
 TEST_F(Check, EachTreeThresholdAndCommandLineGivesItsStateAndLine)
@@ -197,10 +202,8 @@ TEST_F(Check, EachTreeThresholdAndCommandLineGivesItsStateAndLine)
 // healthy, the missing agent is a warning that says how old the tree is.
 TEST_F(Check, AgentThatStopsAnsweringIsAWarningNamingTheTreeAge)
 {
-    agent.reset();
-    pid_t sim = serveAgent();
     expectRow({ok, "", 0, "RAID OK - ", {" 'agent_up'=1;1:;;0;1 'tree_age'=30"}, 1, 300});
-    EXPECT_EQ(stop(sim), 0);
+    EXPECT_EQ(stop(std::exchange(agent, -1)), 0);
     const Row rows[] = {
         {ok, "", 1, "RAID WARNING - RAID agent not answering (device tree written 5 min ago) | ",
          {"'agent_up'=0;1:;;0;1"}, 1, 300},

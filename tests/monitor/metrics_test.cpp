@@ -107,13 +107,12 @@ TEST(Metrics, AgentLivenessAndTreeTimeAreExportedEvenWithoutATree)
     testutil::installFile(testutil::examplePath("health/ok.xml"));
     struct stat st;
     ASSERT_EQ(stat(RAIDC_DEVICE_TREE_PATH, &st), 0);
-    {
-        AgentStandIn agent;
-        auto m = metrics();
-        EXPECT_EQ(m["raid_agent_up"], "1");
-        EXPECT_EQ(m["raid_device_tree_modified_timestamp_seconds"], std::to_string(st.st_mtime));
-    }
+    pid_t agent = serveAgent();
     auto m = metrics();
+    EXPECT_EQ(m["raid_agent_up"], "1");
+    EXPECT_EQ(m["raid_device_tree_modified_timestamp_seconds"], std::to_string(st.st_mtime));
+    EXPECT_EQ(stop(agent), 0);
+    m = metrics();
     EXPECT_EQ(m["raid_agent_up"], "0");
     EXPECT_EQ(m["raid_up"], "1");
     testutil::removeTree();

@@ -6,7 +6,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstring>
@@ -14,8 +13,6 @@
 #include <functional>
 #include <sstream>
 #include <string>
-#include <sys/socket.h>
-#include <sys/un.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
@@ -98,46 +95,11 @@ inline int stop(pid_t pid)
 // The simulator serving the command socket, once it does.
 inline pid_t serveAgent(const std::string &out = "/dev/null")
 {
+    testutil::makePathDirs();
+    unlink(RAIDC_CMD_SOCKET_PATH);
     pid_t pid = spawn(testutil::toolPath("raidc-agent-sim") + " serve", out);
     EXPECT_TRUE(eventually([] { return access(RAIDC_CMD_SOCKET_PATH, F_OK) == 0; }));
     return pid;
 }
-
-// Something that accepts connections on the command socket, as far as the
-// liveness probe can tell: a listener whose queue is long enough for every
-// probe of a test.
-class AgentStandIn {
-public:
-    AgentStandIn()
-    {
-        testutil::makePathDirs();
-        unlink(RAIDC_CMD_SOCKET_PATH);
-        sockaddr_un a = {};
-        a.sun_family = AF_UNIX;
-        strcpy(a.sun_path, RAIDC_CMD_SOCKET_PATH);
-        fd_ = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        if (bind(fd_, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0 || listen(fd_, SOMAXCONN) != 0)
-            ADD_FAILURE() << "no stand-in for the agent: " << strerror(errno);
-    }
-    ~AgentStandIn()
-    {
-        hangUp();
-        unlink(RAIDC_CMD_SOCKET_PATH);
-    }
-    AgentStandIn(const AgentStandIn &) = delete;
-    AgentStandIn &operator=(const AgentStandIn &) = delete;
-
-    int fd() const { return fd_; }
-    // Stops listening; the socket file stays.
-    void hangUp()
-    {
-        if (fd_ >= 0)
-            close(fd_);
-        fd_ = -1;
-    }
-
-private:
-    int fd_ = -1;
-};
 
 } // namespace monitor

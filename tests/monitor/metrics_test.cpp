@@ -16,25 +16,21 @@ using testutil::wrapSystem;
 
 namespace {
 
-// promtool's verdict on an exposition text.
+// promtool's verdict on an exposition text; its findings go to standard error.
 void expectPromtoolAccepts(const std::string &text)
 {
-    ASSERT_EQ(testutil::runCommand("command -v promtool >/dev/null"), 0) << "promtool (Debian prometheus) is missing";
-    char path[] = "/tmp/raidc-metrics-XXXXXX";
-    int fd = mkstemp(path);
-    ASSERT_EQ(write(fd, text.data(), text.size()), ssize_t(text.size()));
-    close(fd);
-    std::string out;
-    EXPECT_EQ(testutil::runCommand(std::string("promtool check metrics < ") + path + " 2>&1", &out), 0) << out;
-    unlink(path);
+    FILE *p = popen("promtool check metrics >&2", "w");
+    ASSERT_NE(p, nullptr);
+    fwrite(text.data(), 1, text.size(), p);
+    EXPECT_EQ(pclose(p), 0) << "promtool (Debian prometheus) is missing or rejects:\n" << text;
 }
 
 // `raidc metrics` on the tree there is, which promtool must accept; its
 // sample lines by "name{labels}".
-std::map<std::string, std::string> metrics(int status = 0)
+std::map<std::string, std::string> metrics()
 {
     Output r = raidc("metrics");
-    EXPECT_EQ(r.status, status);
+    EXPECT_EQ(r.status, 0);
     expectPromtoolAccepts(r.out);
     std::map<std::string, std::string> m;
     for (size_t at = 0, end; (end = r.out.find('\n', at)) != std::string::npos; at = end + 1) {
@@ -147,37 +143,6 @@ protected:
     std::string dir, target;
 };
 
-TEST_F(MetricsOutput, ATemporaryFileBesideTheTargetIsRenamedOverIt)
-{
-    testutil::installFile(testutil::examplePath("health/warning.xml"));
-    std::string expected = raidc("metrics").out;
-    ASSERT_EQ(testutil::runCommand("echo old > " + target), 0);
-    int in = inotify_init1(IN_NONBLOCK);
-    ASSERT_GE(inotify_add_watch(in, dir.c_str(), IN_CREATE | IN_MODIFY | IN_MOVED_FROM | IN_MOVED_TO), 0);
-    Output r = raidc("metrics --output " + target);
-    EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out, "");
-    std::string events;
-    alignas(inotify_event) char buf[8192];
-    for (ssize_t n; (n = read(in, buf, sizeof buf)) > 0;)
-        for (char *p = buf; p < buf + n; p += sizeof(inotify_event) + reinterpret_cast<inotify_event *>(p)->len) {
-            auto *e = reinterpret_cast<inotify_event *>(p);
-            const char *what = e->mask & IN_CREATE ? "create " : e->mask & IN_MODIFY ? "modify "
-                               : e->mask & IN_MOVED_FROM ? "from " : "to ";
-            events += what + std::string(strcmp(e->name, "raid.prom") ? "tmp;" : "TARGET;");
-        }
-    close(in);
-    // The target is never opened for writing: it only appears by rename.
-    EXPECT_EQ(events, "create tmp;modify tmp;from tmp;to TARGET;");
-    EXPECT_EQ(readFile(target), expected);
-    EXPECT_EQ(entries(), "raid.prom\n");
-    struct stat st;
-    ASSERT_EQ(stat(target.c_str(), &st), 0);
-    mode_t mask = umask(0);
-    umask(mask);
-    EXPECT_EQ(st.st_mode & 0777, 0644 & ~mask);
-}
-
 TEST_F(MetricsOutput, AReaderNeverSeesAPartialFile)
 {
     std::string drives;
@@ -207,13 +172,13 @@ TEST_F(MetricsOutput, AReaderNeverSeesAPartialFile)
     EXPECT_EQ(entries(), "raid.prom\n");
 }
 
-// Only a regular file is replaced: whatever else stands at the path, even a
-// link to a regular file or a folder, stays as it was and nothing is left
-// beside it; a bad command line is refused.
-TEST_F(MetricsOutput, AnythingButARegularFileIsLeftAloneAndAFailedWriteLeavesNothing)
+// Only a regular file is replaced, by a temporary file beside it renamed
+// over it: whatever else stands at the path, even a link to a regular file
+// or a folder, stays as it was, and a failed write leaves nothing behind.
+TEST_F(MetricsOutput, OnlyARegularFileIsReplacedByRenameAndAFailedWriteLeavesNothing)
 {
-    testutil::installFile(testutil::examplePath("health/ok.xml"));
-    const std::string other = dir + "/other";
+    testutil::installFile(testutil::examplePath("health/warning.xml"));
+    const std::string other = dir + "/other", expected = raidc("metrics").out;
     ASSERT_EQ(testutil::runCommand("echo other > " + other), 0);
     const struct {
         const char *name;
@@ -244,8 +209,35 @@ TEST_F(MetricsOutput, AnythingButARegularFileIsLeftAloneAndAFailedWriteLeavesNot
     EXPECT_EQ(raidc("metrics --output " + dir + "/missing/raid.prom").status, 1);
     EXPECT_EQ(raidc("metrics --output").status, 2);
     EXPECT_EQ(raidc("metrics --format json").status, 2);
+    EXPECT_EQ(entries(), "other\n");
     EXPECT_EQ(raidc("metrics --output " + target).status, 0) << "a new file is made";
+    EXPECT_EQ(readFile(target), expected);
+
+    ASSERT_EQ(testutil::runCommand("echo old > " + target), 0);
+    int in = inotify_init1(IN_NONBLOCK);
+    ASSERT_GE(inotify_add_watch(in, dir.c_str(), IN_CREATE | IN_MODIFY | IN_MOVED_FROM | IN_MOVED_TO), 0);
+    Output r = raidc("metrics --output " + target);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "");
+    std::string events;
+    alignas(inotify_event) char buf[8192];
+    for (ssize_t n; (n = read(in, buf, sizeof buf)) > 0;)
+        for (char *p = buf; p < buf + n; p += sizeof(inotify_event) + reinterpret_cast<inotify_event *>(p)->len) {
+            auto *e = reinterpret_cast<inotify_event *>(p);
+            const char *what = e->mask & IN_CREATE ? "create " : e->mask & IN_MODIFY ? "modify "
+                               : e->mask & IN_MOVED_FROM ? "from " : "to ";
+            events += what + std::string(strcmp(e->name, "raid.prom") ? "tmp;" : "TARGET;");
+        }
+    close(in);
+    // The target is never opened for writing: it only appears by rename.
+    EXPECT_EQ(events, "create tmp;modify tmp;from tmp;to TARGET;");
+    EXPECT_EQ(readFile(target), expected);
     EXPECT_EQ(entries(), "other\nraid.prom\n");
+    struct stat st;
+    ASSERT_EQ(stat(target.c_str(), &st), 0);
+    mode_t mask = umask(0);
+    umask(mask);
+    EXPECT_EQ(st.st_mode & 0777, 0644 & ~mask);
 }
 
 } // namespace

@@ -36,12 +36,6 @@ inline Output raidc(const std::string &args)
     return r;
 }
 
-inline Output onTree(const char *example, const std::string &args)
-{
-    testutil::installFile(testutil::examplePath(example));
-    return raidc(args);
-}
-
 inline bool has(const std::string &s, const std::string &part)
 {
     return s.find(part) != std::string::npos;

@@ -1,5 +1,5 @@
-// raidc watch end to end: the agent simulator rewrites the device tree (or
-// stops serving), and each change must come out exactly once, on standard
+// raidc watch end to end: the agent simulator rewrites the device tree and
+// stops serving, and each change must come out exactly once, on standard
 // output and through --exec. The liveness probe is checked against a
 // listener of the test's own.
 #include "liveness.h"
@@ -129,7 +129,7 @@ protected:
     std::vector<pid_t> children_;
 };
 
-TEST_F(Watch, EachChangeOfTheTreeGivesOneEventOnceThroughEveryPath)
+TEST_F(Watch, EachChangeOfTheTreeOrTheAgentGivesOneEventOnceThroughEveryPath)
 {
     // The first run hangs until it is killed, the later ones fail: neither
     // may stop the watch or lose an event.
@@ -140,6 +140,7 @@ TEST_F(Watch, EachChangeOfTheTreeGivesOneEventOnceThroughEveryPath)
                                    0755);
     const std::vector<Pd> three = {{0, "Operational"}, {1, "Operational"}, {2, "Operational"}};
     install(tree(three));
+    children_.push_back(serveAgent(dir_ + "/serve.out"));
     startWatch("--exec " + script + " --exec-timeout 0.5");
 
     const std::vector<Pd> failed = {{0, "Operational"}, {1, "Failed"}}, spare = {{7, "Unconfigured Good"}};
@@ -183,6 +184,14 @@ TEST_F(Watch, EachChangeOfTheTreeGivesOneEventOnceThroughEveryPath)
     ASSERT_EQ(back.size(), 1u);
     EXPECT_TRUE(back[0] == "tree_readable tree -1/-1 3 -> 0" || back[0] == "tree_readable tree -1/-1 2 -> 0") << back[0];
     EXPECT_EQ(next(seen, 0), std::vector<std::string>{});
+    // The agent stopping and starting again: one event each way, and the
+    // probes sent it no command.
+    EXPECT_EQ(stop(children_.back()), 0);
+    EXPECT_EQ(next(seen, 1), (std::vector<std::string>{"agent_down agent -1/-1 up -> down"}));
+    children_.back() = serveAgent(dir_ + "/serve.out");
+    EXPECT_EQ(next(seen, 1), (std::vector<std::string>{"agent_up agent -1/-1 down -> up"}));
+    EXPECT_EQ(next(seen, 0), std::vector<std::string>{});
+    EXPECT_EQ(testutil::readFile(dir_ + "/serve.out"), "ready\nready\n");
 
     // The program saw every event once, in order, as variables and as JSON.
     std::vector<std::string> printed = lines(out()), ran;
@@ -192,24 +201,6 @@ TEST_F(Watch, EachChangeOfTheTreeGivesOneEventOnceThroughEveryPath)
         auto f = fields(printed[i], {"event", "device_index"});
         EXPECT_EQ(ran[i], f[0] + " " + f[1] + " " + printed[i]);
     }
-    stopWatch();
-}
-
-// The probe's verdicts as the watch reports them, with the simulator as the
-// agent: one event each way, and the probes sent no command.
-TEST_F(Watch, AgentStoppingAndStartingGivesOneEventEach)
-{
-    install(tree({{0, "Operational"}}));
-    pid_t agent = serveAgent(dir_ + "/serve.out");
-    startWatch();
-    size_t seen = 0;
-    EXPECT_EQ(next(seen, 0), std::vector<std::string>{});
-    EXPECT_EQ(stop(agent), 0);
-    EXPECT_EQ(next(seen, 1), (std::vector<std::string>{"agent_down agent -1/-1 up -> down"}));
-    children_.push_back(serveAgent(dir_ + "/serve.out"));
-    EXPECT_EQ(next(seen, 1), (std::vector<std::string>{"agent_up agent -1/-1 down -> up"}));
-    EXPECT_EQ(next(seen, 0), std::vector<std::string>{});
-    EXPECT_EQ(testutil::readFile(dir_ + "/serve.out"), "ready\nready\n");
     stopWatch();
 }
 

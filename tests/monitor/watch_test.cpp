@@ -36,7 +36,8 @@ std::vector<std::string> fields(const std::string &line, std::initializer_list<c
 // "event device controller/index old -> new" of one JSON event line.
 std::string summary(const std::string &line)
 {
-    auto f = fields(line, {"event", "device", "controller", "device_index", "old_value", "new_value", "format_version"});
+    auto f =
+        fields(line, {"event", "device", "controller", "device_index", "old_value", "new_value", "format_version"});
     if (f[0] == "?")
         return "not JSON: " + line;
     return f[0] + " " + f[1] + " " + f[2] + "/" + f[3] + " " + f[4] + " -> " + f[5] +
@@ -83,10 +84,8 @@ protected:
     // Through the simulator, as the agent writes it: under the file lock.
     void install(const std::string &xml)
     {
-        writeFile("tree.xml", xml);
-        ASSERT_EQ(testutil::runCommand(testutil::toolPath("raidc-agent-sim") + " install " + dir_ + "/tree.xml"
-                                                                                                    " >/dev/null"),
-                  0);
+        std::string cmd = testutil::toolPath("raidc-agent-sim") + " install " + writeFile("tree.xml", xml);
+        ASSERT_EQ(testutil::runCommand(cmd + " >/dev/null"), 0);
     }
 
     std::string writeFile(const std::string &name, const std::string &text, mode_t mode = 0644)
@@ -133,10 +132,11 @@ TEST_F(Watch, EachChangeOfTheTreeOrTheAgentGivesOneEventOnceThroughEveryPath)
 {
     // The first run hangs until it is killed, the later ones fail: neither
     // may stop the watch or lose an event.
+    const std::string hung = dir_ + "/hung";
     std::string script = writeFile("on-event",
-                                   "#!/bin/sh\nread -r line\necho \"$RAIDC_EVENT_EVENT $RAIDC_EVENT_DEVICE_INDEX $line\""
-                                   " >> " + dir_ + "/exec.log\n[ -e " + dir_ + "/hung ] && exit 1\n: > " + dir_ +
-                                       "/hung\nexec sleep 30\n",
+                                   "#!/bin/sh\nread -r line\n"
+                                   "echo \"$RAIDC_EVENT_EVENT $RAIDC_EVENT_DEVICE_INDEX $line\" >> " + dir_ +
+                                   "/exec.log\n[ -e " + hung + " ] && exit 1\n: > " + hung + "\nexec sleep 30\n",
                                    0755);
     const std::vector<Pd> three = {{0, "Operational"}, {1, "Operational"}, {2, "Operational"}};
     install(tree(three));
@@ -182,7 +182,8 @@ TEST_F(Watch, EachChangeOfTheTreeOrTheAgentGivesOneEventOnceThroughEveryPath)
     install(tree(std::rbegin(steps)->pds, "Degraded"));
     std::vector<std::string> back = next(seen, 1); // it may catch the file just created, still empty (2)
     ASSERT_EQ(back.size(), 1u);
-    EXPECT_TRUE(back[0] == "tree_readable tree -1/-1 3 -> 0" || back[0] == "tree_readable tree -1/-1 2 -> 0") << back[0];
+    EXPECT_TRUE(back[0] == "tree_readable tree -1/-1 3 -> 0" || back[0] == "tree_readable tree -1/-1 2 -> 0")
+        << back[0];
     EXPECT_EQ(next(seen, 0), std::vector<std::string>{});
     // The agent stopping and starting again: one event each way, and the
     // probes sent it no command.

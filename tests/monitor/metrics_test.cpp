@@ -4,15 +4,11 @@
 
 #include <gtest/gtest.h>
 
-#include <cerrno>
-#include <cstring>
-#include <functional>
 #include <map>
 #include <poll.h>
 #include <sys/inotify.h>
 #include <sys/stat.h>
 #include <sys/sysmacros.h>
-#include <unistd.h>
 
 using namespace monitor;
 using testutil::readFile;
@@ -20,66 +16,67 @@ using testutil::wrapSystem;
 
 namespace {
 
-// promtool's verdict on an exposition text.
+// promtool's verdict on an exposition text; its findings go to standard error.
 void expectPromtoolAccepts(const std::string &text)
 {
-    ASSERT_EQ(testutil::runCommand("command -v promtool >/dev/null"), 0) << "promtool (Debian prometheus) is missing";
-    char path[] = "/tmp/raidc-metrics-XXXXXX";
-    int fd = mkstemp(path);
-    ASSERT_EQ(write(fd, text.data(), text.size()), ssize_t(text.size()));
-    close(fd);
-    std::string out;
-    EXPECT_EQ(testutil::runCommand(std::string("promtool check metrics < ") + path + " 2>&1", &out), 0) << out;
-    unlink(path);
+    FILE *p = popen("promtool check metrics >&2", "w");
+    ASSERT_NE(p, nullptr);
+    fwrite(text.data(), 1, text.size(), p);
+    EXPECT_EQ(pclose(p), 0) << "promtool (Debian prometheus) is missing or rejects:\n" << text;
 }
 
-// Sample lines by "name{labels}".
-std::map<std::string, std::string> samples(const std::string &text)
+// `raidc metrics` on the tree there is, which promtool must accept; its
+// sample lines by "name{labels}".
+std::map<std::string, std::string> metrics()
 {
+    Output r = raidc("metrics");
+    EXPECT_EQ(r.status, 0);
+    expectPromtoolAccepts(r.out);
     std::map<std::string, std::string> m;
-    for (size_t at = 0, end; (end = text.find('\n', at)) != std::string::npos; at = end + 1) {
-        std::string line = text.substr(at, end - at);
+    for (size_t at = 0, end; (end = r.out.find('\n', at)) != std::string::npos; at = end + 1) {
+        std::string line = r.out.substr(at, end - at);
         if (line[0] != '#')
             m[line.substr(0, line.rfind(' '))] = line.substr(line.rfind(' ') + 1);
     }
     return m;
 }
 
-TEST(Metrics, EveryExampleTreeIsValidExpositionText)
+// Statuses as MIB integers, sizes from MiB, texts in labels.
+TEST(Metrics, EveryExampleTreeGivesValidTextWithItsValues)
 {
-    for (const char *tree : {"health/ok.xml", "health/warning.xml", "health/critical.xml", "one-controller.xml",
-                             "two-controllers.xml"}) {
-        Output r = onTree(tree, "metrics");
-        EXPECT_EQ(r.status, 0) << tree;
-        expectPromtoolAccepts(r.out);
-    }
-}
-
-TEST(Metrics, ValuesFollowTheDeviceTree)
-{
-    auto m = samples(onTree("health/critical.xml", "metrics").out);
-    // Statuses as MIB integers, sizes from MiB, texts in labels.
-    const std::pair<const char *, const char *> expected[] = {
-        {"raid_controllers", "2"},
-        {"raid_controller_status{ctrl=\"1\"}", "3"},
-        {"raid_max_temperature_celsius{ctrl=\"1\",class=\"ctrl\"}", "71"},
-        {"raid_failed_drives{ctrl=\"0\"}", "1"},
-        {"raid_logical_drive_status{ctrl=\"0\",ld=\"0\"}", "4"},
-        {"raid_logical_drive_size_bytes{ctrl=\"0\",ld=\"0\"}", "8001572306944"},
-        {"raid_logical_drive_stripe_size_bytes{ctrl=\"0\",ld=\"0\"}", "262144"},
-        {"raid_physical_drive_info{ctrl=\"0\",pd=\"2\",name=\"SAS HDD 1\",vendor=\"VANTA\",product=\"HX4000-S7\","
-         "serial=\"SN0001011\",firmware=\"0A03\",type=\"SAS\",media=\"HDD\",status=\"Failed\",enclosure=\"1\","
-         "slot=\"1\"}",
-         "1"},
-        {"raid_physical_drive_status{ctrl=\"0\",pd=\"2\"}", "10"},
-        {"raid_physical_drive_temperature_celsius{ctrl=\"0\",pd=\"0\"}", "52"},
-        {"raid_enclosure_sensor_temperature_celsius{ctrl=\"1\",enc=\"0\",proc=\"0\",sensor=\"0\"}", "30"},
+    const struct {
+        const char *tree;
+        std::vector<std::pair<std::string, std::string>> samples;
+    } trees[] = {
+        {"health/ok.xml", {}},
+        {"health/warning.xml",
+         {{"raid_physical_drive_rebuild_progress_ratio{ctrl=\"0\",pd=\"2\"}", "0.37"},
+          {"raid_enclosure_fan_ok{ctrl=\"0\",enc=\"0\",proc=\"0\",fan=\"0\"}", "0"}}},
+        {"health/critical.xml",
+         {{"raid_controllers", "2"},
+          {"raid_controller_status{ctrl=\"1\"}", "3"},
+          {"raid_max_temperature_celsius{ctrl=\"1\",class=\"ctrl\"}", "71"},
+          {"raid_failed_drives{ctrl=\"0\"}", "1"},
+          {"raid_logical_drive_status{ctrl=\"0\",ld=\"0\"}", "4"},
+          {"raid_logical_drive_size_bytes{ctrl=\"0\",ld=\"0\"}", "8001572306944"},
+          {"raid_logical_drive_stripe_size_bytes{ctrl=\"0\",ld=\"0\"}", "262144"},
+          {"raid_physical_drive_info{ctrl=\"0\",pd=\"2\",name=\"SAS HDD 1\",vendor=\"VANTA\",product=\"HX4000-S7\","
+           "serial=\"SN0001011\",firmware=\"0A03\",type=\"SAS\",media=\"HDD\",status=\"Failed\",enclosure=\"1\","
+           "slot=\"1\"}",
+           "1"},
+          {"raid_physical_drive_status{ctrl=\"0\",pd=\"2\"}", "10"},
+          {"raid_physical_drive_temperature_celsius{ctrl=\"0\",pd=\"0\"}", "52"},
+          {"raid_enclosure_sensor_temperature_celsius{ctrl=\"1\",enc=\"0\",proc=\"0\",sensor=\"0\"}", "30"}}},
+        {"one-controller.xml", {}},
+        {"two-controllers.xml", {}},
     };
-    for (auto &[key, value] : expected)
-        EXPECT_EQ(m[key], value) << key;
-    auto w = samples(onTree("health/warning.xml", "metrics").out);
-    EXPECT_EQ(w["raid_physical_drive_rebuild_progress_ratio{ctrl=\"0\",pd=\"2\"}"], "0.37");
-    EXPECT_EQ(w["raid_enclosure_fan_ok{ctrl=\"0\",enc=\"0\",proc=\"0\",fan=\"0\"}"], "0");
+    for (const auto &t : trees) {
+        SCOPED_TRACE(t.tree);
+        testutil::installFile(testutil::examplePath(t.tree));
+        auto m = metrics();
+        for (const auto &[key, value] : t.samples)
+            EXPECT_EQ(m[key], value) << key;
+    }
 }
 
 TEST(Metrics, LabelValuesAreEscaped)
@@ -89,44 +86,40 @@ TEST(Metrics, LabelValuesAreEscaped)
     testutil::installTree(wrapSystem({"<Name>say \"hi\" \\ \nnow</Name><Status>OK</Status>"
                                       "<PhysicalDrive Nr=\"0\"><Name>" +
                                       std::string(127, 'a') + "\xc3\xa9</Name></PhysicalDrive>"}));
-    Output r = raidc("metrics");
-    EXPECT_EQ(r.status, 0);
-    expectPromtoolAccepts(r.out);
-    EXPECT_NE(r.out.find("name=\"say \\\"hi\\\" \\\\ \\nnow\""), std::string::npos) << r.out;
-    EXPECT_NE(r.out.find("name=\"" + std::string(127, 'a') + "?\""), std::string::npos);
+    auto m = metrics();
+    const std::string none = "vendor=\"-\",product=\"-\",serial=\"-\",firmware=\"-\",";
+    EXPECT_EQ(m["raid_controller_info{ctrl=\"0\",name=\"say \\\"hi\\\" \\\\ \\nnow\"," + none +
+                "driver=\"-\",status=\"OK\"}"],
+              "1");
+    EXPECT_EQ(m["raid_physical_drive_info{ctrl=\"0\",pd=\"0\",name=\"" + std::string(127, 'a') + "?\"," + none +
+                "type=\"-\",media=\"-\",status=\"-\",enclosure=\"\",slot=\"\"}"],
+              "1");
 }
 
-TEST(Metrics, UnreadableTreeReportsDown)
+// The agent's liveness and the tree's time are exported, and the liveness
+// even when the tree cannot be read; a missing file has no time.
+TEST(Metrics, AgentLivenessAndTreeTimeAreExportedEvenWithoutATree)
 {
+    testutil::installFile(testutil::examplePath("health/ok.xml"));
+    struct stat st;
+    ASSERT_EQ(stat(RAIDC_DEVICE_TREE_PATH, &st), 0);
+    pid_t agent = serveAgent();
+    auto m = metrics();
+    EXPECT_EQ(m["raid_agent_up"], "1");
+    EXPECT_EQ(m["raid_device_tree_modified_timestamp_seconds"], std::to_string(st.st_mtime));
+    EXPECT_EQ(stop(agent), 0);
+    m = metrics();
+    EXPECT_EQ(m["raid_agent_up"], "0");
+    EXPECT_EQ(m["raid_up"], "1");
     testutil::removeTree();
     Output r = raidc("metrics");
     EXPECT_EQ(r.status, 1);
-    // The agent's liveness is told even then; a missing file has no time.
     EXPECT_EQ(r.out, "# HELP raid_up 1 when the device tree was read, 0 when it could not be.\n"
                      "# TYPE raid_up gauge\nraid_up 0\n"
                      "# HELP raid_agent_up 1 when the RAID agent accepts connections on its command socket, 0 when "
                      "it does not; left out when the probe was not allowed to look.\n"
                      "# TYPE raid_agent_up gauge\nraid_agent_up 0\n");
     expectPromtoolAccepts(r.out);
-}
-
-TEST(Metrics, AgentLivenessAndTreeTimeAreExported)
-{
-    testutil::installFile(testutil::examplePath("health/ok.xml"));
-    struct stat st;
-    ASSERT_EQ(stat(RAIDC_DEVICE_TREE_PATH, &st), 0);
-    {
-        AgentStandIn agent;
-        Output r = raidc("metrics");
-        EXPECT_EQ(r.status, 0);
-        expectPromtoolAccepts(r.out);
-        auto m = samples(r.out);
-        EXPECT_EQ(m["raid_agent_up"], "1");
-        EXPECT_EQ(m["raid_device_tree_modified_timestamp_seconds"], std::to_string(st.st_mtime));
-    }
-    auto m = samples(raidc("metrics").out);
-    EXPECT_EQ(m["raid_agent_up"], "0");
-    EXPECT_EQ(m["raid_up"], "1");
 }
 
 class MetricsOutput : public ::testing::Test {
@@ -149,37 +142,6 @@ protected:
 
     std::string dir, target;
 };
-
-TEST_F(MetricsOutput, ATemporaryFileBesideTheTargetIsRenamedOverIt)
-{
-    testutil::installFile(testutil::examplePath("health/warning.xml"));
-    std::string expected = raidc("metrics").out;
-    ASSERT_EQ(testutil::runCommand("echo old > " + target), 0);
-    int in = inotify_init1(IN_NONBLOCK);
-    ASSERT_GE(inotify_add_watch(in, dir.c_str(), IN_CREATE | IN_MODIFY | IN_MOVED_FROM | IN_MOVED_TO), 0);
-    Output r = raidc("metrics --output " + target);
-    EXPECT_EQ(r.status, 0);
-    EXPECT_EQ(r.out, "");
-    std::string events;
-    alignas(inotify_event) char buf[8192];
-    for (ssize_t n; (n = read(in, buf, sizeof buf)) > 0;)
-        for (char *p = buf; p < buf + n; p += sizeof(inotify_event) + reinterpret_cast<inotify_event *>(p)->len) {
-            auto *e = reinterpret_cast<inotify_event *>(p);
-            const char *what = e->mask & IN_CREATE ? "create " : e->mask & IN_MODIFY ? "modify "
-                               : e->mask & IN_MOVED_FROM ? "from " : "to ";
-            events += what + std::string(strcmp(e->name, "raid.prom") ? "tmp;" : "TARGET;");
-        }
-    close(in);
-    // The target is never opened for writing: it only appears by rename.
-    EXPECT_EQ(events, "create tmp;modify tmp;from tmp;to TARGET;");
-    EXPECT_EQ(readFile(target), expected);
-    EXPECT_EQ(entries(), "raid.prom\n");
-    struct stat st;
-    ASSERT_EQ(stat(target.c_str(), &st), 0);
-    mode_t mask = umask(0);
-    umask(mask);
-    EXPECT_EQ(st.st_mode & 0777, 0644 & ~mask);
-}
 
 TEST_F(MetricsOutput, AReaderNeverSeesAPartialFile)
 {
@@ -210,49 +172,72 @@ TEST_F(MetricsOutput, AReaderNeverSeesAPartialFile)
     EXPECT_EQ(entries(), "raid.prom\n");
 }
 
-TEST_F(MetricsOutput, AFailedWriteLeavesNothingBehind)
+// Only a regular file is replaced, by a temporary file beside it renamed
+// over it: whatever else stands at the path, even a link to a regular file
+// or a folder, stays as it was, and a failed write leaves nothing behind.
+TEST_F(MetricsOutput, OnlyARegularFileIsReplacedByRenameAndAFailedWriteLeavesNothing)
 {
-    testutil::installFile(testutil::examplePath("health/ok.xml"));
-    ASSERT_EQ(mkdir(target.c_str(), 0755), 0); // rename cannot replace a directory
-    EXPECT_EQ(raidc("metrics --output " + target).status, 1);
-    EXPECT_EQ(entries(), "raid.prom\n");
-    EXPECT_EQ(raidc("metrics --output " + dir + "/missing/raid.prom").status, 1);
-    EXPECT_EQ(raidc("metrics --output").status, 2);
-    EXPECT_EQ(raidc("metrics --format json").status, 2);
-}
-
-// Only a regular file is replaced: whatever else stands at the path, even a
-// link to a regular file, stays as it was and nothing is left beside it.
-TEST_F(MetricsOutput, AnythingButARegularFileIsLeftAlone)
-{
-    testutil::installFile(testutil::examplePath("health/ok.xml"));
-    const std::string other = dir + "/other";
+    testutil::installFile(testutil::examplePath("health/warning.xml"));
+    const std::string other = dir + "/other", expected = raidc("metrics").out;
     ASSERT_EQ(testutil::runCommand("echo other > " + other), 0);
-    struct Kind {
+    const struct {
         const char *name;
         std::function<int()> make;
         mode_t type;
-    } const kinds[] = {
+    } kinds[] = {
         {"fifo", [&] { return mkfifo(target.c_str(), 0644); }, S_IFIFO},
         {"symlink", [&] { return symlink(other.c_str(), target.c_str()); }, S_IFLNK},
         {"device", [&] { return mknod(target.c_str(), S_IFCHR | 0644, makedev(1, 3)); }, S_IFCHR},
+        {"folder", [&] { return mkdir(target.c_str(), 0755); }, S_IFDIR}, // rename cannot replace it
     };
-    for (const Kind &k : kinds) {
+    for (const auto &k : kinds) {
+        SCOPED_TRACE(k.name);
         if (k.make() != 0) {
-            EXPECT_EQ(errno, EPERM) << k.name; // device nodes need privileges
+            EXPECT_EQ(errno, EPERM); // device nodes need privileges
             continue;
         }
         Output r = raidc("metrics --output " + target);
-        EXPECT_EQ(r.status, 1) << k.name;
-        EXPECT_EQ(r.out, "") << k.name;
+        EXPECT_EQ(r.status, 1);
+        EXPECT_EQ(r.out, "");
         struct stat st;
-        ASSERT_EQ(lstat(target.c_str(), &st), 0) << k.name;
-        EXPECT_EQ(st.st_mode & S_IFMT, k.type) << k.name;
-        EXPECT_EQ(entries(), "other\nraid.prom\n") << k.name;
+        ASSERT_EQ(lstat(target.c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & S_IFMT, k.type);
+        EXPECT_EQ(entries(), "other\nraid.prom\n");
         EXPECT_EQ(readFile(other), "other\n");
-        unlink(target.c_str());
+        remove(target.c_str());
     }
+    EXPECT_EQ(raidc("metrics --output " + dir + "/missing/raid.prom").status, 1);
+    EXPECT_EQ(raidc("metrics --output").status, 2);
+    EXPECT_EQ(raidc("metrics --format json").status, 2);
+    EXPECT_EQ(entries(), "other\n");
     EXPECT_EQ(raidc("metrics --output " + target).status, 0) << "a new file is made";
+    EXPECT_EQ(readFile(target), expected);
+
+    ASSERT_EQ(testutil::runCommand("echo old > " + target), 0);
+    int in = inotify_init1(IN_NONBLOCK);
+    ASSERT_GE(inotify_add_watch(in, dir.c_str(), IN_CREATE | IN_MODIFY | IN_MOVED_FROM | IN_MOVED_TO), 0);
+    Output r = raidc("metrics --output " + target);
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(r.out, "");
+    std::string events;
+    alignas(inotify_event) char buf[8192];
+    for (ssize_t n; (n = read(in, buf, sizeof buf)) > 0;)
+        for (char *p = buf; p < buf + n; p += sizeof(inotify_event) + reinterpret_cast<inotify_event *>(p)->len) {
+            auto *e = reinterpret_cast<inotify_event *>(p);
+            const char *what = e->mask & IN_CREATE ? "create " : e->mask & IN_MODIFY ? "modify "
+                               : e->mask & IN_MOVED_FROM ? "from " : "to ";
+            events += what + std::string(strcmp(e->name, "raid.prom") ? "tmp;" : "TARGET;");
+        }
+    close(in);
+    // The target is never opened for writing: it only appears by rename.
+    EXPECT_EQ(events, "create tmp;modify tmp;from tmp;to TARGET;");
+    EXPECT_EQ(readFile(target), expected);
+    EXPECT_EQ(entries(), "other\nraid.prom\n");
+    struct stat st;
+    ASSERT_EQ(stat(target.c_str(), &st), 0);
+    mode_t mask = umask(0);
+    umask(mask);
+    EXPECT_EQ(st.st_mode & 0777, 0644 & ~mask);
 }
 
 } // namespace

@@ -1,18 +1,26 @@
-// Runs `raidc` as a monitoring system would and splits what it printed.
+// Runs `raidc` as a monitoring system would and splits what it printed; and
+// the children (the simulator, a watch) the tests start and stop.
 #pragma once
 
 #include "testutil.h"
 
 #include <gtest/gtest.h>
 
-#include <cerrno>
+#include <chrono>
+#include <csignal>
 #include <cstring>
+#include <fcntl.h>
+#include <functional>
+#include <sstream>
 #include <string>
-#include <sys/socket.h>
-#include <sys/un.h>
+#include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
+#include <vector>
 
 namespace monitor {
+
+using namespace std::chrono_literals;
 
 struct Output {
     int status;
@@ -28,38 +36,64 @@ inline Output raidc(const std::string &args)
     return r;
 }
 
-// Something that accepts connections on the command socket, as far as the
-// liveness probe can tell: a listener whose queue is long enough for every
-// probe of a test.
-class AgentStandIn {
-public:
-    AgentStandIn()
-    {
-        testutil::makePathDirs();
-        unlink(RAIDC_CMD_SOCKET_PATH);
-        sockaddr_un a = {};
-        a.sun_family = AF_UNIX;
-        strcpy(a.sun_path, RAIDC_CMD_SOCKET_PATH);
-        fd_ = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        if (bind(fd_, reinterpret_cast<sockaddr *>(&a), sizeof a) != 0 || listen(fd_, SOMAXCONN) != 0)
-            ADD_FAILURE() << "no stand-in for the agent: " << strerror(errno);
-    }
-    ~AgentStandIn()
-    {
-        close(fd_);
-        unlink(RAIDC_CMD_SOCKET_PATH);
-    }
-    AgentStandIn(const AgentStandIn &) = delete;
-    AgentStandIn &operator=(const AgentStandIn &) = delete;
-
-private:
-    int fd_ = -1;
-};
-
-inline Output onTree(const char *example, const std::string &args)
+inline bool has(const std::string &s, const std::string &part)
 {
-    testutil::installFile(testutil::examplePath(example));
-    return raidc(args);
+    return s.find(part) != std::string::npos;
+}
+
+inline std::vector<std::string> lines(const std::string &path)
+{
+    std::vector<std::string> v;
+    std::istringstream in(testutil::readFile(path));
+    for (std::string l; std::getline(in, l);)
+        v.push_back(l);
+    return v;
+}
+
+inline bool eventually(const std::function<bool()> &done, std::chrono::milliseconds limit = 5000ms)
+{
+    for (auto end = std::chrono::steady_clock::now() + limit; !done();) {
+        if (std::chrono::steady_clock::now() > end)
+            return false;
+        std::this_thread::sleep_for(20ms);
+    }
+    return true;
+}
+
+// A shell command in the background, its output appended to `out`.
+inline pid_t spawn(const std::string &cmd, const std::string &out, const std::string &err = "/dev/null")
+{
+    pid_t pid = fork();
+    if (pid == 0) {
+        int o = open(out.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644), e = open(err.c_str(), O_WRONLY | O_CREAT, 0644);
+        dup2(o, 1);
+        dup2(e, 2);
+        execl("/bin/sh", "sh", "-c", ("exec " + cmd).c_str(), nullptr);
+        _exit(127);
+    }
+    return pid;
+}
+
+// SIGTERM, and SIGKILL for a child that does not end by it; its exit status.
+inline int stop(pid_t pid)
+{
+    kill(pid, SIGTERM);
+    int st = -1;
+    if (!eventually([&] { return waitpid(pid, &st, WNOHANG) == pid; })) {
+        kill(pid, SIGKILL);
+        waitpid(pid, &st, 0);
+    }
+    return WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
+}
+
+// The simulator serving the command socket, once it does.
+inline pid_t serveAgent(const std::string &out = "/dev/null")
+{
+    testutil::makePathDirs();
+    unlink(RAIDC_CMD_SOCKET_PATH);
+    pid_t pid = spawn(testutil::toolPath("raidc-agent-sim") + " serve", out);
+    EXPECT_TRUE(eventually([] { return access(RAIDC_CMD_SOCKET_PATH, F_OK) == 0; }));
+    return pid;
 }
 
 } // namespace monitor

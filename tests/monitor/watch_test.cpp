@@ -1,93 +1,47 @@
-// raidc watch end to end: the agent simulator rewrites the device tree (or
-// stops serving), and each change must come out exactly once, on standard
+// raidc watch end to end: the agent simulator rewrites the device tree and
+// stops serving, and each change must come out exactly once, on standard
 // output and through --exec. The liveness probe is checked against a
 // listener of the test's own.
 #include "liveness.h"
-#include "testutil.h"
+#include "monitor.h"
 
 #include <gtest/gtest.h>
 
 #include <json-c/json.h>
 
-#include <chrono>
-#include <csignal>
-#include <cstring>
-#include <fcntl.h>
-#include <functional>
 #include <iostream>
 #include <poll.h>
-#include <sstream>
-#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/socket.h>
 #include <sys/un.h>
-#include <sys/wait.h>
-#include <thread>
-#include <unistd.h>
-#include <vector>
+#include <utility>
+
+using namespace monitor;
 
 namespace {
 
-using namespace std::chrono_literals;
-
-bool eventually(const std::function<bool()> &done, std::chrono::milliseconds limit = 5000ms)
+// Fields of one JSON event line, "?" for a missing one.
+std::vector<std::string> fields(const std::string &line, std::initializer_list<const char *> keys)
 {
-    for (auto end = std::chrono::steady_clock::now() + limit; !done();) {
-        if (std::chrono::steady_clock::now() > end)
-            return false;
-        std::this_thread::sleep_for(20ms);
-    }
-    return true;
-}
-
-pid_t spawn(const std::string &cmd, const std::string &out, const std::string &err = "/dev/null")
-{
-    pid_t pid = fork();
-    if (pid == 0) {
-        int o = open(out.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644), e = open(err.c_str(), O_WRONLY | O_CREAT, 0644);
-        dup2(o, 1);
-        dup2(e, 2);
-        execl("/bin/sh", "sh", "-c", ("exec " + cmd).c_str(), nullptr);
-        _exit(127);
-    }
-    return pid;
-}
-
-int stop(pid_t pid)
-{
-    kill(pid, SIGTERM);
-    int st = -1;
-    if (!eventually([&] { return waitpid(pid, &st, WNOHANG) == pid; })) {
-        kill(pid, SIGKILL);
-        waitpid(pid, &st, 0);
-    }
-    return WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
-}
-
-std::vector<std::string> lines(const std::string &path)
-{
+    json_object *o = json_tokener_parse(line.c_str());
     std::vector<std::string> v;
-    std::istringstream in(testutil::readFile(path));
-    for (std::string l; std::getline(in, l);)
-        v.push_back(l);
+    for (const char *k : keys) {
+        json_object *f = nullptr;
+        v.push_back(o && json_object_object_get_ex(o, k, &f) ? json_object_get_string(f) : "?");
+    }
+    json_object_put(o);
     return v;
 }
 
-// "event device index old new" of one JSON event line.
+// "event device controller/index old -> new" of one JSON event line.
 std::string summary(const std::string &line)
 {
-    json_object *o = json_tokener_parse(line.c_str());
-    if (!o)
+    auto f =
+        fields(line, {"event", "device", "controller", "device_index", "old_value", "new_value", "format_version"});
+    if (f[0] == "?")
         return "not JSON: " + line;
-    auto get = [&](const char *k) {
-        json_object *v = nullptr;
-        return json_object_object_get_ex(o, k, &v) ? std::string(json_object_get_string(v)) : "?";
-    };
-    std::string s = get("event") + " " + get("device") + " " + get("controller") + "/" + get("device_index") + " " +
-                    get("old_value") + " -> " + get("new_value");
-    if (get("format_version") != "1")
-        s += " (format " + get("format_version") + ")";
-    json_object_put(o);
-    return s;
+    return f[0] + " " + f[1] + " " + f[2] + "/" + f[3] + " " + f[4] + " -> " + f[5] +
+           (f[6] == "1" ? "" : " (format " + f[6] + ")");
 }
 
 struct Pd {
@@ -96,7 +50,7 @@ struct Pd {
     int rebuild = 0;
 };
 
-std::string tree(const std::vector<Pd> &pds, const std::string &ldStatus)
+std::string tree(const std::vector<Pd> &pds, const std::string &ldStatus = "Operational")
 {
     std::string a = "<AdapterNumber>0</AdapterNumber><CtrlId>0</CtrlId><Name>C0</Name><Status>OK</Status>"
                     "<LogicalDrive Nr=\"0\"><Name>LD0</Name><RAIDLevel>RAID-5</RAIDLevel><Status>" +
@@ -113,7 +67,8 @@ protected:
     void SetUp() override
     {
         char tmpl[] = "/tmp/raidc-watch-test-XXXXXX";
-        dir_ = mkdtemp(tmpl);
+        ASSERT_NE(mkdtemp(tmpl), nullptr);
+        dir_ = tmpl;
         testutil::makePathDirs();
         unlink(RAIDC_CMD_SOCKET_PATH);
     }
@@ -121,31 +76,36 @@ protected:
     {
         for (pid_t p : children_)
             stop(p);
-        if (!dir_.empty())
-            testutil::runCommand("rm -rf " + dir_);
+        if (watch_ > 0)
+            stop(watch_);
+        testutil::runCommand("rm -rf " + dir_);
     }
 
     // Through the simulator, as the agent writes it: under the file lock.
     void install(const std::string &xml)
     {
-        std::string f = dir_ + "/tree.xml";
-        FILE *o = fopen(f.c_str(), "w");
-        fputs(xml.c_str(), o);
-        fclose(o);
-        ASSERT_EQ(testutil::runCommand(testutil::toolPath("raidc-agent-sim") + " install " + f + " >/dev/null"), 0);
+        std::string cmd = testutil::toolPath("raidc-agent-sim") + " install " + writeFile("tree.xml", xml);
+        ASSERT_EQ(testutil::runCommand(cmd + " >/dev/null"), 0);
     }
 
-    pid_t start(const std::string &cmd, const std::string &out, const std::string &err = "/dev/null")
+    std::string writeFile(const std::string &name, const std::string &text, mode_t mode = 0644)
     {
-        children_.push_back(spawn(cmd, out, err));
-        return children_.back();
+        std::string path = dir_ + "/" + name;
+        FILE *f = fopen(path.c_str(), "w");
+        fputs(text.c_str(), f);
+        fclose(f);
+        chmod(path.c_str(), mode);
+        return path;
     }
 
     void startWatch(const std::string &extra = "")
     {
-        watch_ = start(testutil::toolPath("raidc") + " watch --json --interval 0.2 " + extra, out(), dir_ + "/err");
+        watch_ = spawn(testutil::toolPath("raidc") + " watch --json --interval 0.2 " + extra, out(), dir_ + "/err");
         std::this_thread::sleep_for(500ms); // its baseline
     }
+
+    // Ends the watch, which must end cleanly.
+    void stopWatch() { EXPECT_EQ(stop(std::exchange(watch_, -1)), 0) << testutil::readFile(dir_ + "/err"); }
 
     // The event lines that came after the first `seen`.
     std::vector<std::string> next(size_t &seen, size_t expected)
@@ -168,120 +128,102 @@ protected:
     std::vector<pid_t> children_;
 };
 
-TEST_F(Watch, EachChangeOfTheTreeGivesOneEventOnceThroughEveryPath)
+TEST_F(Watch, EachChangeOfTheTreeOrTheAgentGivesOneEventOnceThroughEveryPath)
 {
     // The first run hangs until it is killed, the later ones fail: neither
     // may stop the watch or lose an event.
-    std::string script = dir_ + "/on-event";
-    FILE *f = fopen(script.c_str(), "w");
-    fprintf(f, "#!/bin/sh\nread -r line\necho \"$RAIDC_EVENT_EVENT $RAIDC_EVENT_DEVICE_INDEX $line\" >> %s/exec.log\n"
-               "[ -e %s/hung ] && exit 1\n: > %s/hung\nexec sleep 30\n",
-            dir_.c_str(), dir_.c_str(), dir_.c_str());
-    fclose(f);
-    chmod(script.c_str(), 0755);
-
+    const std::string hung = dir_ + "/hung";
+    std::string script = writeFile("on-event",
+                                   "#!/bin/sh\nread -r line\n"
+                                   "echo \"$RAIDC_EVENT_EVENT $RAIDC_EVENT_DEVICE_INDEX $line\" >> " + dir_ +
+                                   "/exec.log\n[ -e " + hung + " ] && exit 1\n: > " + hung + "\nexec sleep 30\n",
+                                   0755);
     const std::vector<Pd> three = {{0, "Operational"}, {1, "Operational"}, {2, "Operational"}};
-    install(tree(three, "Operational"));
+    install(tree(three));
+    children_.push_back(serveAgent(dir_ + "/serve.out"));
     startWatch("--exec " + script + " --exec-timeout 0.5");
 
-    struct Step {
+    const std::vector<Pd> failed = {{0, "Operational"}, {1, "Failed"}}, spare = {{7, "Unconfigured Good"}};
+    auto with = [](std::vector<Pd> a, const std::vector<Pd> &b) {
+        a.insert(a.end(), b.begin(), b.end());
+        return a;
+    };
+    const struct {
         const char *what;
         std::vector<Pd> pds;
         const char *ld;
         std::vector<std::string> events;
     } steps[] = {
         {"unchanged rewrite", three, "Operational", {}},
-        {"drive fails", {{0, "Operational"}, {1, "Failed"}, {2, "Operational"}}, "Operational",
+        {"drive fails", with(failed, {{2, "Operational"}}), "Operational",
          {"status_changed physical_drive 0/1 Operational -> Failed"}},
-        {"logical drive degrades", {{0, "Operational"}, {1, "Failed"}, {2, "Operational"}}, "Degraded",
+        {"logical drive degrades", with(failed, {{2, "Operational"}}), "Degraded",
          {"status_changed logical_drive 0/0 Operational -> Degraded"}},
-        {"drive removed", {{0, "Operational"}, {1, "Failed"}}, "Degraded",
-         {"device_removed physical_drive 0/2 yes -> no"}},
-        {"drive added", {{0, "Operational"}, {1, "Failed"}, {7, "Unconfigured Good"}}, "Degraded",
-         {"device_added physical_drive 0/2 no -> yes"}},
-        {"rebuild starts", {{0, "Operational"}, {1, "Rebuilding", 3}, {7, "Unconfigured Good"}}, "Degraded",
+        {"drive removed", failed, "Degraded", {"device_removed physical_drive 0/2 yes -> no"}},
+        {"drive added", with(failed, spare), "Degraded", {"device_added physical_drive 0/2 no -> yes"}},
+        {"rebuild starts", with({{0, "Operational"}, {1, "Rebuilding", 3}}, spare), "Degraded",
          {"status_changed physical_drive 0/1 Failed -> Rebuilding"}},
-        {"rebuild within a step", {{0, "Operational"}, {1, "Rebuilding", 9}, {7, "Unconfigured Good"}}, "Degraded", {}},
-        {"rebuild passes 10%", {{0, "Operational"}, {1, "Rebuilding", 12}, {7, "Unconfigured Good"}}, "Degraded",
+        {"rebuild within a step", with({{0, "Operational"}, {1, "Rebuilding", 9}}, spare), "Degraded", {}},
+        {"rebuild passes 10%", with({{0, "Operational"}, {1, "Rebuilding", 12}}, spare), "Degraded",
          {"rebuild_progress physical_drive 0/1 9 -> 12"}},
-        {"rebuild passes 20% and 30%", {{0, "Operational"}, {1, "Rebuilding", 31}, {7, "Unconfigured Good"}},
-         "Degraded", {"rebuild_progress physical_drive 0/1 12 -> 31"}},
-        {"rebuild ends", {{0, "Operational"}, {1, "Operational"}, {7, "Unconfigured Good"}}, "Degraded",
+        {"rebuild passes 20% and 30%", with({{0, "Operational"}, {1, "Rebuilding", 31}}, spare), "Degraded",
+         {"rebuild_progress physical_drive 0/1 12 -> 31"}},
+        {"rebuild ends", with({{0, "Operational"}, {1, "Operational"}}, spare), "Degraded",
          {"rebuild_finished physical_drive 0/1 Rebuilding -> Operational"}},
     };
     size_t seen = 0;
-    for (const Step &s : steps) {
+    for (const auto &s : steps) {
         install(tree(s.pds, s.ld));
         EXPECT_EQ(next(seen, s.events.size()), s.events) << s.what;
     }
     // A tree that goes away and comes back unchanged: one event each way.
     testutil::removeTree();
     EXPECT_EQ(next(seen, 1), (std::vector<std::string>{"tree_unreadable tree -1/-1 0 -> 3"}));
-    install(tree(steps[std::size(steps) - 1].pds, "Degraded"));
+    install(tree(std::rbegin(steps)->pds, "Degraded"));
     std::vector<std::string> back = next(seen, 1); // it may catch the file just created, still empty (2)
     ASSERT_EQ(back.size(), 1u);
-    EXPECT_TRUE(back[0] == "tree_readable tree -1/-1 3 -> 0" || back[0] == "tree_readable tree -1/-1 2 -> 0") << back[0];
+    EXPECT_TRUE(back[0] == "tree_readable tree -1/-1 3 -> 0" || back[0] == "tree_readable tree -1/-1 2 -> 0")
+        << back[0];
     EXPECT_EQ(next(seen, 0), std::vector<std::string>{});
+    // The agent stopping and starting again: one event each way, and the
+    // probes sent it no command.
+    EXPECT_EQ(stop(children_.back()), 0);
+    EXPECT_EQ(next(seen, 1), (std::vector<std::string>{"agent_down agent -1/-1 up -> down"}));
+    children_.back() = serveAgent(dir_ + "/serve.out");
+    EXPECT_EQ(next(seen, 1), (std::vector<std::string>{"agent_up agent -1/-1 down -> up"}));
+    EXPECT_EQ(next(seen, 0), std::vector<std::string>{});
+    EXPECT_EQ(testutil::readFile(dir_ + "/serve.out"), "ready\nready\n");
 
     // The program saw every event once, in order, as variables and as JSON.
     std::vector<std::string> printed = lines(out()), ran;
     eventually([&] { return (ran = lines(dir_ + "/exec.log")).size() >= printed.size(); });
     ASSERT_EQ(ran.size(), printed.size());
     for (size_t i = 0; i < ran.size(); ++i) {
-        json_object *o = json_tokener_parse(printed[i].c_str());
-        json_object *ev = nullptr, *idx = nullptr;
-        json_object_object_get_ex(o, "event", &ev);
-        json_object_object_get_ex(o, "device_index", &idx);
-        EXPECT_EQ(ran[i], std::string(json_object_get_string(ev)) + " " + json_object_get_string(idx) + " " +
-                              printed[i]);
-        json_object_put(o);
+        auto f = fields(printed[i], {"event", "device_index"});
+        EXPECT_EQ(ran[i], f[0] + " " + f[1] + " " + printed[i]);
     }
-    EXPECT_EQ(stop(watch_), 0) << testutil::readFile(dir_ + "/err");
-    children_.clear();
-}
-
-TEST_F(Watch, AgentStoppingAndStartingGivesOneEventEach)
-{
-    install(tree({{0, "Operational"}}, "Operational"));
-    auto serve = [&] {
-        pid_t p = start(testutil::toolPath("raidc-agent-sim") + " serve", dir_ + "/serve.out");
-        EXPECT_TRUE(eventually([] { return access(RAIDC_CMD_SOCKET_PATH, F_OK) == 0; }));
-        return p;
-    };
-    pid_t agent = serve();
-    startWatch();
-    size_t seen = 0;
-    EXPECT_EQ(next(seen, 0), std::vector<std::string>{});
-    EXPECT_EQ(stop(agent), 0);
-    EXPECT_EQ(next(seen, 1), (std::vector<std::string>{"agent_down agent -1/-1 up -> down"}));
-    serve();
-    EXPECT_EQ(next(seen, 1), (std::vector<std::string>{"agent_up agent -1/-1 down -> up"}));
-    EXPECT_EQ(next(seen, 0), std::vector<std::string>{});
-    EXPECT_EQ(testutil::readFile(dir_ + "/serve.out"), "ready\nready\n") << "the probes sent no command";
+    stopWatch();
 }
 
 TEST_F(Watch, TestEventsGoThroughEveryPathOncePerController)
 {
     testutil::installFile(testutil::examplePath("two-controllers.xml"));
-    std::string log = dir_ + "/exec.log", script = dir_ + "/on-event";
-    FILE *f = fopen(script.c_str(), "w");
-    fprintf(f, "#!/bin/sh\necho \"$RAIDC_EVENT_EVENT $RAIDC_EVENT_CONTROLLER $(cat)\" >> %s\n", log.c_str());
-    fclose(f);
-    chmod(script.c_str(), 0755);
-    std::string out;
-    EXPECT_EQ(testutil::runCommand(testutil::toolPath("raidc") + " watch --test --json --exec " + script, &out), 0);
-    std::vector<std::string> ran = lines(log);
+    std::string script = writeFile("on-event",
+                                   "#!/bin/sh\necho \"$RAIDC_EVENT_EVENT $RAIDC_EVENT_CONTROLLER $(cat)\" >> " + dir_ +
+                                       "/exec.log\n",
+                                   0755);
+    std::string out, raidc = testutil::toolPath("raidc");
+    EXPECT_EQ(testutil::runCommand(raidc + " watch --test --json --exec " + script, &out), 0);
+    std::vector<std::string> ran = lines(dir_ + "/exec.log"), printed = lines(writeFile("printed", out));
     ASSERT_EQ(ran.size(), 2u);
-    std::istringstream printed(out);
-    for (int c = 0; c < 2; ++c) {
-        std::string line;
-        std::getline(printed, line);
-        EXPECT_EQ(summary(line), "test controller " + std::to_string(c) + "/-1  -> ");
-        EXPECT_EQ(ran[static_cast<size_t>(c)], "test " + std::to_string(c) + " " + line);
+    ASSERT_EQ(printed.size(), 2u);
+    for (size_t c = 0; c < 2; ++c) {
+        EXPECT_EQ(summary(printed[c]), "test controller " + std::to_string(c) + "/-1  -> ");
+        EXPECT_EQ(ran[c], "test " + std::to_string(c) + " " + printed[c]);
     }
-    EXPECT_EQ(testutil::runCommand(testutil::toolPath("raidc") + " watch --test --exec /bin/false 2>/dev/null >&2"), 1);
+    EXPECT_EQ(testutil::runCommand(raidc + " watch --test --exec /bin/false 2>/dev/null >&2"), 1);
     for (const char *bad : {"--interval 0", "--interval x", "--exec-timeout -1", "extra", "--bogus 1"})
-        EXPECT_EQ(testutil::runCommand(testutil::toolPath("raidc") + " watch " + bad + " 2>/dev/null"), 2) << bad;
+        EXPECT_EQ(testutil::runCommand(raidc + " watch " + bad + " 2>/dev/null"), 2) << bad;
 }
 
 // Sanitizer builds run slower and keep freed memory in quarantine, and the
@@ -301,8 +243,7 @@ constexpr bool kSanitized = false;
 
 long vmRssKiB(pid_t pid)
 {
-    std::istringstream in(testutil::readFile("/proc/" + std::to_string(pid) + "/status"));
-    for (std::string l; std::getline(in, l);)
+    for (const std::string &l : lines("/proc/" + std::to_string(pid) + "/status"))
         if (l.rfind("VmRSS:", 0) == 0)
             return std::stol(l.substr(6));
     return -1;
@@ -316,7 +257,7 @@ TEST_F(Watch, TreeFlippingEveryTenthOfASecondLosesNoEventAndDoesNotGrow)
 {
     const char *env = getenv("RAIDC_FLIP_SECONDS");
     const int seconds = env ? atoi(env) : kSanitized ? 10 : 60, flips = seconds * 10;
-    const std::string states[2] = {tree({{0, "Operational"}}, "Operational"), tree({{0, "Offline"}}, "Operational")};
+    const std::string states[2] = {tree({{0, "Operational"}}), tree({{0, "Offline"}})};
     time_t stamp = time(nullptr) - 100000;
     auto write = [&](const std::string &xml) {
         int fd = open(RAIDC_DEVICE_TREE_PATH, O_RDWR | O_CREAT, 0644);
@@ -346,16 +287,15 @@ TEST_F(Watch, TreeFlippingEveryTenthOfASecondLosesNoEventAndDoesNotGrow)
     long after = vmRssKiB(watch_);
     EXPECT_EQ(next(seen, 0), std::vector<std::string>{});
     ASSERT_EQ(got.size(), size_t(flips));
-    for (int i = 0; i < flips; ++i) {
+    for (size_t i = 0; i < got.size(); ++i) {
         const char *from = i % 2 ? "Offline" : "Operational", *to = i % 2 ? "Operational" : "Offline";
-        ASSERT_EQ(got[static_cast<size_t>(i)], std::string("status_changed physical_drive 0/0 ") + from + " -> " + to) << "flip " << i;
+        ASSERT_EQ(got[i], std::string("status_changed physical_drive 0/0 ") + from + " -> " + to) << "flip " << i;
     }
     if (!kSanitized) {
         EXPECT_LE(after - before, 64) << "VmRSS " << before << " kB after two seconds, " << after << " kB at the end";
     }
     std::cerr << "watch VmRSS " << before << " kB -> " << after << " kB over " << flips << " flips\n";
-    EXPECT_EQ(stop(watch_), 0) << testutil::readFile(dir_ + "/err");
-    children_.clear();
+    stopWatch();
 }
 
 // The probe connects and hangs up: the listener reads end of file, never a
@@ -364,9 +304,10 @@ TEST_F(Watch, TreeFlippingEveryTenthOfASecondLosesNoEventAndDoesNotGrow)
 TEST(Liveness, ProbeTellsUpDownOrUnknownWithoutSendingAByte)
 {
     using raidchealth::AgentState;
+    using raidchealth::probeAgent;
     testutil::makePathDirs();
     unlink(RAIDC_CMD_SOCKET_PATH);
-    EXPECT_EQ(raidchealth::probeAgent(), AgentState::Down);
+    EXPECT_EQ(probeAgent(), AgentState::Down);
 
     int l = socket(AF_UNIX, SOCK_STREAM, 0);
     sockaddr_un a = {};
@@ -374,7 +315,7 @@ TEST(Liveness, ProbeTellsUpDownOrUnknownWithoutSendingAByte)
     strcpy(a.sun_path, RAIDC_CMD_SOCKET_PATH);
     ASSERT_EQ(bind(l, reinterpret_cast<sockaddr *>(&a), sizeof a), 0);
     ASSERT_EQ(listen(l, 4), 0);
-    EXPECT_EQ(raidchealth::probeAgent(), AgentState::Up);
+    EXPECT_EQ(probeAgent(), AgentState::Up);
     pollfd p = {l, POLLIN, 0};
     ASSERT_EQ(poll(&p, 1, 1000), 1);
     int c = accept(l, nullptr, nullptr);
@@ -390,14 +331,14 @@ TEST(Liveness, ProbeTellsUpDownOrUnknownWithoutSendingAByte)
     if (pid == 0) {
         if (getuid() == 0 && setuid(65534) != 0)
             _exit(99);
-        _exit(static_cast<int>(raidchealth::probeAgent()));
+        _exit(static_cast<int>(probeAgent()));
     }
     int st = 0;
     waitpid(pid, &st, 0);
     EXPECT_EQ(WEXITSTATUS(st), static_cast<int>(AgentState::Unknown));
 
     close(l); // the socket file stays, nobody listens
-    EXPECT_EQ(raidchealth::probeAgent(), AgentState::Down);
+    EXPECT_EQ(probeAgent(), AgentState::Down);
     unlink(RAIDC_CMD_SOCKET_PATH);
 
     testutil::installTree(testutil::wrapSystem({}));

@@ -7,7 +7,7 @@ using namespace testutil;
 
 namespace {
 
-TEST(Dump, NodeLinesWithoutRecursion)
+TEST(Dump, NodeLinesWithAndWithoutRecursion)
 {
     loadTree("<R><System><Adapter Nr=\"0\"><CtrlId>3</CtrlId></Adapter></System></R>");
     XMLNode *ctrl = ctrlList->nodes[0];
@@ -19,12 +19,9 @@ TEST(Dump, NodeLinesWithoutRecursion)
                    "# firstChild->nodeName      . CtrlId \n"
                    "# lastChild->nodeName       . CtrlId \n"
                    "# parentNode->nodeName      . System \n");
-}
 
-TEST(Dump, RecursionIndentsAttributesAndDescendants)
-{
-    loadTree("<R><System><Adapter Nr=\"0\"><CtrlId>3</CtrlId></Adapter></System></R>");
-    std::string out = captureStdout([] { Print_xmlNode(ctrlList->nodes[0], "#", 1); });
+    // Recursion indents attributes and descendants.
+    out = captureStdout([&] { Print_xmlNode(ctrl, "#", 1); });
     EXPECT_NE(out.find(":# nodeType                  - 2 \n:# localName                 - Nr \n"), std::string::npos);
     EXPECT_NE(out.find(".# localName                 - CtrlId \n"), std::string::npos);
     // The text node is a grandchild: two dots.
@@ -33,24 +30,19 @@ TEST(Dump, RecursionIndentsAttributesAndDescendants)
     EXPECT_EQ(out.find("...#"), std::string::npos);
 }
 
-TEST(Dump, NullsPrintNothing)
-{
-    std::string out = captureStdout([] {
-        Print_xmlNode(nullptr, "x", 1);
-        Print_NSDecl(nullptr, "x", 1);
-        Print_xmlDoc(nullptr);
-        Print_xmlNodeList(nullptr, "x", 1);
-    });
-    EXPECT_EQ(out, "");
-}
-
-TEST(Dump, NodeListDumpsEachEntry)
+TEST(Dump, NodeListAndDocument)
 {
     loadTree(wrapSystem({"<A/>", "<B/>"}));
     std::string out = captureStdout([] { Print_xmlNodeList(ctrlList, "-", 0); });
     size_t first = out.find("- nodeName                  - Adapter \n");
     ASSERT_NE(first, std::string::npos);
     EXPECT_NE(out.find("- nodeName                  - Adapter \n", first + 1), std::string::npos);
+
+    // A document without declarations dumps only the tree.
+    XMLDoc doc = {rootNode, nullptr};
+    out = captureStdout([&] { Print_xmlDoc(&doc); });
+    EXPECT_EQ(out.rfind("+ nodeType                  - 1 \n", 0), 0u);
+    EXPECT_EQ(out.find('*'), std::string::npos);
 }
 
 TEST(Dump, NamespaceDeclarationsChain)
@@ -62,15 +54,6 @@ TEST(Dump, NamespaceDeclarationsChain)
                    ".* namespaceURI     - urn:q \n"
                    ".* prefix           - q \n");
     EXPECT_EQ(captureStdout([&] { Print_NSDecl(&first, "*", 0); }), "* namespaceURI     - urn:default \n");
-}
-
-TEST(Dump, DocumentWithoutDeclarationsDumpsOnlyTheTree)
-{
-    loadTree(wrapSystem({"<A/>"}));
-    XMLDoc doc = {rootNode, nullptr};
-    std::string out = captureStdout([&] { Print_xmlDoc(&doc); });
-    EXPECT_EQ(out.rfind("+ nodeType                  - 1 \n", 0), 0u);
-    EXPECT_EQ(out.find('*'), std::string::npos);
 }
 
 } // namespace

@@ -22,34 +22,32 @@ TEST(RefreshFault, EveryAllocationPointFailsCleanly)
 {
     const std::string before = wrapSystem({"<Name>old</Name><PhysicalDrive Nr='0'/>"});
     const std::string after = wrapSystem({"<Name>new</Name><PhysicalDrive Nr='0'/>", "<Name>new1</Name>"});
-    int points = 0;
-    for (long nth = 1; nth < 10000; ++nth) {
+    int r = 0;
+    auto prepare = [&] {
         loadTree(before);
         installTree(after);
-        raidc_fault_arm(nth);
-        int r = RaidC_updateCache();
-        long calls = raidc_fault_calls();
-        raidc_fault_arm(0);
-        if (calls < nth) {
-            EXPECT_EQ(r, RAIDC_UPDATE_OK);
+    };
+    prepare();
+    long points = forEachFaultPoint(
+        [&] { r = RaidC_updateCache(); },
+        [&](long nth, bool faulted) {
+            SCOPED_TRACE("fault point " + std::to_string(nth));
+            const std::string now = nameOf(faulted ? 0 : 1);
+            if (!faulted || r == RAIDC_UPDATE_OK) {
+                EXPECT_EQ(r, RAIDC_UPDATE_OK);
+                EXPECT_EQ(now, faulted ? "new" : "new1");
+            } else {
+                EXPECT_TRUE(r == RAIDC_UPDATE_UNUSABLE || r == RAIDC_UPDATE_OPEN_FAILED) << r;
+                EXPECT_TRUE(now == "old" || now == "status 5") << now;
+            }
+            // Whatever happened, the next refresh of a changed file recovers.
+            installTree(after);
+            ASSERT_EQ(RaidC_updateCache(), RAIDC_UPDATE_OK);
             EXPECT_EQ(nameOf(1), "new1");
-            break;
-        }
-        points++;
-        std::string now = nameOf(0);
-        if (r == RAIDC_UPDATE_OK) {
-            EXPECT_EQ(now, "new") << "fault point " << nth;
-        } else {
-            EXPECT_TRUE(r == RAIDC_UPDATE_UNUSABLE || r == RAIDC_UPDATE_OPEN_FAILED) << r;
-            EXPECT_TRUE(now == "old" || now == "status 5") << "fault point " << nth << ": " << now;
-        }
-        // Whatever happened, the next refresh of a changed file recovers.
-        installTree(after);
-        ASSERT_EQ(RaidC_updateCache(), RAIDC_UPDATE_OK) << "fault point " << nth;
-        EXPECT_EQ(nameOf(1), "new1");
-    }
+            prepare();
+        });
     EXPECT_GT(points, 10);
-    RecordProperty("fault_points", points);
+    RecordProperty("fault_points", static_cast<int>(points));
 }
 
 extern "C" void raidc_fault_on_pause(void (*hook)(const char *point)) noexcept;

@@ -7,27 +7,20 @@ using namespace testutil;
 
 namespace {
 
-struct Answer {
+// One question: no buffer when bufLen is -1, no integer output unless withInt.
+struct Ask {
+    const char *param;
+    int ctrl, bufLen;
+    bool withInt;
     int status;
-    std::string text;
-    int64_t value;
+    const char *text; // what the buffer holds, cut at bufLen
+    int64_t value;    // 5: untouched
 };
 
-Answer asText(const char *param, unsigned int bufLen = 64, int ctrl = 0)
+std::ostream &operator<<(std::ostream &o, const Ask &a)
 {
-    char buf[256];
-    memset(buf, 'Z', sizeof buf);
-    int64_t v = 5;
-    int st = RaidC_getCtrlInfo(param, ctrl, buf, bufLen, &v);
-    buf[bufLen < 255 ? bufLen : 255] = '\0';
-    return {st, buf, v};
-}
-
-Answer asInt(const char *param, int ctrl = 0)
-{
-    int64_t v = 5;
-    int st = RaidC_getCtrlInfo(param, ctrl, nullptr, 0, &v);
-    return {st, "", v};
+    return o << a.param << " ctrl " << a.ctrl << " bufLen " << a.bufLen << (a.withInt ? " with" : " without")
+             << " integer";
 }
 
 class Lookup : public ::testing::Test {
@@ -46,112 +39,65 @@ protected:
     }
 };
 
-TEST_F(Lookup, NeitherOutputIsRefusedAndNothingWritten)
+TEST_F(Lookup, AnswersByFormBoundsAndSpecialNamesUnderTheHeldLock)
 {
-    EXPECT_EQ(RaidC_getCtrlInfo("CtrlId", 0, nullptr, 0, nullptr), RAIDC_INPUT_NOT_INITIALIZED);
-}
-
-TEST_F(Lookup, TextAndIntegerForms)
-{
-    EXPECT_EQ(asInt("CtrlId").status, RAIDC_SUCCESS_INT);
-    EXPECT_EQ(asInt("CtrlId").value, 42);
-    Answer t = asText("CtrlId", 8);
-    EXPECT_EQ(t.status, RAIDC_SUCCESS_STRING);
-    EXPECT_EQ(t.text, "42");
-    EXPECT_EQ(t.value, -1); // a string buffer makes the answer a string
-    EXPECT_EQ(asInt("Octal").value, 8);
-    EXPECT_EQ(asInt("Neg").value, -12);
-    EXPECT_EQ(asInt("Hex").status, RAIDC_PARAM_NOT_FOUND);
-    EXPECT_EQ(asInt("Frac").status, RAIDC_PARAM_NOT_FOUND);
-    EXPECT_EQ(asInt("Frac").value, -1);
-}
-
-TEST_F(Lookup, LaterChildOfTheSameNameCanAnswerAnInteger)
-{
-    EXPECT_EQ(asInt("T").status, RAIDC_SUCCESS_INT);
-    EXPECT_EQ(asInt("T").value, 7);
-    EXPECT_EQ(asText("T").text, "N/A");
-}
-
-TEST_F(Lookup, BufferBounds)
-{
-    Answer a = asText("Word", 4);
-    EXPECT_EQ(a.status, RAIDC_BUFFER_TOO_SMALL);
-    EXPECT_EQ(a.text, "abcd");
-    EXPECT_EQ(asText("Word", 10).status, RAIDC_SUCCESS_STRING);
-    EXPECT_EQ(asText("Word", 9).status, RAIDC_BUFFER_TOO_SMALL);
-    Answer zero = asText("Word", 0);
-    EXPECT_EQ(zero.status, RAIDC_BUFFER_TOO_SMALL);
+    const Ask asks[] = {
+        {"CtrlId", 0, -1, true, RAIDC_SUCCESS_INT, "", 42},
+        {"CtrlId", 0, 8, true, RAIDC_SUCCESS_STRING, "42", -1}, // a string buffer makes the answer a string
+        {"Octal", 0, -1, true, RAIDC_SUCCESS_INT, "", 8},
+        {"Neg", 0, -1, true, RAIDC_SUCCESS_INT, "", -12},
+        {"Hex", 0, -1, true, RAIDC_PARAM_NOT_FOUND, "", -1},
+        {"Frac", 0, -1, true, RAIDC_PARAM_NOT_FOUND, "", -1},
+        // A later child of the same name can answer an integer.
+        {"T", 0, -1, true, RAIDC_SUCCESS_INT, "", 7},
+        {"T", 0, 64, true, RAIDC_SUCCESS_STRING, "N/A", -1},
+        {"Word", 0, 4, true, RAIDC_BUFFER_TOO_SMALL, "abcd", -1},
+        {"Word", 0, 10, true, RAIDC_SUCCESS_STRING, "abcdefghij", -1},
+        {"Word", 0, 9, true, RAIDC_BUFFER_TOO_SMALL, "abcdefghi", -1},
+        {"Word", 0, 0, true, RAIDC_BUFFER_TOO_SMALL, "", -1},
+        {"Empty", 0, 64, true, RAIDC_PARAM_NOT_FOUND, "-", -1},
+        {"NoSuch", 0, 64, true, RAIDC_PARAM_NOT_FOUND, "-", -1},
+        {"CtrlId", -1, 64, true, RAIDC_PARAM_NOT_FOUND, "-", -1},
+        {"CtrlId", 2, 64, true, RAIDC_PARAM_NOT_FOUND, "-", -1},
+        {"ctrlid", 0, 64, true, RAIDC_PARAM_NOT_FOUND, "-", -1}, // names are compared exactly
+        {"HostName", 0, 4, true, RAIDC_SUCCESS_STRING, "test", -1}, // cut, yet reported as fitting
+        {"HostName", 0, -1, true, RAIDC_INPUT_NOT_INITIALIZED, "", -1},
+        // The highest port number over the drives.
+        {"Spec_MaxChannelInUse", 0, -1, true, RAIDC_SUCCESS_INT, "", 11},
+        {"Spec_MaxChannelInUse", 1, -1, true, RAIDC_PARAM_NOT_FOUND, "", -1},
+        {"Spec_MaxChannelInUse", 0, 8, false, RAIDC_INPUT_NOT_INITIALIZED, "-", 5},
+        // The chip temperature skips texts and refuses zero.
+        {"ChipTemperature", 0, 64, true, RAIDC_SUCCESS_INT, "-", 61},
+        {"ChipTemperature", 1, -1, true, RAIDC_PARAM_NOT_FOUND, "", 0},
+        {"ChipTemperature", 0, 8, false, RAIDC_INPUT_NOT_INITIALIZED, "-", 5},
+        {"RAIDCapabilities", 0, 64, true, RAIDC_PARAM_NOT_FOUND, "-", -1}, // not a plain parameter
+    };
+    // Under the held lock: it is recursive, so nested calls go through.
+    pthread_mutex_lock(&RaidC_ThreadMutex);
+    for (const Ask &a : asks) {
+        char buf[256];
+        memset(buf, 'Z', sizeof buf);
+        int64_t v = 5;
+        int st = RaidC_getCtrlInfo(a.param, a.ctrl, a.bufLen < 0 ? nullptr : buf,
+                                   a.bufLen < 0 ? 0 : static_cast<unsigned>(a.bufLen), a.withInt ? &v : nullptr);
+        buf[a.bufLen < 0 ? 0 : a.bufLen] = '\0';
+        EXPECT_EQ(st, a.status) << a;
+        EXPECT_STREQ(buf, a.text) << a;
+        EXPECT_EQ(v, a.value) << a;
+    }
+    pthread_mutex_unlock(&RaidC_ThreadMutex);
+    // Even an empty buffer gets the preset.
     char buf[4] = "xyz";
     EXPECT_EQ(RaidC_getCtrlInfo("Word", 0, buf, 0, nullptr), RAIDC_BUFFER_TOO_SMALL);
     EXPECT_STREQ(buf, "-");
 }
 
-TEST_F(Lookup, MissingValuesAndIndices)
-{
-    EXPECT_EQ(asText("Empty").status, RAIDC_PARAM_NOT_FOUND);
-    EXPECT_EQ(asText("Empty").text, "-");
-    EXPECT_EQ(asText("NoSuch").status, RAIDC_PARAM_NOT_FOUND);
-    EXPECT_EQ(asText("CtrlId", 64, -1).status, RAIDC_PARAM_NOT_FOUND);
-    EXPECT_EQ(asText("CtrlId", 64, 2).status, RAIDC_PARAM_NOT_FOUND);
-    EXPECT_EQ(asText(nullptr).status, RAIDC_PARAM_NOT_FOUND);
-    // Names are compared exactly.
-    EXPECT_EQ(asText("ctrlid").status, RAIDC_PARAM_NOT_FOUND);
-}
-
-TEST_F(Lookup, HostNameComesFromTheSystemName)
-{
-    Answer a = asText("HostName", 4);
-    EXPECT_EQ(a.status, RAIDC_SUCCESS_STRING); // cut, yet reported as fitting
-    EXPECT_EQ(a.text, "test");
-    EXPECT_EQ(asInt("HostName").status, RAIDC_INPUT_NOT_INITIALIZED);
-}
-
-TEST_F(Lookup, HighestPortNumberOverTheDrives)
-{
-    Answer a = asInt("Spec_MaxChannelInUse");
-    EXPECT_EQ(a.status, RAIDC_SUCCESS_INT);
-    EXPECT_EQ(a.value, 11);
-    EXPECT_EQ(asInt("Spec_MaxChannelInUse", 1).status, RAIDC_PARAM_NOT_FOUND);
-    char buf[8];
-    EXPECT_EQ(RaidC_getCtrlInfo("Spec_MaxChannelInUse", 0, buf, sizeof buf, nullptr), RAIDC_INPUT_NOT_INITIALIZED);
-}
-
-TEST_F(Lookup, ChipTemperatureSkipsTextsAndRefusesZero)
-{
-    Answer a = asText("ChipTemperature");
-    EXPECT_EQ(a.status, RAIDC_SUCCESS_INT);
-    EXPECT_EQ(a.value, 61);
-    EXPECT_EQ(a.text, "-");
-    Answer zero = asInt("ChipTemperature", 1);
-    EXPECT_EQ(zero.status, RAIDC_PARAM_NOT_FOUND);
-    EXPECT_EQ(zero.value, 0);
-    char b8[8];
-    EXPECT_EQ(RaidC_getCtrlInfo("ChipTemperature", 0, b8, sizeof b8, nullptr), RAIDC_INPUT_NOT_INITIALIZED);
-}
-
-TEST_F(Lookup, CapabilitiesAreNotAPlainParameter)
-{
-    EXPECT_EQ(asText("RAIDCapabilities").status, RAIDC_PARAM_NOT_FOUND);
-}
-
-TEST_F(Lookup, RecursiveLockAllowsNestedCalls)
-{
-    pthread_mutex_lock(&RaidC_ThreadMutex);
-    EXPECT_EQ(asInt("CtrlId").value, 42);
-    pthread_mutex_unlock(&RaidC_ThreadMutex);
-}
-
 TEST(LetterTest, FirstCharacterIsNotExamined)
 {
-    EXPECT_EQ(raidInternal_checkIfContainsLetters("-12"), 0);
-    EXPECT_EQ(raidInternal_checkIfContainsLetters("a12"), 0);
-    EXPECT_EQ(raidInternal_checkIfContainsLetters("x"), 0);
-    EXPECT_EQ(raidInternal_checkIfContainsLetters(""), 0);
-    EXPECT_EQ(raidInternal_checkIfContainsLetters("3.5"), 1);
-    EXPECT_EQ(raidInternal_checkIfContainsLetters("12-1"), 1);
-    EXPECT_EQ(raidInternal_checkIfContainsLetters("0x1F"), 1);
-    EXPECT_EQ(raidInternal_checkIfContainsLetters("42"), 0);
+    const std::pair<const char *, int> cases[] = {{"-12", 0}, {"a12", 0}, {"x", 0},    {"", 0},
+                                                  {"3.5", 1}, {"12-1", 1}, {"0x1F", 1}, {"42", 0}};
+    for (auto [text, want] : cases)
+        EXPECT_EQ(raidInternal_checkIfContainsLetters(text), want) << text;
 }
 
 TEST(StatusText, EveryCodeAndTheUnknownOnes)

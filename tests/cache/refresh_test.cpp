@@ -26,43 +26,21 @@ std::string ctrlText(const char *param, int ctrl = 0)
 const std::string kGood = wrapSystem({"<CtrlId>7</CtrlId><Name>first</Name>"});
 
 // Every kind of unusable file: 2, and the earlier cache keeps answering.
-class BadFile : public ::testing::TestWithParam<std::string> {};
-
-TEST_P(BadFile, GivesTwoAndKeepsEarlierCache)
+// Not remembered as parsed: the next refresh reads the file again.
+TEST(Refresh, BadFileGivesTwoAndKeepsEarlierCache)
 {
-    loadTree(kGood);
-    installTree(GetParam());
-    EXPECT_EQ(RaidC_updateCache(), RAIDC_UPDATE_UNUSABLE);
-    EXPECT_EQ(ctrlText("Name"), "first");
-    // Not remembered as parsed: the next refresh reads the file again.
-    EXPECT_EQ(RaidC_updateCache(), RAIDC_UPDATE_UNUSABLE);
-    installTree(kGood);
-    EXPECT_EQ(RaidC_updateCache(), RAIDC_UPDATE_OK);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Files, BadFile,
-    ::testing::Values(std::string(), kGood.substr(0, kGood.size() / 2), std::string("<System><Adapter></System>"),
-                      std::string("not xml at all"), std::string("<a>\0<b/></a>", 11),
-                      std::string("<?xml version=\"1.0\"?><!DOCTYPE a [<!ENTITY x \"xx\">]><a>&x;</a>"),
-                      std::string("<a xmlns:p=\"u\"><p:b></a>")));
-
-// The text ends at its first NUL: what stands before it is the document.
-TEST(Refresh, TextEndsAtTheFirstNul)
-{
-    loadTree(kGood);
-    installTree(wrapSystem({"<CtrlId>7</CtrlId><Name>second</Name>"}) + std::string("\0<junk", 6));
-    EXPECT_EQ(RaidC_updateCache(), RAIDC_UPDATE_OK);
-    EXPECT_EQ(ctrlText("Name"), "second");
-}
-
-TEST(Refresh, MissingFileGivesThreeAndKeepsEarlierCache)
-{
-    loadTree(kGood);
-    removeTree();
-    EXPECT_EQ(RaidC_updateCache(), RAIDC_UPDATE_OPEN_FAILED);
-    EXPECT_EQ(RaidC_updateCache(), RAIDC_UPDATE_OPEN_FAILED);
-    EXPECT_EQ(ctrlText("Name"), "first");
+    for (const std::string &bad : {std::string(), kGood.substr(0, kGood.size() / 2),
+                                   std::string("<System><Adapter></System>"), std::string("not xml at all"),
+                                   std::string("<a>\0<b/></a>", 11),
+                                   std::string("<?xml version=\"1.0\"?><!DOCTYPE a [<!ENTITY x \"xx\">]><a>&x;</a>"),
+                                   std::string("<a xmlns:p=\"u\"><p:b></a>")}) {
+        SCOPED_TRACE(bad);
+        loadTree(kGood);
+        installTree(bad);
+        EXPECT_EQ(RaidC_updateCache(), RAIDC_UPDATE_UNUSABLE);
+        EXPECT_EQ(ctrlText("Name"), "first");
+        EXPECT_EQ(RaidC_updateCache(), RAIDC_UPDATE_UNUSABLE);
+    }
 }
 
 TEST(Refresh, EmptyCacheAnswersFiveBeforeFirstRefresh)
@@ -76,32 +54,33 @@ TEST(Refresh, EmptyCacheAnswersFiveBeforeFirstRefresh)
     });
 }
 
-TEST(Refresh, UnchangedFileIsNotReread)
+// Only a file with a new modification time is read again; a missing one
+// gives 3 and keeps the earlier cache.
+TEST(Refresh, RereadsOnlyAChangedFile)
 {
-    loadTree(kGood);
+    installTree(kGood);
+    EXPECT_EQ(RaidC_forTest(), RAIDC_UPDATE_OK);
+    EXPECT_EQ(ctrlText("Name"), "first");
     XMLNode *root = rootNode;
     NodeList *ctrls = ctrlList;
     EXPECT_EQ(RaidC_updateCache(), RAIDC_UPDATE_OK);
     EXPECT_EQ(rootNode, root);
     EXPECT_EQ(ctrlList, ctrls);
-}
 
-TEST(Refresh, RewriteWithinTheSameSecondIsNotNoticed)
-{
-    loadTree(kGood);
+    // Rewritten within the same second: not noticed.
     struct stat st;
     ASSERT_EQ(stat(RAIDC_DEVICE_TREE_PATH, &st), 0);
-    std::string other = wrapSystem({"<CtrlId>7</CtrlId><Name>second</Name>"});
-    installTree(other);
+    installTree(wrapSystem({"<CtrlId>7</CtrlId><Name>second</Name>"}));
     struct timespec t[2] = {st.st_mtim, st.st_mtim};
     ASSERT_EQ(utimensat(AT_FDCWD, RAIDC_DEVICE_TREE_PATH, t, 0), 0);
     EXPECT_EQ(RaidC_updateCache(), RAIDC_UPDATE_OK);
     EXPECT_EQ(ctrlText("Name"), "first");
-}
 
-TEST(Refresh, ChangedFileReplacesEverything)
-{
-    loadTree(kGood);
+    removeTree();
+    EXPECT_EQ(RaidC_updateCache(), RAIDC_UPDATE_OPEN_FAILED);
+    EXPECT_EQ(RaidC_updateCache(), RAIDC_UPDATE_OPEN_FAILED);
+    EXPECT_EQ(ctrlText("Name"), "first");
+
     loadTree(wrapSystem({"<Name>a</Name>", "<Name>b</Name>"}));
     int64_t n = 0;
     EXPECT_EQ(ctrlList->count, 2);
@@ -109,7 +88,7 @@ TEST(Refresh, ChangedFileReplacesEverything)
     EXPECT_EQ(RaidC_getCtrlInfo("CtrlId", 0, nullptr, 0, &n), RAIDC_PARAM_NOT_FOUND);
 }
 
-TEST(Refresh, DocumentWithoutSystemLeavesTreeWithoutControllers)
+TEST(Refresh, DocumentWithoutSystemOrAdapters)
 {
     loadTree(kGood);
     installTree("<RAIDStorageDeviceTree><Other/></RAIDStorageDeviceTree>");
@@ -119,25 +98,29 @@ TEST(Refresh, DocumentWithoutSystemLeavesTreeWithoutControllers)
     EXPECT_EQ(ctrlDevStructure.ctrlCnt, 0);
     // The tree was taken: nothing is re-read until the file changes.
     EXPECT_EQ(RaidC_updateCache(), RAIDC_UPDATE_OK);
-}
 
-TEST(Refresh, SystemWithoutAdaptersHasZeroControllers)
-{
     loadTree("<R><System><Name>h</Name></System></R>");
     ASSERT_NE(ctrlList, nullptr);
     EXPECT_EQ(ctrlList->count, 0);
     EXPECT_EQ(ctrlText("Name"), "status 4");
 }
 
-TEST(Refresh, ListsFollowDocumentOrderAndSkipLayoutReferences)
+// Lists hold up to 1024 elements: a second controller with more drives.
+TEST(Refresh, ListsFollowDocumentOrderSkipLayoutReferencesAndStopAt1024)
 {
+    std::string many;
+    for (int i = 0; i < 1100; ++i)
+        many += "<PhysicalDrive Nr='" + std::to_string(i) + "'/>";
     loadTree(wrapSystem({"<PhysicalDrive Nr='1'/>"
                          "<Port Nr='0'><PhysicalDrive Nr='2'/>"
                          "  <Enclosure Nr='0'><PhysicalDrive Nr='3'/><Processor/></Enclosure>"
                          "  <PhysicalDrive Nr='4'/></Port>"
                          "<LogicalDrive Nr='0'><Layout><Container Nr='0'><PhysicalDrive Nr='1'/></Container></Layout></LogicalDrive>"
                          "<Array Nr='0'><Layout><Container><PhysicalDrive Nr='9'/></Container></Layout></Array>"
-                         "<Port Nr='1'><Enclosure Nr='1'/></Port><Battery/>"}));
+                         "<Port Nr='1'><Enclosure Nr='1'/></Port><Battery/>",
+                         many}));
+    EXPECT_EQ(pdCtrlList[1]->count, 1024);
+    EXPECT_STREQ(pdCtrlList[1]->nodes[1023]->attributes->nodeValue, "1023");
     NodeList *pds = pdCtrlList[0];
     ASSERT_EQ(pds->count, 4);
     for (int i = 0; i < 4; ++i)
@@ -158,41 +141,20 @@ TEST(Refresh, ListsFollowDocumentOrderAndSkipLayoutReferences)
     free(none);
 }
 
-TEST(Refresh, MoreThan1024DrivesListsTheFirst1024)
+// Large files one after another, growing and shrinking, share the parser's
+// kept text buffer: each reads whole, none sees bytes of the one before.
+// Releasing a deep tree on the next re-read must not recurse.
+TEST(Refresh, LargeAndDeepFilesInTurnReadWhole)
 {
-    std::string body;
-    for (int i = 0; i < 1100; ++i)
-        body += "<PhysicalDrive Nr='" + std::to_string(i) + "'/>";
-    loadTree(wrapSystem({body}));
-    EXPECT_EQ(pdCtrlList[0]->count, 1024);
-    EXPECT_STREQ(pdCtrlList[0]->nodes[1023]->attributes->nodeValue, "1023");
-}
-
-TEST(Refresh, HugeValueAndDeepNestingParseWithoutHarm)
-{
-    std::string big(16 << 20, 'x');
     std::string deep;
     for (int i = 0; i < 100000; ++i)
         deep += "<d>";
     for (int i = 0; i < 100000; ++i)
         deep += "</d>";
-    loadTree(wrapSystem({"<Big>" + big + "</Big>" + deep}));
-    char buf[8];
-    EXPECT_EQ(RaidC_getCtrlInfo("Big", 0, buf, sizeof buf, nullptr), RAIDC_BUFFER_TOO_SMALL);
-    // Releasing the deep tree on the next re-read must not recurse.
-    loadTree(kGood);
-    EXPECT_EQ(ctrlText("Name"), "first");
-}
-
-// Large files one after another, growing and shrinking, share the parser's
-// kept text buffer: each reads whole, none sees bytes of the one before.
-TEST(Refresh, LargeFilesInTurnReadWhole)
-{
+    loadTree(wrapSystem({"<Big>" + std::string(16 << 20, 'x') + "</Big>" + deep}));
+    char small[8];
+    EXPECT_EQ(RaidC_getCtrlInfo("Big", 0, small, sizeof small, nullptr), RAIDC_BUFFER_TOO_SMALL);
     std::vector<char> buf(6 << 20);
-    auto value = [&] {
-        int st = RaidC_getCtrlInfo("V", 0, buf.data(), static_cast<unsigned>(buf.size()), nullptr);
-        return st == RAIDC_SUCCESS_STRING ? std::string(buf.data()) : "status " + std::to_string(st);
-    };
     struct Case {
         size_t size;
         char fill;
@@ -204,7 +166,9 @@ TEST(Refresh, LargeFilesInTurnReadWhole)
             xml += std::string("\0", 1) + std::string(1 << 20, 'z');
         installTree(xml);
         ASSERT_EQ(RaidC_updateCache(), RAIDC_UPDATE_OK) << c.fill;
-        EXPECT_EQ(value(), std::string(c.size, c.fill));
+        ASSERT_EQ(RaidC_getCtrlInfo("V", 0, buf.data(), static_cast<unsigned>(buf.size()), nullptr),
+                  RAIDC_SUCCESS_STRING);
+        EXPECT_EQ(std::string(buf.data()), std::string(c.size, c.fill));
     }
 }
 
@@ -304,13 +268,6 @@ TEST(Refresh, SmallTreeAfterLargeGivesTheMemoryBack)
     loadTree(wrapSystem({"<CtrlId>7</CtrlId><Name>again</Name>"}));
     EXPECT_LT(residentKiB() - base, 512);
     EXPECT_EQ(ctrlText("Name"), "again");
-}
-
-TEST(Refresh, ForTestRefreshesToo)
-{
-    installTree(kGood);
-    EXPECT_EQ(RaidC_forTest(), RAIDC_UPDATE_OK);
-    EXPECT_EQ(ctrlText("Name"), "first");
 }
 
 } // namespace

@@ -41,6 +41,8 @@ TEST(Refresh, BadFileGivesTwoAndKeepsEarlierCache)
         EXPECT_EQ(ctrlText("Name"), "first");
         EXPECT_EQ(RaidC_updateCache(), RAIDC_UPDATE_UNUSABLE);
     }
+    loadTree(kGood); // the last bad file left nothing that stops a good one
+    EXPECT_EQ(ctrlText("Name"), "first");
 }
 
 TEST(Refresh, EmptyCacheAnswersFiveBeforeFirstRefresh)

@@ -119,6 +119,9 @@ TEST(Xml, ElementsByLocalNameInDocumentOrderUpTo1024)
         EXPECT_EQ(found->count, count) << name;
         free(found);
     }
+    NodeList *inC = getElementsByLocalName(c, "b"); // plain and prefixed, in document order
+    EXPECT_TRUE(inC->count == 2 && inC->nodes[0] == c->firstChild && inC->nodes[1] == c->firstChild->nextSibling);
+    free(inC);
 
     // The index itself has no cap, and an element cut from the tree stays
     // in it while lookups below the root no longer see it.

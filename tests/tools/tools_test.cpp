@@ -39,45 +39,35 @@ Result run(const std::string &line, To to = Pipe)
     for (std::string &a : argv)
         av.push_back(a.data());
     av.push_back(nullptr);
-    int out[2], err[2];
-    if (pipe2(out, O_CLOEXEC) != 0 || pipe2(err, O_CLOEXEC) != 0)
+    FILE *err = tmpfile();
+    int out[2];
+    if (!err || pipe2(out, O_CLOEXEC) != 0)
         return {-1, "", "no pipe"};
     const pid_t pid = fork();
     if (pid == 0) {
         dup2(to == Full ? open("/dev/full", O_WRONLY | O_CLOEXEC) : out[1], 1);
         if (to == Closed)
             close(1);
-        dup2(err[1], 2);
+        dup2(fileno(err), 2);
         signal(SIGPIPE, to == FirstLine ? SIG_IGN : SIG_DFL);
+        alarm(30); // bounds the run, and so every read below
         execvp(av[0], av.data());
         _exit(127);
     }
     close(out[1]);
-    close(err[1]);
     Result r{-1, "", ""};
-    pollfd p[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
-    for (const time_t end = time(nullptr) + 30; (p[0].fd >= 0 || p[1].fd >= 0) && time(nullptr) < end;) {
-        poll(p, 2, 1000);
-        for (int i = 0; i < 2; ++i) {
-            char buf[65536];
-            const ssize_t n = p[i].revents ? read(p[i].fd, buf, sizeof buf) : -1;
-            (i ? r.err : r.out).append(buf, n > 0 ? static_cast<size_t>(n) : 0);
-            if (p[i].revents && (n <= 0 || (i == 0 && to == FirstLine && r.out.find('\n') != std::string::npos))) {
-                close(p[i].fd);
-                p[i].fd = -1;
-            }
-        }
-    }
-    const bool hung = p[0].fd >= 0 || p[1].fd >= 0;
-    EXPECT_FALSE(hung) << line << ": still running after 30 seconds";
-    if (hung)
-        kill(pid, SIGKILL);
-    for (pollfd &f : p)
-        if (f.fd >= 0)
-            close(f.fd);
+    char buf[65536];
+    for (ssize_t n = 1; n > 0 && (to != FirstLine || r.out.find('\n') == std::string::npos);)
+        r.out.append(buf, static_cast<size_t>(std::max<ssize_t>(n = read(out[0], buf, sizeof buf), 0)));
+    close(out[0]);
     int st = 0;
     waitpid(pid, &st, 0);
     r.status = WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
+    EXPECT_NE(r.status, 128 + SIGALRM) << line << ": still running after 30 seconds";
+    rewind(err);
+    for (size_t n; (n = fread(buf, 1, sizeof buf, err)) > 0;)
+        r.err.append(buf, n);
+    fclose(err);
     return r;
 }
 
@@ -131,31 +121,18 @@ std::string libraryCaps(int ctrl)
 void expectOverview(const std::string &out)
 {
     json_object *root = json_tokener_parse(out.c_str());
-    // Nothing answers on the command socket here.
+    // Nothing answers on the command socket here. Each row: path=value.
     const std::string c0 = "controllers.0.", temps = c0 + "max_temperatures.", procs = c0 + "enclosures.0.processors.";
-    const std::pair<std::string, const char *> values[] = {
-        {"agent_status", "OK"},
-        {"agent_liveness", "down"},
-        {c0 + "name", "RAID Controller 0"},
-        {c0 + "family", "MR"},
-        {temps + "ctrl.temperature_celsius", "73"},
-        {temps + "nvme.temperature_celsius", "49"},
-        {temps + "ssd.status", "7"},
-        {temps + "ssd.temperature_celsius", "<missing>"},
-        {c0 + "counts.physical_drives", "12"},
-        {c0 + "counts.encrypted_drives", "3"},
-        {c0 + "counts.degraded_logical_drives", "3"},
-        {c0 + "logical_drives.2.status", "Partially Degraded"},
-        {c0 + "physical_drives.11.type", "NVMe"},
-        {c0 + "physical_drives.11.device", "21"},
-        {procs + "1.sensors.1.temperature_celsius", "44"},
-        {procs + "0.fans.4", "<missing>"},
-        {c0 + "battery.temperature_celsius", "32"},
-        {"controllers.1.max_temperatures.proc.temperature_celsius", "42"},
-        {"controllers.2", "<missing>"},
-    };
-    for (const auto &[path, want] : values)
-        EXPECT_EQ(text(at(root, path)), want) << path;
+    for (const std::string &row : std::vector<std::string>{
+             "agent_status=OK", "agent_liveness=down", c0 + "name=RAID Controller 0", c0 + "family=MR",
+             temps + "ctrl.temperature_celsius=73", temps + "nvme.temperature_celsius=49", temps + "ssd.status=7",
+             temps + "ssd.temperature_celsius=<missing>", c0 + "counts.physical_drives=12",
+             c0 + "counts.encrypted_drives=3", c0 + "counts.degraded_logical_drives=3",
+             c0 + "logical_drives.2.status=Partially Degraded", c0 + "physical_drives.11.type=NVMe",
+             c0 + "physical_drives.11.device=21", procs + "1.sensors.1.temperature_celsius=44",
+             procs + "0.fans.4=<missing>", c0 + "battery.temperature_celsius=32", "controllers.2=<missing>",
+             "controllers.1.max_temperatures.proc.temperature_celsius=42"})
+        EXPECT_EQ(text(at(root, row.substr(0, row.find('=')))), row.substr(row.find('=') + 1)) << row;
     EXPECT_NE(at(root, "controllers.1"), nullptr);
     EXPECT_NE(at(root, procs + "0.fans.3"), nullptr);
     struct stat st;
@@ -304,10 +281,11 @@ std::vector<Row> rows()
         {"", "raidc mib svr-status Unknown", 3},
         {"", "raidc mib no-such-object OK", 2, nullptr, nullptr, "2>pd-status-ex"},
         // Controller 0 names levels in attributes, controller 1 in "Type" children.
-        {two, "raidc caps 1", 0, nullptr, nullptr, "", [](const std::string &out) { EXPECT_EQ(out, libraryCaps(0) + "\n"); }},
+        {two, "raidc caps 1", 0, nullptr, nullptr, "",
+         [](const std::string &out) { EXPECT_EQ(out, libraryCaps(0) + "\n"); }},
         {two, "raidc caps --pretty", 0, nullptr, nullptr, "\n  {\n", expectPrettyCaps},
-        {one, "raidc record pd 0 0", 0, nullptr, nullptr, "\nRPM: ",
-         [](const std::string &out) { EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 23); }},
+        {one, "raidc record pd 0 0", 0, nullptr, nullptr,
+         "\nRPM: ", [](const std::string &out) { EXPECT_EQ(std::count(out.begin(), out.end(), '\n'), 23); }},
         {one, "raidc record enc 0 0 --json", 0, nullptr, nullptr, "", expectProcessorsCounted},
         {drive, "raidc pd Temperature 0 0 --int", 0, "38\n"},
         {drive, "raidc pd RPM 0 0", 0, "7.2\n"},
@@ -315,7 +293,8 @@ std::vector<Row> rows()
         {kMap, "raidc relations 0", 0, nullptr, nullptr, "logical drive 0 (id 0): 0 (id 10), 0 (id 10)\n"},
         {kMap, "raidc relations 0", 0, nullptr, nullptr, "logical drive 2 (id 2): none\n"},
         {kMap, "raidc relations 0", 0, nullptr, nullptr, "physical drive 5 (id 11): 0 (id 0), 2 (id 2)\n"},
-        {kMap, "raidc relations 0 --json", 0, nullptr, nullptr, "{\"index\":4,\"id\":2147483647,\"logical_drives\":[]}"},
+        {kMap, "raidc relations 0 --json", 0, nullptr, nullptr,
+         "{\"index\":4,\"id\":2147483647,\"logical_drives\":[]}"},
         // Locating through the agent stand-in: a drive or controller that is
         // not there is 3, any other failure (no agent) 1.
         {mr, "raidc locate set ld 0 0 7", 0, "7\n", "", "", nullptr, Agent},
@@ -340,41 +319,41 @@ std::vector<Row> rows()
         {"", "raidc-agent-sim bogus", 2},
     };
     // Bad command lines: 2; devices that are not there: 3, or 1 with no tree to read.
-    for (const char *args : {"frobnicate", "ctrl", "status-text", "show first", "caps x", "record", "record pd 0",
-                             "record disk 0", "record ld 0 x", "relations x", "trap send 1", "trap send 1 -1", "trap",
-                             "ctrl Name --int=1", "trap send 1 2 -s", "record ctrl 0 1", "pd Temperature 0",
-                             "locate set pd 0", "ctrl Name notanumber", ""})
+    for (const char *args : {"", "frobnicate", "ctrl", "status-text", "show first", "caps x", "record", "record pd 0",
+                             "record disk 0", "record ld 0 x", "relations x", "trap send 1", "trap send 1 -1", "trap"})
         t.push_back({two, std::string("raidc ") + args, 2});
-    for (const char *args : {"ctrl Name 2", "ctrl Name -1", "pd Status 2 0", "pd Status 0 99", "ld Name 9 0",
-                             "ld Name 0 99", "caps 2", "relations 99", "record ctrl 2", "record pd 0 99",
-                             "record ld 2 0", "record enc 0 9", "record bbu 99", "show 2", "temps 99",
-                             "ctrl NoSuchParam"}) {
+    for (const char *args : {"ctrl Name --int=1", "trap send 1 2 -s", "record ctrl 0 1", "pd Temperature 0",
+                             "locate set pd 0", "ctrl Name notanumber"})
+        t.push_back({two, std::string("raidc ") + args, 2});
+    for (const char *args :
+         {"ctrl Name 2", "ctrl Name -1", "pd Status 2 0", "pd Status 0 99", "ld Name 9 0", "ld Name 0 99", "caps 2",
+          "relations 99", "record ctrl 2", "record pd 0 99", "record ld 2 0", "record enc 0 9", "record bbu 99",
+          "show 2", "temps 99", "ctrl NoSuchParam"}) {
         t.push_back({two, std::string("raidc ") + args, 3, "", "raidc: "});
         t.push_back({"", std::string("raidc ") + args, 1});
     }
     // Every command that prints fails when its output cannot be written (the
     // monitoring plugin stays UNKNOWN).
-    for (const char *args : {"refresh", "dump", "ctrl Name 0", "status-text 1", "pd Status 0 0", "ld Name 0 0", "map",
-                             "relations 0", "show", "temps --json", "record ctrl 0", "caps 0 --pretty", "mib list",
-                             "metrics", "--help", "check"})
+    for (const char *args :
+         {"refresh", "dump", "ctrl Name 0", "status-text 1", "pd Status 0 0", "ld Name 0 0", "map", "relations 0",
+          "show", "temps --json", "record ctrl 0", "caps 0 --pretty", "mib list", "metrics", "--help", "check"})
         for (To to : {Full, Closed})
             t.push_back({two, std::string("raidc ") + args, args == std::string("check") ? 3 : 1, nullptr,
                          "raidc: cannot write to standard output", "", nullptr, None, to});
     // Every command with the words that fill it to its most takes --help and
     // refuses unknown options and extra words (the monitoring plugin with
     // UNKNOWN); the list holds every command the tool lists.
-    const std::string commands[] = {"refresh", "dump", "ctrl Name 0", "status-text 1", "pd Status 0 0", "ld Name 0 0",
-                                    "map", "relations 0", "show 0", "temps 0", "record pd 0 0", "caps 0",
-                                    "mib pd-status OK", "locate set pd 0 0 1", "trap send 1 2", "check", "metrics",
-                                    "watch"};
     std::multiset<std::string> names;
-    for (const std::string &words : commands) {
+    for (const std::string words : {"refresh", "dump", "ctrl Name 0", "status-text 1", "pd Status 0 0", "ld Name 0 0",
+                                    "map", "relations 0", "show 0", "temps 0", "record pd 0 0", "caps 0", "check",
+                                    "mib pd-status OK", "locate set pd 0 0 1", "trap send 1 2", "metrics", "watch"}) {
         const std::string name = words.substr(0, words.find(' ')), rest = words.substr(name.size());
         names.insert(name);
         t.push_back({two, "raidc " + name + " --help", 0, nullptr, nullptr, "",
                      [name](const std::string &out) { EXPECT_EQ(out.rfind("usage: raidc " + name + " ", 0), 0u); }});
         for (const std::string &args : {rest + " --no-such-option", rest + " extra", rest + " --json=1", " -Q" + rest})
-            t.push_back({two, "raidc " + name + args, name == "check" ? 3 : 2, nullptr, nullptr, "2>usage: raidc " + name});
+            t.push_back(
+                {two, "raidc " + name + args, name == "check" ? 3 : 2, nullptr, nullptr, "2>usage: raidc " + name});
     }
     t.push_back({two, "raidc --help", 0, nullptr, nullptr, "", [names](const std::string &out) {
                      std::multiset<std::string> listed;

@@ -228,9 +228,11 @@ void expectProcessorsCounted(const std::string &out)
     json_object_put(doc);
 }
 
-std::vector<Row> rows()
+const std::string two = readFile(examplePath("two-controllers.xml"));
+
+std::vector<Row> outputRows()
 {
-    const std::string two = readFile(examplePath("two-controllers.xml")), mr = cmdtest::tree("MR");
+    const std::string mr = cmdtest::tree("MR");
     const std::string one = readFile(examplePath("one-controller.xml")), ok = readFile(examplePath("health/ok.xml"));
     const std::string drive = wrapSystem({"<PhysicalDrive Nr=\"0\"><Temperature>38</Temperature><RPM>7200</RPM>"
                                           "</PhysicalDrive><LogicalDrive Nr=\"0\"><Name>data</Name></LogicalDrive>"});
@@ -314,28 +316,24 @@ std::vector<Row> rows()
         {"", "raidc-agent-sim trap 1", 2},
         {"", "raidc-agent-sim bogus", 2},
     };
-    // Bad command lines: 2; devices that are not there: 3, or 1 with no tree to read.
+    // Every row with --json that succeeds is checked against the one schema.
+    for (const char *args : {"show", "show 1", "temps", "refresh", "ctrl Name 0", "pd Temperature 0 0 --int",
+                             "status-text 1", "mib pd-status Failed", "relations 0", "record ctrl 0", "record pd 0 0",
+                             "record ld 0 0", "record bbu 0", "record enc 0 0"})
+        t.push_back({two, std::string("raidc ") + args + " --json", 0});
+    return t;
+}
+
+std::vector<Row> usageRows()
+{
+    std::vector<Row> t;
+    // Bad command lines: 2.
     for (const char *args : {"", "frobnicate", "ctrl", "status-text", "show first", "caps x", "record", "record pd 0",
                              "record disk 0", "record ld 0 x", "relations x", "trap send 1", "trap send 1 -1", "trap"})
         t.push_back({two, std::string("raidc ") + args, 2});
     for (const char *args : {"ctrl Name --int=1", "trap send 1 2 -s", "record ctrl 0 1", "pd Temperature 0",
                              "locate set pd 0", "ctrl Name notanumber"})
         t.push_back({two, std::string("raidc ") + args, 2});
-    for (const char *args :
-         {"ctrl Name 2", "ctrl Name -1", "pd Status 2 0", "pd Status 0 99", "ld Name 9 0", "ld Name 0 99", "caps 2",
-          "relations 99", "record ctrl 2", "record pd 0 99", "record ld 2 0", "record enc 0 9", "record bbu 99",
-          "show 2", "temps 99", "ctrl NoSuchParam"}) {
-        t.push_back({two, std::string("raidc ") + args, 3, "", "raidc: "});
-        t.push_back({"", std::string("raidc ") + args, 1});
-    }
-    // Every command that prints fails when its output cannot be written (the
-    // monitoring plugin stays UNKNOWN).
-    for (const char *args :
-         {"refresh", "dump", "ctrl Name 0", "status-text 1", "pd Status 0 0", "ld Name 0 0", "map", "relations 0",
-          "show", "temps --json", "record ctrl 0", "caps 0 --pretty", "mib list", "metrics", "--help", "check"})
-        for (To to : {Full, Closed})
-            t.push_back({two, std::string("raidc ") + args, args == std::string("check") ? 3 : 1, nullptr,
-                         "raidc: cannot write to standard output", "", nullptr, None, to});
     // Every command with the words that fill it to its most takes --help and
     // refuses unknown options and extra words (the monitoring plugin with
     // UNKNOWN); the list holds every command the tool lists.
@@ -360,19 +358,37 @@ std::vector<Row> rows()
                              listed.insert(m[1]);
                      EXPECT_EQ(listed, names);
                  }});
-    // Every row with --json that succeeds is checked against the one schema.
-    for (const char *args : {"show", "show 1", "temps", "refresh", "ctrl Name 0", "pd Temperature 0 0 --int",
-                             "status-text 1", "mib pd-status Failed", "relations 0", "record ctrl 0", "record pd 0 0",
-                             "record ld 0 0", "record bbu 0", "record enc 0 0"})
-        t.push_back({two, std::string("raidc ") + args + " --json", 0});
     return t;
 }
 
-TEST(Tools, EachRunExitsAndPrintsAsListed)
+std::vector<Row> failureRows()
+{
+    std::vector<Row> t;
+    // Devices that are not there: 3, or 1 with no tree to read.
+    for (const char *args :
+         {"ctrl Name 2", "ctrl Name -1", "pd Status 2 0", "pd Status 0 99", "ld Name 9 0", "ld Name 0 99", "caps 2",
+          "relations 99", "record ctrl 2", "record pd 0 99", "record ld 2 0", "record enc 0 9", "record bbu 99",
+          "show 2", "temps 99", "ctrl NoSuchParam"}) {
+        t.push_back({two, std::string("raidc ") + args, 3, "", "raidc: "});
+        t.push_back({"", std::string("raidc ") + args, 1});
+    }
+    // Every command that prints fails when its output cannot be written (the
+    // monitoring plugin stays UNKNOWN).
+    for (const char *args :
+         {"refresh", "dump", "ctrl Name 0", "status-text 1", "pd Status 0 0", "ld Name 0 0", "map", "relations 0",
+          "show", "temps --json", "record ctrl 0", "caps 0 --pretty", "mib list", "metrics", "--help", "check"})
+        for (To to : {Full, Closed})
+            t.push_back({two, std::string("raidc ") + args, args == std::string("check") ? 3 : 1, nullptr,
+                         "raidc: cannot write to standard output", "", nullptr, None, to});
+    return t;
+}
+
+// Each row's run, its exit status and what it printed.
+void runRows(const std::vector<Row> &rows)
 {
     std::optional<cmdtest::Agent> agent;
     int fifo = -1; // the trap FIFO held open for reading, so that events wait there between runs
-    for (const Row &row : rows()) {
+    for (const Row &row : rows) {
         SCOPED_TRACE(row.args + (row.to == Full ? " >/dev/full" : row.to == Closed ? " >&-" : ""));
         if (row.peer != Agent)
             agent.reset();
@@ -410,6 +426,21 @@ TEST(Tools, EachRunExitsAndPrintsAsListed)
         if (row.check)
             row.check(r.out);
     }
+}
+
+TEST(Tools, CommandsPrintTheirAnswersToPeersAndTrees)
+{
+    runRows(outputRows());
+}
+
+TEST(Tools, EveryCommandTakesHelpAndRefusesBadCommandLines)
+{
+    runRows(usageRows());
+}
+
+TEST(Tools, MissingDevicesTreesAndUnwritableOutputHaveTheirExitStatus)
+{
+    runRows(failureRows());
 }
 
 } // namespace

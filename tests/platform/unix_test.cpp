@@ -12,6 +12,8 @@
 #include <fcntl.h>
 #include <functional>
 #include <sys/time.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -110,3 +112,22 @@ TEST(Unix, ConnectWithinGivesUpOnAFullBacklogAndLeavesTheSocketNonBlocking)
 }
 
 } // namespace
+
+// Failures other than an interruption come back at once, and a connect that
+// is still in progress (TCP on the loopback) is waited for, not refused.
+TEST(Unix, AcceptFailsAtOnceAndConnectWithinWaitsForAConnectInProgress)
+{
+    EXPECT_EQ(sigwrap_accept(-1, nullptr, nullptr), -1);
+    EXPECT_EQ(errno, EBADF);
+    const int l = socket(AF_INET, SOCK_STREAM, 0), c = socket(AF_INET, SOCK_STREAM, 0);
+    struct sockaddr_in a = {};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    ASSERT_EQ(bind(l, reinterpret_cast<sockaddr *>(&a), len), 0);
+    ASSERT_EQ(listen(l, 1), 0);
+    ASSERT_EQ(getsockname(l, reinterpret_cast<sockaddr *>(&a), &len), 0);
+    EXPECT_EQ(sigwrap_connect_within(c, reinterpret_cast<sockaddr *>(&a), len, 1000), 0);
+    close(c);
+    close(l);
+}

@@ -42,6 +42,10 @@ TEST(Xml, DocumentModelOfElementsTextsAndAttributes)
     EXPECT_EQ(w->nextSibling, nullptr);
     EXPECT_EQ(p.root()->lastChild, w);
     EXPECT_EQ(b->parentNode, p.root());
+    Parsed mixed("<m>x<n/>\t\r\n </m>"); // text beside elements stays unless it is all whitespace
+    ASSERT_NE(mixed.doc, nullptr);
+    EXPECT_STREQ(mixed.root()->firstChild->nodeValue, "x");
+    EXPECT_EQ(mixed.root()->firstChild->nextSibling, mixed.root()->lastChild);
 
     XMLNode *at = p.root()->attributes;
     ASSERT_NE(at, nullptr);

@@ -386,14 +386,14 @@ std::vector<Row> failureRows()
 // Each row's run, its exit status and what it printed.
 void runRows(const std::vector<Row> &rows)
 {
-    std::optional<cmdtest::Agent> agent;
+    std::optional<cmdtest::PeerProcess> agent;
     int fifo = -1; // the trap FIFO held open for reading, so that events wait there between runs
     for (const Row &row : rows) {
         SCOPED_TRACE(row.args + (row.to == Full ? " >/dev/full" : row.to == Closed ? " >&-" : ""));
         if (row.peer != Agent)
             agent.reset();
         else if (!agent)
-            agent.emplace(std::vector<std::string>{}, false);
+            agent.emplace(cmdtest::simulator({}, false));
         if (row.peer == TrapReader && fifo < 0) {
             makePathDirs();
             unlink(RAIDC_TRAP_PIPE_PATH);

@@ -126,6 +126,19 @@ TEST(Xml, ElementsByLocalNameInDocumentOrderUpTo1024)
     NodeList *inC = getElementsByLocalName(c, "b"); // plain and prefixed, in document order
     EXPECT_TRUE(inC->count == 2 && inC->nodes[0] == c->firstChild && inC->nodes[1] == c->firstChild->nextSibling);
     free(inC);
+    // A tree built by hand has no index: the walk below the last child c
+    // visits both of c's children and nothing beyond c.
+    char nb[] = "b", nc[] = "c";
+    XMLNode a = {}, b = {}, c2 = {}, cb = {}, cb2 = {};
+    a.firstChild = &b, a.lastChild = &c2, b.nextSibling = &c2, c2.previousSibling = &b;
+    b.parentNode = c2.parentNode = &a, cb.parentNode = cb2.parentNode = &c2;
+    c2.firstChild = &cb, c2.lastChild = &cb2, cb.nextSibling = &cb2, cb2.previousSibling = &cb;
+    b.localName = cb.localName = cb2.localName = nb, c2.localName = nc;
+    for (XMLNode *n : {&a, &b, &c2, &cb, &cb2})
+        n->nodeType = XML_ELEMENT_NODE;
+    NodeList *inLast = getElementsByLocalName(&c2, "b");
+    EXPECT_TRUE(inLast->count == 2 && inLast->nodes[0] == &cb && inLast->nodes[1] == &cb2);
+    free(inLast);
 
     // The index itself has no cap, and an element cut from the tree stays
     // in it while lookups below the root no longer see it.

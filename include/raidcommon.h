@@ -249,6 +249,7 @@ typedef struct RaidCCtrlInfo {
     char DeviceID[RAIDC_TEXT_LEN];
     char SubDeviceID[RAIDC_TEXT_LEN];
 } RaidCCtrlInfo;
+/* clang-format off */
 #define RAIDC_CTRL_INFO_FIELDS(X) \
     X(AdapterNumber) X(CtrlId) X(Type) X(Name) X(Vendor) X(Product) X(SerialNumber) X(SASAddress) X(PCIBus) \
     X(PCIDevice) X(PCIFunction) X(DriverName) X(DriverVersion) X(UEFIDriverVersion) X(Protocol) X(FWPackageVersion) \
@@ -256,6 +257,7 @@ typedef struct RaidCCtrlInfo {
     X(HostName) X(PCISegment) X(ChipTemperature) X(NVRAMSize) X(MemorySize2) X(FlashROMSize) X(AlarmPresent) \
     X(PatrolReadMode) X(PatrolRdIterations) X(SMARTSupport) X(CoercionMode) X(CorrErrorCount) X(UncorrErrorCount) \
     X(VendorID) X(SubVendorID) X(DeviceID) X(SubDeviceID)
+/* clang-format on */
 
 typedef struct RaidCPdInfo {
     char Product[RAIDC_TEXT_LEN];
@@ -282,10 +284,12 @@ typedef struct RaidCPdInfo {
     int32_t Temperature;
     char RPM[RAIDC_TEXT_LEN];
 } RaidCPdInfo;
+/* clang-format off */
 #define RAIDC_PD_INFO_FIELDS(X) \
     X(Product) X(PdAllowedLocate) X(PortNumber) X(DeviceNumber) X(Vendor) X(TransferSpeed) X(Type) X(MediaType) \
     X(MediaErrorCount) X(MiscErrors) X(Status) X(FirmwareVersion) X(SerialNumber) X(ForeignConfig) X(PhysicalSize) \
     X(EnclosureNumber) X(Slot) X(RemainingTime) X(RebuildProgress) X(Name) X(PowerStatus) X(Temperature) X(RPM)
+/* clang-format on */
 
 typedef struct RaidCLdInfo {
     int32_t LogDriveNumber;
@@ -303,9 +307,11 @@ typedef struct RaidCLdInfo {
     char DiskCacheMode[RAIDC_TEXT_LEN];
     char InitState[RAIDC_TEXT_LEN];
 } RaidCLdInfo;
+/* clang-format off */
 #define RAIDC_LD_INFO_FIELDS(X) \
     X(LogDriveNumber) X(LdAllowedLocate) X(RAIDLevel) X(Stripesize) X(WriteMode) X(Status) X(Name) X(LogicalSize) \
     X(PhysicalSize) X(OSDevice) X(ReadMode) X(CacheMode) X(DiskCacheMode) X(InitState)
+/* clang-format on */
 
 typedef struct RaidCBbuInfo {
     char Name[RAIDC_TEXT_LEN];
@@ -327,10 +333,12 @@ typedef struct RaidCBbuInfo {
     int32_t Capacitance;
     int32_t RemainingCapacity;
 } RaidCBbuInfo;
+/* clang-format off */
 #define RAIDC_BBU_INFO_FIELDS(X) \
     X(Name) X(Vendor) X(ManufactureDate) X(DesignCapacity) X(DesignVoltage) X(Type) X(IntelligentBBU) \
     X(SerialNumber) X(Status) X(NextLearnTime) X(DeviceName) X(ModuleVersion) X(AutoLearnMode) X(AutoLearnPeriod) \
     X(Voltage) X(Temperature) X(Capacitance) X(RemainingCapacity)
+/* clang-format on */
 
 /* Enclosure information tree. */
 typedef struct RaidCEncFanInfo {
@@ -339,8 +347,10 @@ typedef struct RaidCEncFanInfo {
     char FanSpeed[RAIDC_TEXT_LEN];
     char Status[RAIDC_TEXT_LEN];
 } RaidCEncFanInfo;
+/* clang-format off */
 #define RAIDC_ENC_FAN_INFO_FIELDS(X) \
     X(Name) X(Location) X(FanSpeed) X(Status)
+/* clang-format on */
 
 typedef struct RaidCEncPwrInfo {
     char SerialNumber[RAIDC_TEXT_LEN];
@@ -349,8 +359,10 @@ typedef struct RaidCEncPwrInfo {
     char PartNumber[RAIDC_TEXT_LEN];
     char Status[RAIDC_TEXT_LEN];
 } RaidCEncPwrInfo;
+/* clang-format off */
 #define RAIDC_ENC_PWR_INFO_FIELDS(X) \
     X(SerialNumber) X(HardwareVersion) X(Name) X(PartNumber) X(Status)
+/* clang-format on */
 
 typedef struct RaidCEncTempInfo {
     char Name[RAIDC_TEXT_LEN];
@@ -362,9 +374,11 @@ typedef struct RaidCEncTempInfo {
     int32_t Temperature;
     char Status[RAIDC_TEXT_LEN];
 } RaidCEncTempInfo;
+/* clang-format off */
 #define RAIDC_ENC_TEMP_INFO_FIELDS(X) \
     X(Name) X(Location) X(WarningTemperatureL) X(CriticalTemperatureL) X(WarningTemperatureH) \
     X(CriticalTemperatureH) X(Temperature) X(Status)
+/* clang-format on */
 
 typedef struct RaidCEncProcInfo {
     int32_t PortNumber;
@@ -387,9 +401,11 @@ typedef struct RaidCEncProcInfo {
     int32_t TempSensorCount;
     RaidCEncTempInfo *TempSensors;
 } RaidCEncProcInfo;
+/* clang-format off */
 #define RAIDC_ENC_PROC_INFO_FIELDS(X) \
     X(PortNumber) X(DeviceNumber) X(EnclosureNumber) X(Name) X(Type) X(Vendor) X(Product) X(SerialNumber) \
     X(PartNumber) X(HardwareVersion) X(FirmwareVersion) X(Status) X(SASAddress)
+/* clang-format on */
 
 typedef struct RaidCEncInfo {
     int32_t EnclosureNumber;
@@ -405,9 +421,11 @@ typedef struct RaidCEncInfo {
     int32_t ProcessorCount;
     RaidCEncProcInfo *Processors;
 } RaidCEncInfo;
+/* clang-format off */
 #define RAIDC_ENC_INFO_FIELDS(X) \
     X(EnclosureNumber) X(EnclosureChainNumber) X(EncAllowedLocate) X(Product) X(Vendor) X(HardwareVersion) \
     X(SerialNumber) X(Name) X(LogicalID) X(Status)
+/* clang-format on */
 
 /* ------------------------------------------------------------------------ */
 /* Growable string for RaidC_getCtrlInfo2 (caller-owned).                    */

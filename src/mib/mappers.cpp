@@ -92,23 +92,49 @@ constexpr Row kSvrStatus[] = {{"OK", 1}, {"Warning", 2}, {"Failed", 3}};
 
 // Controller status, drive power status, foreign configuration and server
 // status have no fallback: callers preset the output.
-extern "C" int mibMapper_getCtrlStatus(const char *t, int32_t *v) noexcept { return mapText(kCtrlStatus, kNoFallback, t, v); }
-extern "C" int mibMapper_getCtrlInterface(const char *t, int32_t *v) noexcept { return mapText(kCtrlInterface, 1, t, v); }
+// clang-format off
+extern "C" int mibMapper_getCtrlStatus(const char *t, int32_t *v) noexcept
+{
+    return mapText(kCtrlStatus, kNoFallback, t, v);
+}
+extern "C" int mibMapper_getCtrlInterface(const char *t, int32_t *v) noexcept
+{
+    return mapText(kCtrlInterface, 1, t, v);
+}
 extern "C" int mibMapper_getLdWriteMode(const char *t, int32_t *v) noexcept { return mapText(kLdWriteMode, 1, t, v); }
 extern "C" int mibMapper_getLdReadMode(const char *t, int32_t *v) noexcept { return mapText(kLdReadMode, 1, t, v); }
 extern "C" int mibMapper_getLdCacheMode(const char *t, int32_t *v) noexcept { return mapText(kLdCacheMode, 1, t, v); }
-extern "C" int mibMapper_getLdDiskCacheMode(const char *t, int32_t *v) noexcept { return mapText(kLdDiskCacheMode, 1, t, v); }
+extern "C" int mibMapper_getLdDiskCacheMode(const char *t, int32_t *v) noexcept
+{
+    return mapText(kLdDiskCacheMode, 1, t, v);
+}
 extern "C" int mibMapper_getLdInitStatus(const char *t, int32_t *v) noexcept { return mapText(kLdInitStatus, 1, t, v); }
 extern "C" int mibMapper_getLdStatus(const char *t, int32_t *v) noexcept { return mapText(kLdStatus, 1, t, v); }
 extern "C" int mibMapper_getLdStatusEx(const char *t, int32_t *v) noexcept { return mapText(kLdStatusEx, 1, t, v); }
-extern "C" int mibMapper_getLdRaidLevelNum(const char *t, int32_t *v) noexcept { return mapText(kLdRaidLevel, 1, t, v); }
-extern "C" int mibMapper_getPdPowerStatus(const char *t, int32_t *v) noexcept { return mapText(kPdPowerStatus, kNoFallback, t, v); }
+extern "C" int mibMapper_getLdRaidLevelNum(const char *t, int32_t *v) noexcept
+{
+    return mapText(kLdRaidLevel, 1, t, v);
+}
+extern "C" int mibMapper_getPdPowerStatus(const char *t, int32_t *v) noexcept
+{
+    return mapText(kPdPowerStatus, kNoFallback, t, v);
+}
 extern "C" int mibMapper_getPdStatus(const char *t, int32_t *v) noexcept { return mapText(kPdStatus, 1, t, v); }
 extern "C" int mibMapper_getPdStatusEx(const char *t, int32_t *v) noexcept { return mapText(kPdStatusEx, 1, t, v); }
 extern "C" int mibMapper_getPdInterface(const char *t, int32_t *v) noexcept { return mapText(kPdInterface, 1, t, v); }
-extern "C" int mibMapper_getPdDeviceType(const char *t, int32_t *v) noexcept { return mapText(kPdDeviceType, 99, t, v); }
-extern "C" int mibMapper_getPdForeignConfig(const char *t, int32_t *v) noexcept { return mapText(kPdForeignConfig, kNoFallback, t, v); }
-extern "C" int mibMapper_getSvrStatus(const char *t, int32_t *v) noexcept { return mapText(kSvrStatus, kNoFallback, t, v); }
+extern "C" int mibMapper_getPdDeviceType(const char *t, int32_t *v) noexcept
+{
+    return mapText(kPdDeviceType, 99, t, v);
+}
+extern "C" int mibMapper_getPdForeignConfig(const char *t, int32_t *v) noexcept
+{
+    return mapText(kPdForeignConfig, kNoFallback, t, v);
+}
+extern "C" int mibMapper_getSvrStatus(const char *t, int32_t *v) noexcept
+{
+    return mapText(kSvrStatus, kNoFallback, t, v);
+}
+// clang-format on
 
 // The number at the start of a stripe size text ("64", "64 KB", "256KiB"),
 // times 1024. Texts such as "1.5" that hold no letter but fail the number

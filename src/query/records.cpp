@@ -24,10 +24,12 @@ struct Field {
 };
 
 // A field whose parameter is named like the field, or given explicitly.
+// clang-format off
 #define FIELD_AS(m, param, needsInt, fallback)                                                               \
     Field{offsetof(REC, m), std::is_array_v<decltype(REC::m)> ? uint16_t(sizeof(REC::m)) : uint16_t(0), param, \
           needsInt, fallback}
 #define F(m) FIELD_AS(m, #m, false, nullptr),
+// clang-format on
 
 // A record's fields, from the public list in record order.
 template <size_t N> constexpr std::array<Field, N> fields(const Field (&plain)[N])

@@ -22,6 +22,7 @@ using namespace cli;
 namespace {
 
 // The metric families in output order; kFamilies gives name and help.
+// clang-format off
 enum Family {
     Up, AgentUp, TreeModified, Controllers,
     CtrlInfo, CtrlStatus, CtrlTemp, CtrlMemory, CtrlCorrErrors, CtrlUncorrErrors, MaxTemp,
@@ -33,6 +34,7 @@ enum Family {
     SensorInfo, SensorOk, SensorTemp, SensorWarnHigh, SensorCritHigh,
     FamilyCount
 };
+// clang-format on
 
 const std::pair<const char *, const char *> kFamilies[FamilyCount] = {
     {"raid_up", "1 when the device tree was read, 0 when it could not be."},

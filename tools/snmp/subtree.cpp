@@ -5,6 +5,8 @@
 #include "raidcommon.h"
 
 #include <net-snmp/agent/net-snmp-agent-includes.h>
+
+// Needs the types of the one above.
 #include <net-snmp/agent/agent_sysORTable.h>
 
 #include <algorithm>

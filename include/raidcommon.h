@@ -76,11 +76,7 @@ enum {
 };
 
 /* Results of RaidC_updateCache. */
-enum {
-    RAIDC_UPDATE_OK = 0,
-    RAIDC_UPDATE_UNUSABLE = 2,
-    RAIDC_UPDATE_OPEN_FAILED = 3
-};
+enum { RAIDC_UPDATE_OK = 0, RAIDC_UPDATE_UNUSABLE = 2, RAIDC_UPDATE_OPEN_FAILED = 3 };
 
 /* Flags of RaidC_getCacheStatus: 0 for an empty cache, else PRESENT and the
  * controller families and sources found over all controllers. */
@@ -472,8 +468,8 @@ static inline void raidc_string_fit(string_ptr s, size_t need, const char *func,
         alloc = need + 1; /* the growth step wrapped around */
     char *p = (char *)realloc(s->ptr, alloc);
     if (!p) {
-        fprintf(stderr, "ERROR(M*LIB): Cannot allocate %zu bytes of memory at (%s:%s:%d).\n",
-                alloc, __FILE__, func, line);
+        fprintf(stderr, "ERROR(M*LIB): Cannot allocate %zu bytes of memory at (%s:%s:%d).\n", alloc, __FILE__, func,
+                line);
         abort();
     }
     s->ptr = p;
@@ -549,11 +545,7 @@ enum {
 };
 
 /* Controller family codes a locate command carries in arg5. */
-enum {
-    RAIDC_CMD_FAMILY_OTHER = 0,
-    RAIDC_CMD_FAMILY_MR = 10,
-    RAIDC_CMD_FAMILY_PCIESSD = 11
-};
+enum { RAIDC_CMD_FAMILY_OTHER = 0, RAIDC_CMD_FAMILY_MR = 10, RAIDC_CMD_FAMILY_PCIESSD = 11 };
 
 /* Socket result codes. */
 enum {
@@ -731,12 +723,12 @@ RAIDC_API void raidInternal_printDeviceStructure(RaidCDevMap *map) RAIDC_NOEXCEP
 /* Drive queries. */
 RAIDC_API int RaidC_getLDInfo(const char *paramName, int ctrlIdx, int devIdx, char *strBuf, unsigned int bufLen,
                               int64_t *intOut) RAIDC_NOEXCEPT;
-RAIDC_API int raidInternal_getLDInfo(const char *paramName, int ctrlIdx, int devIdx, char *strBuf,
-                                     unsigned int bufLen, int64_t *intOut) RAIDC_NOEXCEPT;
+RAIDC_API int raidInternal_getLDInfo(const char *paramName, int ctrlIdx, int devIdx, char *strBuf, unsigned int bufLen,
+                                     int64_t *intOut) RAIDC_NOEXCEPT;
 RAIDC_API int RaidC_getPDInfo(const char *paramName, int ctrlIdx, int devIdx, char *strBuf, unsigned int bufLen,
                               int64_t *intOut) RAIDC_NOEXCEPT;
-RAIDC_API int raidInternal_getPDInfo(const char *paramName, int ctrlIdx, int devIdx, char *strBuf,
-                                     unsigned int bufLen, int64_t *intOut) RAIDC_NOEXCEPT;
+RAIDC_API int raidInternal_getPDInfo(const char *paramName, int ctrlIdx, int devIdx, char *strBuf, unsigned int bufLen,
+                                     int64_t *intOut) RAIDC_NOEXCEPT;
 RAIDC_API int RaidC_getPDInfo_snmpExt(const char *paramName, int ctrlIdx, int pdNumber, unsigned int portNumber,
                                       unsigned int deviceNumber, char *strBuf, unsigned int bufLen,
                                       int64_t *intOut) RAIDC_NOEXCEPT;
@@ -745,12 +737,12 @@ RAIDC_API int RaidC_getHighestPdNumForCtrl(int ctrlIdx, int64_t *intOut) RAIDC_N
 /* Enclosure queries. */
 RAIDC_API int RaidC_getEncInfo(const char *paramName, int ctrlIdx, int encIdx, char *strBuf, unsigned int bufLen,
                                int64_t *intOut) RAIDC_NOEXCEPT;
-RAIDC_API int raidInternal_getEncInfo(const char *paramName, int ctrlIdx, int encIdx, char *strBuf,
-                                      unsigned int bufLen, int64_t *intOut) RAIDC_NOEXCEPT;
+RAIDC_API int raidInternal_getEncInfo(const char *paramName, int ctrlIdx, int encIdx, char *strBuf, unsigned int bufLen,
+                                      int64_t *intOut) RAIDC_NOEXCEPT;
 RAIDC_API int RaidC_getEncProcInfo(const char *paramName, int ctrlIdx, int encIdx, int procIdx, char *strBuf,
                                    unsigned int bufLen, int64_t *intOut) RAIDC_NOEXCEPT;
-RAIDC_API int raidInternal_getEncProcInfo(const char *paramName, int ctrlIdx, int encIdx, int procIdx,
-                                          char *strBuf, unsigned int bufLen, int64_t *intOut) RAIDC_NOEXCEPT;
+RAIDC_API int raidInternal_getEncProcInfo(const char *paramName, int ctrlIdx, int encIdx, int procIdx, char *strBuf,
+                                          unsigned int bufLen, int64_t *intOut) RAIDC_NOEXCEPT;
 RAIDC_API int RaidC_getEncFanInfo(const char *paramName, int ctrlIdx, int encIdx, int procIdx, int compIdx,
                                   char *strBuf, unsigned int bufLen, int64_t *intOut) RAIDC_NOEXCEPT;
 RAIDC_API int raidInternal_getEncFanInfo(const char *paramName, int ctrlIdx, int encIdx, int procIdx, int compIdx,
@@ -761,9 +753,8 @@ RAIDC_API int raidInternal_getEncPwrInfo(const char *paramName, int ctrlIdx, int
                                          char *strBuf, unsigned int bufLen, int64_t *intOut) RAIDC_NOEXCEPT;
 RAIDC_API int RaidC_getEncTempInfo(const char *paramName, int ctrlIdx, int encIdx, int procIdx, int compIdx,
                                    char *strBuf, unsigned int bufLen, int64_t *intOut) RAIDC_NOEXCEPT;
-RAIDC_API int raidInternal_getEncTempInfo(const char *paramName, int ctrlIdx, int encIdx, int procIdx,
-                                          int compIdx, char *strBuf, unsigned int bufLen,
-                                          int64_t *intOut) RAIDC_NOEXCEPT;
+RAIDC_API int raidInternal_getEncTempInfo(const char *paramName, int ctrlIdx, int encIdx, int procIdx, int compIdx,
+                                          char *strBuf, unsigned int bufLen, int64_t *intOut) RAIDC_NOEXCEPT;
 
 /* Battery, array, port and status queries. */
 RAIDC_API int RaidC_getBBUInfo(const char *paramName, int ctrlIdx, char *strBuf, unsigned int bufLen,
@@ -801,8 +792,7 @@ RAIDC_API int RaidC_getCtrlNvmePdsTotalNumber(int ctrlIdx, int64_t *intOut) RAID
 RAIDC_API int RaidC_getEncryptedPdsNumberForCtrl(int ctrlIdx, int64_t *intOut) RAIDC_NOEXCEPT;
 RAIDC_API int raidInternal_getEncryptedPdsNumberForCtrl(int ctrlIdx, int64_t *intOut) RAIDC_NOEXCEPT;
 RAIDC_API int RaidC_getFailedPdsNumberForCtrl(int ctrlIdx, int64_t *failedOut, int64_t *smartOut) RAIDC_NOEXCEPT;
-RAIDC_API int raidInternal_getFailedPdsNumberForCtrl(int ctrlIdx, int64_t *failedOut,
-                                                     int64_t *smartOut) RAIDC_NOEXCEPT;
+RAIDC_API int raidInternal_getFailedPdsNumberForCtrl(int ctrlIdx, int64_t *failedOut, int64_t *smartOut) RAIDC_NOEXCEPT;
 RAIDC_API int RaidC_getDegradedLdsNumberForCtrl(int ctrlIdx, int64_t *intOut) RAIDC_NOEXCEPT;
 RAIDC_API int raidInternal_getDegradedLdsNumberForCtrl(int ctrlIdx, int64_t *intOut) RAIDC_NOEXCEPT;
 RAIDC_API int RaidC_CtrlHasBBU(int ctrlIdx) RAIDC_NOEXCEPT;
@@ -830,8 +820,7 @@ RAIDC_API int32_t RaidC_LoadEncInfo(int ctrlIdx, int encIdx, RaidCEncInfo *info)
 RAIDC_API int32_t RaidC_LoadBbuInfo(int ctrlIdx, RaidCBbuInfo *info) RAIDC_NOEXCEPT;
 
 /* Capabilities. */
-RAIDC_API int RaidC_getCtrlInfo2(const char *paramName, int ctrlIdx, string_ptr strOut,
-                                 int64_t *intOut) RAIDC_NOEXCEPT;
+RAIDC_API int RaidC_getCtrlInfo2(const char *paramName, int ctrlIdx, string_ptr strOut, int64_t *intOut) RAIDC_NOEXCEPT;
 RAIDC_API int raidInternal_getCtrlInfo2(const char *paramName, int ctrlIdx, string_ptr strOut,
                                         int64_t *intOut) RAIDC_NOEXCEPT;
 

@@ -135,10 +135,8 @@ extern "C" int raidc_Internal_UpdateCache(void) noexcept
     g_fileTime = fileTime;
 
     switch (rebuildControllerState()) {
-    case Rebuild::Done:
-        break;
-    case Rebuild::NoControllers:
-        return RAIDC_UPDATE_UNUSABLE;
+    case Rebuild::Done: break;
+    case Rebuild::NoControllers: return RAIDC_UPDATE_UNUSABLE;
     case Rebuild::ListMissing:
         // A missing list would read as a controller without devices: rather
         // answer nothing, and read the file again next time.

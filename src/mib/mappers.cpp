@@ -38,17 +38,16 @@ constexpr std::nullopt_t kNoFallback = std::nullopt;
 constexpr Row kCtrlStatus[] = {{"OK", 1}, {"Degraded", 2}, {"Failed", 3}};
 constexpr Row kCtrlInterface[] = {{"SCSI", 2}, {"SATA", 5}, {"SAS", 6}};
 constexpr Row kLdWriteMode[] = {{"Write-back", 2}, {"Write Back", 2}, {"Write-through", 3}, {"Write Through", 3}};
-constexpr Row kLdReadMode[] = {{"Unknown", 1},      {"Read-ahead", 2},   {"ReadAhead", 2},
-                               {"No read-ahead", 3}, {"No ReadAhead", 3}, {"Adaptive", 4},
-                               {"Adaptive read-ahead", 4}};
+constexpr Row kLdReadMode[] = {{"Unknown", 1},      {"Read-ahead", 2}, {"ReadAhead", 2},          {"No read-ahead", 3},
+                               {"No ReadAhead", 3}, {"Adaptive", 4},   {"Adaptive read-ahead", 4}};
 constexpr Row kLdCacheMode[] = {{"Cached", 2}, {"Direct", 3}};
 constexpr Row kLdDiskCacheMode[] = {{"Enabled", 2}, {"Disabled", 3}, {"Unchanged", 4}};
 constexpr Row kLdInitStatus[] = {{"Initialized", 2}, {"Uninitialized", 3}};
 constexpr Row kLdStatus[] = {{"Operational", 2}, {"Degraded", 3}, {"Failed", 4}, {"Partially Degraded", 9}};
 constexpr Row kLdStatusEx[] = {{"Operational", 2}, {"Partially Degraded", 3}, {"Degraded", 4}, {"Failed", 5}};
-constexpr Row kLdRaidLevel[] = {{"Unknown RAID Level", 1}, {"RAID-0", 2},   {"RAID-1", 4},  {"RAID-1E", 5},
-                                {"RAID-10", 6},            {"RAID-5", 9},   {"RAID-50", 10}, {"RAID-6", 13},
-                                {"RAID-60", 16},           {"RAID-1E0", 17}};
+constexpr Row kLdRaidLevel[] = {
+    {"Unknown RAID Level", 1}, {"RAID-0", 2},  {"RAID-1", 4},   {"RAID-1E", 5},  {"RAID-10", 6}, {"RAID-5", 9},
+    {"RAID-50", 10},           {"RAID-6", 13}, {"RAID-60", 16}, {"RAID-1E0", 17}};
 constexpr Row kPdPowerStatus[] = {{"Active", 1}, {"Activated", 1}, {"Stopped", 2}, {"Transition", 3}};
 constexpr Row kPdStatus[] = {{"Operational", 3},
                              {"Available", 4},

@@ -184,7 +184,8 @@ void refreshIfDue()
     static int lastResult = RAIDC_UPDATE_OK;
     timespec now;
     clock_gettime(CLOCK_MONOTONIC, &now);
-    double elapsed = static_cast<double>(now.tv_sec - last.tv_sec) + static_cast<double>(now.tv_nsec - last.tv_nsec) / 1e9;
+    double elapsed =
+        static_cast<double>(now.tv_sec - last.tv_sec) + static_cast<double>(now.tv_nsec - last.tv_nsec) / 1e9;
     if (started && elapsed < 1.0)
         return;
     started = true;

@@ -71,10 +71,9 @@ void BM_SnmpDriveWalk(benchmark::State &state)
         const char *name;
         bool asInt;
     };
-    static const Param params[] = {{"Status", false},      {"Temperature", true}, {"Type", false},
-                                   {"MediaType", false},   {"Vendor", false},     {"Product", false},
-                                   {"SerialNumber", false}, {"PortNumber", true}, {"DeviceNumber", true},
-                                   {"RPM", false}};
+    static const Param params[] = {
+        {"Status", false},  {"Temperature", true},   {"Type", false},      {"MediaType", false},   {"Vendor", false},
+        {"Product", false}, {"SerialNumber", false}, {"PortNumber", true}, {"DeviceNumber", true}, {"RPM", false}};
     benchutil::loadTree(8, 1000);
     int64_t ctrls = 0;
     std::vector<int64_t> drives;

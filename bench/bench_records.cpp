@@ -17,12 +17,29 @@ struct PdField {
     unsigned int width;
 };
 const PdField kPdFields[] = {
-    {"Product", RAIDC_TEXT_LEN}, {"PdAllowedLocate", RAIDC_TEXT_LEN}, {"PortNumber", 0}, {"DeviceNumber", 0},
-    {"Vendor", RAIDC_VENDOR_LEN}, {"TransferSpeed", 0}, {"Type", RAIDC_TEXT_LEN}, {"MediaType", RAIDC_TEXT_LEN},
-    {"MediaErrorCount", 0}, {"MiscErrors", 0}, {"Status", RAIDC_TEXT_LEN}, {"FirmwareVersion", RAIDC_TEXT_LEN},
-    {"SerialNumber", RAIDC_TEXT_LEN}, {"ForeignConfig", RAIDC_TEXT_LEN}, {"PhysicalSize", 0},
-    {"EnclosureNumber", 0}, {"Slot", 0}, {"Name", RAIDC_TEXT_LEN}, {"RemainingTime", RAIDC_TEXT_LEN},
-    {"RebuildProgress", 0}, {"PowerStatus", RAIDC_TEXT_LEN}, {"Temperature", 0}, {"RPM", RAIDC_TEXT_LEN},
+    {"Product", RAIDC_TEXT_LEN},
+    {"PdAllowedLocate", RAIDC_TEXT_LEN},
+    {"PortNumber", 0},
+    {"DeviceNumber", 0},
+    {"Vendor", RAIDC_VENDOR_LEN},
+    {"TransferSpeed", 0},
+    {"Type", RAIDC_TEXT_LEN},
+    {"MediaType", RAIDC_TEXT_LEN},
+    {"MediaErrorCount", 0},
+    {"MiscErrors", 0},
+    {"Status", RAIDC_TEXT_LEN},
+    {"FirmwareVersion", RAIDC_TEXT_LEN},
+    {"SerialNumber", RAIDC_TEXT_LEN},
+    {"ForeignConfig", RAIDC_TEXT_LEN},
+    {"PhysicalSize", 0},
+    {"EnclosureNumber", 0},
+    {"Slot", 0},
+    {"Name", RAIDC_TEXT_LEN},
+    {"RemainingTime", RAIDC_TEXT_LEN},
+    {"RebuildProgress", 0},
+    {"PowerStatus", RAIDC_TEXT_LEN},
+    {"Temperature", 0},
+    {"RPM", RAIDC_TEXT_LEN},
 };
 
 // Runs `perDrive(ctrl, dev)` over every physical drive; gives the count.

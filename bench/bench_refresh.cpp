@@ -24,7 +24,8 @@ void shapes(benchmark::internal::Benchmark *b)
 void bareParse(const std::string &text)
 {
     XML_Parser p = XML_ParserCreate(nullptr);
-    XML_SetElementHandler(p, [](void *, const XML_Char *, const XML_Char **) {}, [](void *, const XML_Char *) {});
+    XML_SetElementHandler(
+        p, [](void *, const XML_Char *, const XML_Char **) {}, [](void *, const XML_Char *) {});
     XML_SetCharacterDataHandler(p, [](void *, const XML_Char *, int) {});
     benchmark::DoNotOptimize(XML_Parse(p, text.data(), static_cast<int>(text.size()), 1));
     XML_ParserFree(p);

@@ -110,9 +110,8 @@ size_t lines(const std::string &s)
 void perValue(benchmark::State &state, size_t values)
 {
     state.counters["values"] = static_cast<double>(values);
-    state.counters["time_per_value"] =
-        benchmark::Counter(static_cast<double>(values), benchmark::Counter::kIsIterationInvariantRate |
-                                                           benchmark::Counter::kInvert);
+    state.counters["time_per_value"] = benchmark::Counter(
+        static_cast<double>(values), benchmark::Counter::kIsIterationInvariantRate | benchmark::Counter::kInvert);
 }
 
 void BM_SnmpBulkwalkPdTable(benchmark::State &state)
@@ -145,10 +144,14 @@ void BM_LibraryPdTableValues(benchmark::State &state)
         const char *param;
         int (*mapper)(const char *, int32_t *);
     };
-    const Mapped texts[] = {{"Type", mibMapper_getPdInterface},         {"MediaType", mibMapper_getPdDeviceType},
-                            {"Status", mibMapper_getPdStatusEx},        {"PowerStatus", mibMapper_getPdPowerStatus},
-                            {"ForeignConfig", mibMapper_getPdForeignConfig}, {"RPM", nullptr},
-                            {"SerialNumber", nullptr},                  {"Vendor", nullptr},
+    const Mapped texts[] = {{"Type", mibMapper_getPdInterface},
+                            {"MediaType", mibMapper_getPdDeviceType},
+                            {"Status", mibMapper_getPdStatusEx},
+                            {"PowerStatus", mibMapper_getPdPowerStatus},
+                            {"ForeignConfig", mibMapper_getPdForeignConfig},
+                            {"RPM", nullptr},
+                            {"SerialNumber", nullptr},
+                            {"Vendor", nullptr},
                             {"Product", nullptr}};
     const char *const numbers[] = {"PortNumber", "DeviceNumber", "PhysicalSize", "Temperature"};
     size_t values = 0;

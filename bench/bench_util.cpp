@@ -44,8 +44,8 @@ const std::string &treeText(int controllers, int drives)
     std::string path = "/tmp/raidc-bench-trees/" + std::to_string(controllers) + "x" + std::to_string(drives) + ".xml";
     mkdir("/tmp/raidc-bench-trees", 0755);
     if (access(path.c_str(), R_OK) != 0) {
-        std::string cmd = std::string(RAIDC_GEN_TREE) + " --controllers " + std::to_string(controllers) +
-                          " --drives " + std::to_string(drives) + " --seed 1 -o " + path;
+        std::string cmd = std::string(RAIDC_GEN_TREE) + " --controllers " + std::to_string(controllers) + " --drives " +
+                          std::to_string(drives) + " --seed 1 -o " + path;
         if (system(cmd.c_str()) != 0) {
             fprintf(stderr, "cannot generate %s\n", path.c_str());
             exit(1);

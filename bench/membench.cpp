@@ -23,8 +23,8 @@
 #include <dlfcn.h>
 #include <expat.h>
 #include <malloc.h>
-#include <string>
 #include <spawn.h>
+#include <string>
 #include <sys/mman.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -45,13 +45,10 @@ void __libc_free(void *);
 namespace {
 
 struct Counts {
-    long long heapLive = 0;   // usable bytes of live malloc blocks
-    long long mapped = 0;     // bytes of live anonymous mappings made through mmap
-    long long peak = 0;       // highest heapLive + mapped since the last reset
-    void note()
-    {
-        peak = std::max(peak, heapLive + mapped);
-    }
+    long long heapLive = 0; // usable bytes of live malloc blocks
+    long long mapped = 0;   // bytes of live anonymous mappings made through mmap
+    long long peak = 0;     // highest heapLive + mapped since the last reset
+    void note() { peak = std::max(peak, heapLive + mapped); }
 };
 Counts g_count;
 

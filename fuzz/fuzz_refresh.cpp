@@ -10,7 +10,7 @@
 
 namespace {
 
-const char *const kParams[] = {"Name", "Status", "Temperature", "Type", "MediaType", "RPM", "DeviceNumber",
+const char *const kParams[] = {"Name",       "Status",  "Temperature",     "Type",   "MediaType", "RPM", "DeviceNumber",
                                "PortNumber", "Product", "EnclosureNumber", "CtrlId", "NoSuch"};
 
 void params(int (*q)(const char *, int, int, char *, unsigned int, int64_t *), int c, int d)

@@ -76,11 +76,7 @@ enum {
 };
 
 /* Results of RaidC_updateCache. */
-enum {
-    RAIDC_UPDATE_OK = 0,
-    RAIDC_UPDATE_UNUSABLE = 2,
-    RAIDC_UPDATE_OPEN_FAILED = 3
-};
+enum { RAIDC_UPDATE_OK = 0, RAIDC_UPDATE_UNUSABLE = 2, RAIDC_UPDATE_OPEN_FAILED = 3 };
 
 /* Flags of RaidC_getCacheStatus: 0 for an empty cache, else PRESENT and the
  * controller families and sources found over all controllers. */
@@ -249,6 +245,7 @@ typedef struct RaidCCtrlInfo {
     char DeviceID[RAIDC_TEXT_LEN];
     char SubDeviceID[RAIDC_TEXT_LEN];
 } RaidCCtrlInfo;
+/* clang-format off */
 #define RAIDC_CTRL_INFO_FIELDS(X) \
     X(AdapterNumber) X(CtrlId) X(Type) X(Name) X(Vendor) X(Product) X(SerialNumber) X(SASAddress) X(PCIBus) \
     X(PCIDevice) X(PCIFunction) X(DriverName) X(DriverVersion) X(UEFIDriverVersion) X(Protocol) X(FWPackageVersion) \
@@ -256,6 +253,7 @@ typedef struct RaidCCtrlInfo {
     X(HostName) X(PCISegment) X(ChipTemperature) X(NVRAMSize) X(MemorySize2) X(FlashROMSize) X(AlarmPresent) \
     X(PatrolReadMode) X(PatrolRdIterations) X(SMARTSupport) X(CoercionMode) X(CorrErrorCount) X(UncorrErrorCount) \
     X(VendorID) X(SubVendorID) X(DeviceID) X(SubDeviceID)
+/* clang-format on */
 
 typedef struct RaidCPdInfo {
     char Product[RAIDC_TEXT_LEN];
@@ -282,10 +280,12 @@ typedef struct RaidCPdInfo {
     int32_t Temperature;
     char RPM[RAIDC_TEXT_LEN];
 } RaidCPdInfo;
+/* clang-format off */
 #define RAIDC_PD_INFO_FIELDS(X) \
     X(Product) X(PdAllowedLocate) X(PortNumber) X(DeviceNumber) X(Vendor) X(TransferSpeed) X(Type) X(MediaType) \
     X(MediaErrorCount) X(MiscErrors) X(Status) X(FirmwareVersion) X(SerialNumber) X(ForeignConfig) X(PhysicalSize) \
     X(EnclosureNumber) X(Slot) X(RemainingTime) X(RebuildProgress) X(Name) X(PowerStatus) X(Temperature) X(RPM)
+/* clang-format on */
 
 typedef struct RaidCLdInfo {
     int32_t LogDriveNumber;
@@ -303,9 +303,11 @@ typedef struct RaidCLdInfo {
     char DiskCacheMode[RAIDC_TEXT_LEN];
     char InitState[RAIDC_TEXT_LEN];
 } RaidCLdInfo;
+/* clang-format off */
 #define RAIDC_LD_INFO_FIELDS(X) \
     X(LogDriveNumber) X(LdAllowedLocate) X(RAIDLevel) X(Stripesize) X(WriteMode) X(Status) X(Name) X(LogicalSize) \
     X(PhysicalSize) X(OSDevice) X(ReadMode) X(CacheMode) X(DiskCacheMode) X(InitState)
+/* clang-format on */
 
 typedef struct RaidCBbuInfo {
     char Name[RAIDC_TEXT_LEN];
@@ -327,10 +329,12 @@ typedef struct RaidCBbuInfo {
     int32_t Capacitance;
     int32_t RemainingCapacity;
 } RaidCBbuInfo;
+/* clang-format off */
 #define RAIDC_BBU_INFO_FIELDS(X) \
     X(Name) X(Vendor) X(ManufactureDate) X(DesignCapacity) X(DesignVoltage) X(Type) X(IntelligentBBU) \
     X(SerialNumber) X(Status) X(NextLearnTime) X(DeviceName) X(ModuleVersion) X(AutoLearnMode) X(AutoLearnPeriod) \
     X(Voltage) X(Temperature) X(Capacitance) X(RemainingCapacity)
+/* clang-format on */
 
 /* Enclosure information tree. */
 typedef struct RaidCEncFanInfo {
@@ -339,8 +343,10 @@ typedef struct RaidCEncFanInfo {
     char FanSpeed[RAIDC_TEXT_LEN];
     char Status[RAIDC_TEXT_LEN];
 } RaidCEncFanInfo;
+/* clang-format off */
 #define RAIDC_ENC_FAN_INFO_FIELDS(X) \
     X(Name) X(Location) X(FanSpeed) X(Status)
+/* clang-format on */
 
 typedef struct RaidCEncPwrInfo {
     char SerialNumber[RAIDC_TEXT_LEN];
@@ -349,8 +355,10 @@ typedef struct RaidCEncPwrInfo {
     char PartNumber[RAIDC_TEXT_LEN];
     char Status[RAIDC_TEXT_LEN];
 } RaidCEncPwrInfo;
+/* clang-format off */
 #define RAIDC_ENC_PWR_INFO_FIELDS(X) \
     X(SerialNumber) X(HardwareVersion) X(Name) X(PartNumber) X(Status)
+/* clang-format on */
 
 typedef struct RaidCEncTempInfo {
     char Name[RAIDC_TEXT_LEN];
@@ -362,9 +370,11 @@ typedef struct RaidCEncTempInfo {
     int32_t Temperature;
     char Status[RAIDC_TEXT_LEN];
 } RaidCEncTempInfo;
+/* clang-format off */
 #define RAIDC_ENC_TEMP_INFO_FIELDS(X) \
     X(Name) X(Location) X(WarningTemperatureL) X(CriticalTemperatureL) X(WarningTemperatureH) \
     X(CriticalTemperatureH) X(Temperature) X(Status)
+/* clang-format on */
 
 typedef struct RaidCEncProcInfo {
     int32_t PortNumber;
@@ -387,9 +397,11 @@ typedef struct RaidCEncProcInfo {
     int32_t TempSensorCount;
     RaidCEncTempInfo *TempSensors;
 } RaidCEncProcInfo;
+/* clang-format off */
 #define RAIDC_ENC_PROC_INFO_FIELDS(X) \
     X(PortNumber) X(DeviceNumber) X(EnclosureNumber) X(Name) X(Type) X(Vendor) X(Product) X(SerialNumber) \
     X(PartNumber) X(HardwareVersion) X(FirmwareVersion) X(Status) X(SASAddress)
+/* clang-format on */
 
 typedef struct RaidCEncInfo {
     int32_t EnclosureNumber;
@@ -405,9 +417,11 @@ typedef struct RaidCEncInfo {
     int32_t ProcessorCount;
     RaidCEncProcInfo *Processors;
 } RaidCEncInfo;
+/* clang-format off */
 #define RAIDC_ENC_INFO_FIELDS(X) \
     X(EnclosureNumber) X(EnclosureChainNumber) X(EncAllowedLocate) X(Product) X(Vendor) X(HardwareVersion) \
     X(SerialNumber) X(Name) X(LogicalID) X(Status)
+/* clang-format on */
 
 /* ------------------------------------------------------------------------ */
 /* Growable string for RaidC_getCtrlInfo2 (caller-owned).                    */
@@ -454,8 +468,8 @@ static inline void raidc_string_fit(string_ptr s, size_t need, const char *func,
         alloc = need + 1; /* the growth step wrapped around */
     char *p = (char *)realloc(s->ptr, alloc);
     if (!p) {
-        fprintf(stderr, "ERROR(M*LIB): Cannot allocate %zu bytes of memory at (%s:%s:%d).\n",
-                alloc, __FILE__, func, line);
+        fprintf(stderr, "ERROR(M*LIB): Cannot allocate %zu bytes of memory at (%s:%s:%d).\n", alloc, __FILE__, func,
+                line);
         abort();
     }
     s->ptr = p;
@@ -531,11 +545,7 @@ enum {
 };
 
 /* Controller family codes a locate command carries in arg5. */
-enum {
-    RAIDC_CMD_FAMILY_OTHER = 0,
-    RAIDC_CMD_FAMILY_MR = 10,
-    RAIDC_CMD_FAMILY_PCIESSD = 11
-};
+enum { RAIDC_CMD_FAMILY_OTHER = 0, RAIDC_CMD_FAMILY_MR = 10, RAIDC_CMD_FAMILY_PCIESSD = 11 };
 
 /* Socket result codes. */
 enum {
@@ -713,12 +723,12 @@ RAIDC_API void raidInternal_printDeviceStructure(RaidCDevMap *map) RAIDC_NOEXCEP
 /* Drive queries. */
 RAIDC_API int RaidC_getLDInfo(const char *paramName, int ctrlIdx, int devIdx, char *strBuf, unsigned int bufLen,
                               int64_t *intOut) RAIDC_NOEXCEPT;
-RAIDC_API int raidInternal_getLDInfo(const char *paramName, int ctrlIdx, int devIdx, char *strBuf,
-                                     unsigned int bufLen, int64_t *intOut) RAIDC_NOEXCEPT;
+RAIDC_API int raidInternal_getLDInfo(const char *paramName, int ctrlIdx, int devIdx, char *strBuf, unsigned int bufLen,
+                                     int64_t *intOut) RAIDC_NOEXCEPT;
 RAIDC_API int RaidC_getPDInfo(const char *paramName, int ctrlIdx, int devIdx, char *strBuf, unsigned int bufLen,
                               int64_t *intOut) RAIDC_NOEXCEPT;
-RAIDC_API int raidInternal_getPDInfo(const char *paramName, int ctrlIdx, int devIdx, char *strBuf,
-                                     unsigned int bufLen, int64_t *intOut) RAIDC_NOEXCEPT;
+RAIDC_API int raidInternal_getPDInfo(const char *paramName, int ctrlIdx, int devIdx, char *strBuf, unsigned int bufLen,
+                                     int64_t *intOut) RAIDC_NOEXCEPT;
 RAIDC_API int RaidC_getPDInfo_snmpExt(const char *paramName, int ctrlIdx, int pdNumber, unsigned int portNumber,
                                       unsigned int deviceNumber, char *strBuf, unsigned int bufLen,
                                       int64_t *intOut) RAIDC_NOEXCEPT;
@@ -727,12 +737,12 @@ RAIDC_API int RaidC_getHighestPdNumForCtrl(int ctrlIdx, int64_t *intOut) RAIDC_N
 /* Enclosure queries. */
 RAIDC_API int RaidC_getEncInfo(const char *paramName, int ctrlIdx, int encIdx, char *strBuf, unsigned int bufLen,
                                int64_t *intOut) RAIDC_NOEXCEPT;
-RAIDC_API int raidInternal_getEncInfo(const char *paramName, int ctrlIdx, int encIdx, char *strBuf,
-                                      unsigned int bufLen, int64_t *intOut) RAIDC_NOEXCEPT;
+RAIDC_API int raidInternal_getEncInfo(const char *paramName, int ctrlIdx, int encIdx, char *strBuf, unsigned int bufLen,
+                                      int64_t *intOut) RAIDC_NOEXCEPT;
 RAIDC_API int RaidC_getEncProcInfo(const char *paramName, int ctrlIdx, int encIdx, int procIdx, char *strBuf,
                                    unsigned int bufLen, int64_t *intOut) RAIDC_NOEXCEPT;
-RAIDC_API int raidInternal_getEncProcInfo(const char *paramName, int ctrlIdx, int encIdx, int procIdx,
-                                          char *strBuf, unsigned int bufLen, int64_t *intOut) RAIDC_NOEXCEPT;
+RAIDC_API int raidInternal_getEncProcInfo(const char *paramName, int ctrlIdx, int encIdx, int procIdx, char *strBuf,
+                                          unsigned int bufLen, int64_t *intOut) RAIDC_NOEXCEPT;
 RAIDC_API int RaidC_getEncFanInfo(const char *paramName, int ctrlIdx, int encIdx, int procIdx, int compIdx,
                                   char *strBuf, unsigned int bufLen, int64_t *intOut) RAIDC_NOEXCEPT;
 RAIDC_API int raidInternal_getEncFanInfo(const char *paramName, int ctrlIdx, int encIdx, int procIdx, int compIdx,
@@ -743,9 +753,8 @@ RAIDC_API int raidInternal_getEncPwrInfo(const char *paramName, int ctrlIdx, int
                                          char *strBuf, unsigned int bufLen, int64_t *intOut) RAIDC_NOEXCEPT;
 RAIDC_API int RaidC_getEncTempInfo(const char *paramName, int ctrlIdx, int encIdx, int procIdx, int compIdx,
                                    char *strBuf, unsigned int bufLen, int64_t *intOut) RAIDC_NOEXCEPT;
-RAIDC_API int raidInternal_getEncTempInfo(const char *paramName, int ctrlIdx, int encIdx, int procIdx,
-                                          int compIdx, char *strBuf, unsigned int bufLen,
-                                          int64_t *intOut) RAIDC_NOEXCEPT;
+RAIDC_API int raidInternal_getEncTempInfo(const char *paramName, int ctrlIdx, int encIdx, int procIdx, int compIdx,
+                                          char *strBuf, unsigned int bufLen, int64_t *intOut) RAIDC_NOEXCEPT;
 
 /* Battery, array, port and status queries. */
 RAIDC_API int RaidC_getBBUInfo(const char *paramName, int ctrlIdx, char *strBuf, unsigned int bufLen,
@@ -783,8 +792,7 @@ RAIDC_API int RaidC_getCtrlNvmePdsTotalNumber(int ctrlIdx, int64_t *intOut) RAID
 RAIDC_API int RaidC_getEncryptedPdsNumberForCtrl(int ctrlIdx, int64_t *intOut) RAIDC_NOEXCEPT;
 RAIDC_API int raidInternal_getEncryptedPdsNumberForCtrl(int ctrlIdx, int64_t *intOut) RAIDC_NOEXCEPT;
 RAIDC_API int RaidC_getFailedPdsNumberForCtrl(int ctrlIdx, int64_t *failedOut, int64_t *smartOut) RAIDC_NOEXCEPT;
-RAIDC_API int raidInternal_getFailedPdsNumberForCtrl(int ctrlIdx, int64_t *failedOut,
-                                                     int64_t *smartOut) RAIDC_NOEXCEPT;
+RAIDC_API int raidInternal_getFailedPdsNumberForCtrl(int ctrlIdx, int64_t *failedOut, int64_t *smartOut) RAIDC_NOEXCEPT;
 RAIDC_API int RaidC_getDegradedLdsNumberForCtrl(int ctrlIdx, int64_t *intOut) RAIDC_NOEXCEPT;
 RAIDC_API int raidInternal_getDegradedLdsNumberForCtrl(int ctrlIdx, int64_t *intOut) RAIDC_NOEXCEPT;
 RAIDC_API int RaidC_CtrlHasBBU(int ctrlIdx) RAIDC_NOEXCEPT;
@@ -812,8 +820,7 @@ RAIDC_API int32_t RaidC_LoadEncInfo(int ctrlIdx, int encIdx, RaidCEncInfo *info)
 RAIDC_API int32_t RaidC_LoadBbuInfo(int ctrlIdx, RaidCBbuInfo *info) RAIDC_NOEXCEPT;
 
 /* Capabilities. */
-RAIDC_API int RaidC_getCtrlInfo2(const char *paramName, int ctrlIdx, string_ptr strOut,
-                                 int64_t *intOut) RAIDC_NOEXCEPT;
+RAIDC_API int RaidC_getCtrlInfo2(const char *paramName, int ctrlIdx, string_ptr strOut, int64_t *intOut) RAIDC_NOEXCEPT;
 RAIDC_API int raidInternal_getCtrlInfo2(const char *paramName, int ctrlIdx, string_ptr strOut,
                                         int64_t *intOut) RAIDC_NOEXCEPT;
 

@@ -55,7 +55,9 @@ bool plat_fault_hit() noexcept
     return false;
 }
 
-void plat_fault_pause(const char *) noexcept {}
+void plat_fault_pause(const char *) noexcept
+{
+}
 #endif
 
 void *plat_malloc(size_t n) noexcept

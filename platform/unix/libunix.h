@@ -2,10 +2,10 @@
 // only real outcomes. Nothing here knows what the descriptors carry.
 #pragma once
 
+#include <cstddef>
 #include <poll.h>
 #include <sys/select.h>
 #include <sys/socket.h>
-#include <cstddef>
 
 int sigwrap_accept(int fd, struct sockaddr *addr, socklen_t *len) noexcept;
 int sigwrap_connect(int fd, const struct sockaddr *addr, socklen_t len) noexcept;

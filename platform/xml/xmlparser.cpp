@@ -113,7 +113,7 @@ size_t blockRoom(const Block *b)
 std::mutex g_poolMu;
 Block *g_pool = nullptr;
 size_t g_poolBytes = 0;
-size_t g_liveBytes = 0;     // blocks of the tree built last, while it lives
+size_t g_liveBytes = 0; // blocks of the tree built last, while it lives
 const void *g_liveTree = nullptr;
 struct Sized;
 Sized *g_keptBuffer = nullptr;
@@ -288,8 +288,8 @@ struct Name {
     char *local;
     size_t len;
     uint32_t hash;
-    int docLocal;     // the local part's entry in the document's index, -1 before one
-    Name *localPart;  // the name of the local part; itself without a prefix
+    int docLocal;    // the local part's entry in the document's index, -1 before one
+    Name *localPart; // the name of the local part; itself without a prefix
     char *text() { return reinterpret_cast<char *>(this + 1); }
 };
 
@@ -629,8 +629,8 @@ void XMLCALL onDoctype(void *ud, const XML_Char *, const XML_Char *, const XML_C
     static_cast<Builder *>(ud)->fail("document type declarations are not accepted");
 }
 
-void XMLCALL onEntityDecl(void *ud, const XML_Char *, int, const XML_Char *, int, const XML_Char *,
-                          const XML_Char *, const XML_Char *, const XML_Char *)
+void XMLCALL onEntityDecl(void *ud, const XML_Char *, int, const XML_Char *, int, const XML_Char *, const XML_Char *,
+                          const XML_Char *, const XML_Char *)
 {
     static_cast<Builder *>(ud)->fail("entity declarations are not accepted");
 }
@@ -915,7 +915,7 @@ namespace {
 // each unmapping costs a TLB flush, so a large text goes in sixteenths.
 constexpr size_t kFeedBytes = size_t{64} << 10;
 constexpr size_t kReleaseMin = size_t{256} << 10;
-}
+} // namespace
 
 XMLRead *xmlReadStart(size_t length, char **buffer) noexcept
 {

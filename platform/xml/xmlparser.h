@@ -6,8 +6,8 @@
 #include "raidcommon.h"
 
 typedef struct XMLParseError {
-    int code;             // 0 = no error
-    unsigned long line;   // where the parser stopped
+    int code;           // 0 = no error
+    unsigned long line; // where the parser stopped
     unsigned long column;
     char text[160];
 } XMLParseError;

@@ -119,4 +119,14 @@ bool matchesProcessorPattern(const char *text) noexcept;
 // Releases the per-controller lists, the controller list and the relation map.
 void releaseControllerState() noexcept;
 
+enum class Rebuild {
+    Done,          // every list and the relation map stand for the cached tree
+    NoControllers, // no controller list or no room for the arrays: a tree without controllers
+    ListMissing,   // a controller's list could not be built: nothing stands
+};
+
+// Replaces the per-controller state with one built from `systemNode`. On
+// failure the state is released and every pointer to it is null.
+Rebuild rebuildControllerState() noexcept;
+
 } // namespace raidc

@@ -23,7 +23,7 @@ constexpr size_t ptrAfter(size_t end)
     return (end + alignof(void *) - 1) / alignof(void *) * alignof(void *);
 }
 
-#define SLOT(m, i) static_assert(offsetof(XMLNode, m) == (i) * kPtr, "XMLNode::" #m " moved")
+#define SLOT(m, i) static_assert(offsetof(XMLNode, m) == (i)*kPtr, "XMLNode::" #m " moved")
 SLOT(nodeType, 0);
 SLOT(nodeName, 1);
 SLOT(nodeValue, 2);

@@ -89,8 +89,7 @@ NodeList *raidInternal_getArrayList(NodeList *ctrls, int ctrlIdx) noexcept
 
 NodeList *raidInternal_getPortList(NodeList *ctrls, int ctrlIdx) noexcept
 {
-    return buildList(ctrls, ctrlIdx,
-                     [](XMLNode *ctrl, NodeList *l) { collectChildren(ctrl, "Port", l, nodeNameIs); });
+    return buildList(ctrls, ctrlIdx, [](XMLNode *ctrl, NodeList *l) { collectChildren(ctrl, "Port", l, nodeNameIs); });
 }
 
 NodeList *raidInternal_getProcessorList(NodeList *ctrls, int ctrlIdx) noexcept
@@ -109,8 +108,7 @@ NodeList *raidInternal_getProcessorList(NodeList *ctrls, int ctrlIdx) noexcept
 
 NodeList *raidInternal_getBatteryList(NodeList *ctrls, int ctrlIdx) noexcept
 {
-    return buildList(ctrls, ctrlIdx,
-                     [](XMLNode *ctrl, NodeList *l) { collectChildren(ctrl, "Battery", l, isNamed); });
+    return buildList(ctrls, ctrlIdx, [](XMLNode *ctrl, NodeList *l) { collectChildren(ctrl, "Battery", l, isNamed); });
 }
 
 } // extern "C"

@@ -69,8 +69,7 @@ bool numberOf(const char *text, int64_t *out) noexcept
     return true;
 }
 
-int lookupParam(const XMLNode *elem, const char *paramName, char *strBuf, unsigned int bufLen,
-                int64_t *intOut) noexcept
+int lookupParam(const XMLNode *elem, const char *paramName, char *strBuf, unsigned int bufLen, int64_t *intOut) noexcept
 {
     if (!elem || !paramName)
         return RAIDC_PARAM_NOT_FOUND;

@@ -13,12 +13,6 @@
 XMLNode *rootNode = nullptr;
 NodeList *nodeList = nullptr;
 XMLNode *systemNode = nullptr;
-NodeList *ctrlList = nullptr;
-NodeList **pdCtrlList = nullptr;
-NodeList **ldCtrlList = nullptr;
-NodeList **encCtrlList = nullptr;
-NodeList **arrayCtrlList = nullptr;
-NodeList **portCtrlList = nullptr;
 
 namespace {
 
@@ -36,21 +30,6 @@ void returnFreedHeap(long size)
     if (before > 2 * size + (1L << 20))
         malloc_trim(0);
 #endif
-}
-
-// The five per-controller arrays, in the order they are built and released.
-NodeList ***const kPerCtrl[] = {&pdCtrlList, &ldCtrlList, &encCtrlList, &arrayCtrlList, &portCtrlList};
-
-void releaseArrays(int count)
-{
-    for (NodeList ***arr : kPerCtrl) {
-        if (*arr) {
-            for (int i = 0; i < count; ++i)
-                free((*arr)[i]);
-            free(*arr);
-        }
-        *arr = nullptr;
-    }
 }
 
 // Reads the whole file under the file lock, straight into the parser's
@@ -118,14 +97,6 @@ int readLocked(XMLRead **readOut, int32_t *timeOut, long *sizeOut, bool *unchang
 
 } // namespace
 
-void raidc::releaseControllerState() noexcept
-{
-    releaseArrays(countOf(ctrlList));
-    free(ctrlList);
-    ctrlList = nullptr;
-    raidInternal_freeDeviceMapStructure(&ctrlDevStructure);
-}
-
 extern "C" int raidc_Internal_UpdateCache(void) noexcept
 {
     using namespace raidc;
@@ -143,7 +114,6 @@ extern "C" int raidc_Internal_UpdateCache(void) noexcept
     XMLDoc *doc = xmlReadFinish(read, &err);
     if (!doc || !doc->documentElement) {
         freeXMLDoc(doc);
-        getErrorText(&err);
         return RAIDC_UPDATE_UNUSABLE;
     }
 
@@ -164,40 +134,15 @@ extern "C" int raidc_Internal_UpdateCache(void) noexcept
 
     g_fileTime = fileTime;
 
-    releaseControllerState();
-
-    ctrlList = systemNode ? raidInternal_getCtrlList(systemNode) : nullptr;
-    if (!ctrlList)
-        return RAIDC_UPDATE_UNUSABLE;
-
-    int n = ctrlList->count;
-    size_t slots = n > 0 ? static_cast<size_t>(n) : 1;
-    bool ok = true;
-    for (NodeList ***arr : kPerCtrl) {
-        *arr = static_cast<NodeList **>(plat_calloc(slots, sizeof(NodeList *)));
-        ok = ok && *arr;
-    }
-    if (!ok) {
-        releaseControllerState();
-        return RAIDC_UPDATE_UNUSABLE;
-    }
-    for (int i = 0; i < n; ++i) {
-        pdCtrlList[i] = raidInternal_getPdList(ctrlList, i);
-        ldCtrlList[i] = raidInternal_getLdList(ctrlList, i);
-        encCtrlList[i] = raidInternal_getEncList(ctrlList, i);
-        arrayCtrlList[i] = raidInternal_getArrayList(ctrlList, i);
-        portCtrlList[i] = raidInternal_getPortList(ctrlList, i);
-        ok = ok && pdCtrlList[i] && ldCtrlList[i] && encCtrlList[i] && arrayCtrlList[i] && portCtrlList[i];
-    }
-    if (!ok) {
+    switch (rebuildControllerState()) {
+    case Rebuild::Done: break;
+    case Rebuild::NoControllers: return RAIDC_UPDATE_UNUSABLE;
+    case Rebuild::ListMissing:
         // A missing list would read as a controller without devices: rather
         // answer nothing, and read the file again next time.
-        releaseControllerState();
         g_fileTime = 0;
         return RAIDC_UPDATE_UNUSABLE;
     }
-    raidInternal_dynAllocDeviceMapStructure(&ctrlDevStructure);
-    raidInternal_getDeviceStructure(&ctrlDevStructure);
     returnFreedHeap(fileSize);
     return RAIDC_UPDATE_OK;
 }

@@ -83,8 +83,8 @@ struct Alias {
     const char *name;      // what clients get
 };
 
-constexpr Alias kLevels[] = {{"RAID-0", "RAID0"},   {"RAID-1", "RAID1"},     {"RAID-1E", "RAID1E"},
-                             {"RAID-5", "RAID5"},   {"RAID-6", "RAID6"},     {"RAID-10", "RAID10"},
+constexpr Alias kLevels[] = {{"RAID-0", "RAID0"},     {"RAID-1", "RAID1"},   {"RAID-1E", "RAID1E"},
+                             {"RAID-5", "RAID5"},     {"RAID-6", "RAID6"},   {"RAID-10", "RAID10"},
                              {"RAID-1E0", "RAID10E"}, {"RAID-50", "RAID50"}, {"RAID-60", "RAID60"}};
 constexpr Alias kInitModes[] = {
     {"Fast Initialization", "Fast"}, {"Normal Initialization", "Normal"}, {"No Initialization", "None"}};
@@ -166,14 +166,12 @@ template <typename F> bool forEachItem(const char *text, string_ptr item, F &&ta
 bool addProperty(json_object *entry, const Property &p, const char *text, string_ptr item) noexcept
 {
     switch (p.kind) {
-    case Kind::Number:
-        return put(entry, p.key, json_object_new_int(number(text)));
+    case Kind::Number: return put(entry, p.key, json_object_new_int(number(text)));
     case Kind::Count: {
         int32_t n = number(text);
         return n <= 0 || put(entry, p.key, json_object_new_int(n));
     }
-    default:
-        break;
+    default: break;
     }
     const bool hints = p.kind == Kind::Hints;
     Json items(hints ? json_object_new_object() : json_object_new_array());
@@ -263,14 +261,10 @@ size_t plainLength(json_object *o) noexcept
              json_object_iter_next(&it), ++items)
             len += quotedLength(json_object_iter_peek_name(&it)) + 1 + plainLength(json_object_iter_peek_value(&it));
         break;
-    case json_type_int:
-        return static_cast<size_t>(snprintf(nullptr, 0, "%" PRId64, json_object_get_int64(o)));
-    case json_type_boolean:
-        return json_object_get_boolean(o) ? 4 : 5;
-    case json_type_string:
-        return quotedLength(json_object_get_string(o));
-    default:
-        return 0; // never built here
+    case json_type_int: return static_cast<size_t>(snprintf(nullptr, 0, "%" PRId64, json_object_get_int64(o)));
+    case json_type_boolean: return json_object_get_boolean(o) ? 4 : 5;
+    case json_type_string: return quotedLength(json_object_get_string(o));
+    default: return 0; // never built here
     }
     return len + (items ? items - 1 : 0);
 }

@@ -94,8 +94,8 @@ bool outOfTime(RaidCCmdSocket *s, const Deadline &d, int line)
 {
     if (d.left() > 0)
         return false;
-    RaidCPrint("libzep_RaidCommon: %s: %d\t no complete exchange within %d ms on %s \n", kOp, line,
-               kExchangeDeadlineMs, s->name);
+    RaidCPrint("libzep_RaidCommon: %s: %d\t no complete exchange within %d ms on %s \n", kOp, line, kExchangeDeadlineMs,
+               s->name);
     abandon(s);
     return true;
 }
@@ -151,7 +151,8 @@ bool writePhase(RaidCCmdSocket *s, const Deadline &d)
         bool ready;
         int sel = waitOn(s, false, d, &ready);
         if (sel < 0) {
-            reportSelectFailure(s, "RaidC_CmdExecutionWorker()  Error in read select()..check this up!! %s ProcessId %d, usedThreadBufferIdx %d, SocketFd %d, AcceptedSocket %d,  errno = %d\n");
+            reportSelectFailure(s, "RaidC_CmdExecutionWorker()  Error in read select()..check this up!! %s ProcessId "
+                                   "%d, usedThreadBufferIdx %d, SocketFd %d, AcceptedSocket %d,  errno = %d\n");
             return true;
         }
         if (sel == 0) {
@@ -183,7 +184,9 @@ int32_t readPhase(RaidCCmdSocket *s, const Deadline &d)
         bool ready;
         int sel = waitOn(s, true, d, &ready);
         if (sel < 0) {
-            reportSelectFailure(s, "RaidC_CmdExecutionWorker()  Error in receive select()..check this up!! %s ProcessId %d, usedThreadBufferIdx %d, SocketFd %d, AcceptedSocket %d,  errno = %d\n");
+            reportSelectFailure(s,
+                                "RaidC_CmdExecutionWorker()  Error in receive select()..check this up!! %s ProcessId "
+                                "%d, usedThreadBufferIdx %d, SocketFd %d, AcceptedSocket %d,  errno = %d\n");
             return result;
         }
         if (sel == 0) {
@@ -199,7 +202,8 @@ int32_t readPhase(RaidCCmdSocket *s, const Deadline &d)
         if (result == RAIDC_SOCK_RECV_AGAIN)
             continue;
         if (result != RAIDC_SOCK_DONE)
-            RaidCPrint("libzep_RaidCommon: %s: %d\t Error: receiveData_RaidCCmdSocket() ret %d \n", kOp, __LINE__, result);
+            RaidCPrint("libzep_RaidCommon: %s: %d\t Error: receiveData_RaidCCmdSocket() ret %d \n", kOp, __LINE__,
+                       result);
         return result;
     }
 }

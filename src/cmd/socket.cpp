@@ -147,8 +147,9 @@ int32_t takeHeader(RaidCCmdSocket *s)
             // Not a header of ours: the reply is unusable, and the header
             // fields keep what they held. Unlike the trap reader, which
             // skips such bytes, this fails the receive (see wire.h).
-            RaidCPrintError("libzep_RaidCommon: receiveData_RaidCCmdSocket(): invalid header on %s, field %d is not hex\n",
-                            s->name, i);
+            RaidCPrintError(
+                "libzep_RaidCommon: receiveData_RaidCCmdSocket(): invalid header on %s, field %d is not hex\n", s->name,
+                i);
             release(&s->readBuffer);
             s->readCount = 0;
             stamp(&s->LastAcessTime);
@@ -182,8 +183,8 @@ int32_t takePayload(RaidCCmdSocket *s, ssize_t got)
     stamp(&s->LastAcessTime);
     if (payload[0] == 'S' && payload[1] == '0') {
         RaidCPrint("libzep_RaidCommon: %s: %d ERROR!!!! RdCnt %d RB-Cnt %d, %s %s Name %s \n %s \n",
-                   "receiveData_RaidCCmdSocket", __LINE__, static_cast<int>(got), s->readCount, "DatPhase",
-                   roleOf(s), s->name, payload);
+                   "receiveData_RaidCCmdSocket", __LINE__, static_cast<int>(got), s->readCount, "DatPhase", roleOf(s),
+                   s->name, payload);
         free(payload);
         s->data = nullptr;
         return RAIDC_SOCK_HEADER_IN_PAYLOAD;
@@ -233,7 +234,8 @@ int32_t raidc::cmd::connectWithin(RaidCCmdSocket *s, int timeoutMs) noexcept
         // Non-blocking before connecting: a listener that never accepts, with
         // its backlog full, must not hold the caller past the bound.
         if (setNonBlocking(s) != 0)
-            return failClosed(s, "libzep_RaidCommon: connect_RaidCCmdSocket(): Error configure NonBlock of  %s" SOCK_TAIL,
+            return failClosed(s,
+                              "libzep_RaidCommon: connect_RaidCCmdSocket(): Error configure NonBlock of  %s" SOCK_TAIL,
                               RAIDC_SOCK_OPTION_FAILED);
         errno = 0;
         int r = sigwrap_connect_within(s->SocketFd, reinterpret_cast<const struct sockaddr *>(&s->address),
@@ -246,7 +248,8 @@ int32_t raidc::cmd::connectWithin(RaidCCmdSocket *s, int timeoutMs) noexcept
         long uid;
         if (!peerTrusted(s, &uid)) {
             s->lastErrno = EACCES;
-            RaidCPrintError("libzep_RaidCommon: connect_RaidCCmdSocket(): %s refused: the peer's uid %ld is neither root nor ours\n",
+            RaidCPrintError("libzep_RaidCommon: connect_RaidCCmdSocket(): %s refused: the peer's uid %ld is neither "
+                            "root nor ours\n",
                             s->name, uid);
             close_RaidCCmdSocket(s);
             return RAIDC_SOCK_SYSCALL_FAILED;
@@ -260,8 +263,7 @@ int32_t raidc::cmd::connectWithin(RaidCCmdSocket *s, int timeoutMs) noexcept
 void raidc::cmd::reportSlaveIdle(const RaidCCmdSocket *s, const char *op, int line, long delta) noexcept
 {
     RaidCPrint("%s: %d Slave: now.tv_sec %ld, LastAcessTime.tv_sec %ld delta %d \n", op, line,
-               static_cast<long>(s->now.tv_sec), static_cast<long>(s->LastAcessTime.tv_sec),
-               static_cast<int>(delta));
+               static_cast<long>(s->now.tv_sec), static_cast<long>(s->LastAcessTime.tv_sec), static_cast<int>(delta));
 }
 
 extern "C" {
@@ -301,8 +303,9 @@ int32_t create_RaidCCmdSocket(RaidCCmdSocket *s) noexcept
     if (s->isMaster && setsockopt(s->SocketFd, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one) != 0) {
         s->lastErrno = errno;
         s->isCreated = 1; // so that close releases the descriptor
-        return failClosed(s, "libzep_RaidCommon: create_RaidCCmdSocket(): Error setsockopt(SO_REUSEADDR) failed: of %s" SOCK_TAIL,
-                          RAIDC_SOCK_OPTION_FAILED);
+        return failClosed(
+            s, "libzep_RaidCommon: create_RaidCCmdSocket(): Error setsockopt(SO_REUSEADDR) failed: of %s" SOCK_TAIL,
+            RAIDC_SOCK_OPTION_FAILED);
     }
     s->isCreated = 1;
     stamp(&s->LastAcessTime);
@@ -328,7 +331,8 @@ int32_t bind_RaidCCmdSocket(RaidCCmdSocket *s) noexcept
     int r = bind(s->SocketFd, reinterpret_cast<const struct sockaddr *>(&s->address), addressLength(s));
     s->lastErrno = errno;
     if (r != 0) {
-        RaidCPrintError("libzep_RaidCommon: bind_RaidCCmdSocket(): Error binding %s, usedThreadBufferIdx %d  SocketFd %d errno = %d %s\n",
+        RaidCPrintError("libzep_RaidCommon: bind_RaidCCmdSocket(): Error binding %s, usedThreadBufferIdx %d  SocketFd "
+                        "%d errno = %d %s\n",
                         s->name, s->usedThreadBufferIdx, s->SocketFd, s->lastErrno, roleOf(s));
         close_RaidCCmdSocket(s);
         select_sleep(1, 0);
@@ -375,8 +379,9 @@ int32_t accept_RaidCCmdSocket(RaidCCmdSocket *s) noexcept
     s->AcceptedSocket = sigwrap_accept(s->SocketFd, nullptr, nullptr);
     s->lastErrno = errno;
     if (s->AcceptedSocket == -1) {
-        RaidCPrintError("libzep_RaidCommon: accept_RaidCCmdSocket(): Error accepting socket %s SocketFd %d errno = %d %s \n",
-                        s->name, s->SocketFd, s->lastErrno, roleOf(s));
+        RaidCPrintError(
+            "libzep_RaidCommon: accept_RaidCCmdSocket(): Error accepting socket %s SocketFd %d errno = %d %s \n",
+            s->name, s->SocketFd, s->lastErrno, roleOf(s));
         close_RaidCCmdSocket(s);
         return RAIDC_SOCK_CREATE_FAILED;
     }
@@ -398,10 +403,11 @@ int32_t close_RaidCCmdSocket(RaidCCmdSocket *s) noexcept
         return RAIDC_SOCK_NULL;
     int32_t result = RAIDC_SOCK_DONE;
     if (s->SocketFd != -1 && isOpen(s)) {
-        if ((s->isConnected || s->isAccepted || s->isBound || s->isListening) && shutdown(s->SocketFd, SHUT_RDWR) != 0) {
+        if ((s->isConnected || s->isAccepted || s->isBound || s->isListening) &&
+            shutdown(s->SocketFd, SHUT_RDWR) != 0) {
             s->lastErrno = errno;
-            RaidCPrintError("libzep_RaidCommon: close_RaidCCmdSocket(): Error shutdown SocketFd %s errno = %d\n", s->name,
-                            s->lastErrno);
+            RaidCPrintError("libzep_RaidCommon: close_RaidCCmdSocket(): Error shutdown SocketFd %s errno = %d\n",
+                            s->name, s->lastErrno);
             result = RAIDC_SOCK_SYSCALL_FAILED;
         }
         if (sigwrap_close(s->SocketFd) != 0) {
@@ -435,18 +441,20 @@ int32_t sendData_RaidCCmdSocket(RaidCCmdSocket *s) noexcept
     // send with MSG_NOSIGNAL rather than write: a peer that has gone away
     // must give EPIPE (result 10), not a SIGPIPE that ends the whole process.
     errno = 0;
-    ssize_t n = send(s->SocketFd, s->writeBuffer + s->writeCount, remaining(s->writeBufferSize, s->writeCount),
-                     MSG_NOSIGNAL);
+    ssize_t n =
+        send(s->SocketFd, s->writeBuffer + s->writeCount, remaining(s->writeBufferSize, s->writeCount), MSG_NOSIGNAL);
     s->lastErrno = errno;
     stamp(&s->LastAcessTime);
     if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) {
-        RaidCPrintError("libzep_RaidCommon: sendData_RaidCCmdSocket(): WrCnt %d, WBCnt %d, try EAGAIN writing socket %s" SOCK_TAIL,
-                        s->writeCount, s->writeBufferSize, SOCK_ARGS(s, s->lastErrno));
+        RaidCPrintError(
+            "libzep_RaidCommon: sendData_RaidCCmdSocket(): WrCnt %d, WBCnt %d, try EAGAIN writing socket %s" SOCK_TAIL,
+            s->writeCount, s->writeBufferSize, SOCK_ARGS(s, s->lastErrno));
         return RAIDC_SOCK_SEND_AGAIN;
     }
     if (n < 0) {
-        RaidCPrintError("libzep_RaidCommon: sendData_RaidCCmdSocket(): WrCnt %d, WBCnt %d, Error writing socket %s" SOCK_TAIL,
-                        s->writeCount, s->writeBufferSize, SOCK_ARGS(s, s->lastErrno));
+        RaidCPrintError(
+            "libzep_RaidCommon: sendData_RaidCCmdSocket(): WrCnt %d, WBCnt %d, Error writing socket %s" SOCK_TAIL,
+            s->writeCount, s->writeBufferSize, SOCK_ARGS(s, s->lastErrno));
         release(&s->writeBuffer);
         return connectionLost(s, true);
     }
@@ -493,7 +501,8 @@ int32_t receiveData_RaidCCmdSocket(RaidCCmdSocket *s) noexcept
         return connectionLost(s, false);
     }
     if (n == 0) {
-        RaidCPrintError("libzep_RaidCommon: receiveData_RaidCCmdSocket(): Error reading socket %s, usedThreadBufferIdx %d  SocketFd %d AcceptedSocket %d, receiveCnt = %d %s\n",
+        RaidCPrintError("libzep_RaidCommon: receiveData_RaidCCmdSocket(): Error reading socket %s, usedThreadBufferIdx "
+                        "%d  SocketFd %d AcceptedSocket %d, receiveCnt = %d %s\n",
                         SOCK_ARGS(s, 0));
         release(&s->readBuffer);
         return connectionLost(s, false);

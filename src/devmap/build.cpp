@@ -172,9 +172,8 @@ bool allocCtrl(RaidCCtrlDev *cd, int c)
         RaidCPdDev &pd = cd->pdList[k];
         return ok = allocIds(&pd.ldIdList, countInLayouts(e, nullptr, isLdRef), pd.ldMax);
     });
-    forEachRecord(lds, "LogicalDrive", ldn, [&](int32_t k, const XMLNode *e) {
-        return ok = ok && allocContainers(&cd->ldList[k], e);
-    });
+    forEachRecord(lds, "LogicalDrive", ldn,
+                  [&](int32_t k, const XMLNode *e) { return ok = ok && allocContainers(&cd->ldList[k], e); });
     forEachRecord(al, "Array", arrays, [&](int32_t k, const XMLNode *e) {
         RaidCArrayDev &a = cd->arrayList[k];
         return ok = ok && allocIds(&a.pdIdList, countInLayouts(e, "Container", isPdRef), a.pdMax) &&

@@ -141,8 +141,7 @@ __attribute__((format(printf, 2, 3))) void dumpLine(int lineNr, const char *fmt,
     va_end(ap);
 }
 
-void dumpLists(int lineNr, const char *name, int (*get)(int, int, RaidCIdxList **), int c, int count,
-               RaidCIdxList **l)
+void dumpLists(int lineNr, const char *name, int (*get)(int, int, RaidCIdxList **), int c, int count, RaidCIdxList **l)
 {
     for (int k = 0; k < count; ++k) {
         if (get(c, k, l) != 0)

@@ -38,17 +38,16 @@ constexpr std::nullopt_t kNoFallback = std::nullopt;
 constexpr Row kCtrlStatus[] = {{"OK", 1}, {"Degraded", 2}, {"Failed", 3}};
 constexpr Row kCtrlInterface[] = {{"SCSI", 2}, {"SATA", 5}, {"SAS", 6}};
 constexpr Row kLdWriteMode[] = {{"Write-back", 2}, {"Write Back", 2}, {"Write-through", 3}, {"Write Through", 3}};
-constexpr Row kLdReadMode[] = {{"Unknown", 1},      {"Read-ahead", 2},   {"ReadAhead", 2},
-                               {"No read-ahead", 3}, {"No ReadAhead", 3}, {"Adaptive", 4},
-                               {"Adaptive read-ahead", 4}};
+constexpr Row kLdReadMode[] = {{"Unknown", 1},      {"Read-ahead", 2}, {"ReadAhead", 2},          {"No read-ahead", 3},
+                               {"No ReadAhead", 3}, {"Adaptive", 4},   {"Adaptive read-ahead", 4}};
 constexpr Row kLdCacheMode[] = {{"Cached", 2}, {"Direct", 3}};
 constexpr Row kLdDiskCacheMode[] = {{"Enabled", 2}, {"Disabled", 3}, {"Unchanged", 4}};
 constexpr Row kLdInitStatus[] = {{"Initialized", 2}, {"Uninitialized", 3}};
 constexpr Row kLdStatus[] = {{"Operational", 2}, {"Degraded", 3}, {"Failed", 4}, {"Partially Degraded", 9}};
 constexpr Row kLdStatusEx[] = {{"Operational", 2}, {"Partially Degraded", 3}, {"Degraded", 4}, {"Failed", 5}};
-constexpr Row kLdRaidLevel[] = {{"Unknown RAID Level", 1}, {"RAID-0", 2},   {"RAID-1", 4},  {"RAID-1E", 5},
-                                {"RAID-10", 6},            {"RAID-5", 9},   {"RAID-50", 10}, {"RAID-6", 13},
-                                {"RAID-60", 16},           {"RAID-1E0", 17}};
+constexpr Row kLdRaidLevel[] = {
+    {"Unknown RAID Level", 1}, {"RAID-0", 2},  {"RAID-1", 4},   {"RAID-1E", 5},  {"RAID-10", 6}, {"RAID-5", 9},
+    {"RAID-50", 10},           {"RAID-6", 13}, {"RAID-60", 16}, {"RAID-1E0", 17}};
 constexpr Row kPdPowerStatus[] = {{"Active", 1}, {"Activated", 1}, {"Stopped", 2}, {"Transition", 3}};
 constexpr Row kPdStatus[] = {{"Operational", 3},
                              {"Available", 4},
@@ -92,23 +91,49 @@ constexpr Row kSvrStatus[] = {{"OK", 1}, {"Warning", 2}, {"Failed", 3}};
 
 // Controller status, drive power status, foreign configuration and server
 // status have no fallback: callers preset the output.
-extern "C" int mibMapper_getCtrlStatus(const char *t, int32_t *v) noexcept { return mapText(kCtrlStatus, kNoFallback, t, v); }
-extern "C" int mibMapper_getCtrlInterface(const char *t, int32_t *v) noexcept { return mapText(kCtrlInterface, 1, t, v); }
+// clang-format off
+extern "C" int mibMapper_getCtrlStatus(const char *t, int32_t *v) noexcept
+{
+    return mapText(kCtrlStatus, kNoFallback, t, v);
+}
+extern "C" int mibMapper_getCtrlInterface(const char *t, int32_t *v) noexcept
+{
+    return mapText(kCtrlInterface, 1, t, v);
+}
 extern "C" int mibMapper_getLdWriteMode(const char *t, int32_t *v) noexcept { return mapText(kLdWriteMode, 1, t, v); }
 extern "C" int mibMapper_getLdReadMode(const char *t, int32_t *v) noexcept { return mapText(kLdReadMode, 1, t, v); }
 extern "C" int mibMapper_getLdCacheMode(const char *t, int32_t *v) noexcept { return mapText(kLdCacheMode, 1, t, v); }
-extern "C" int mibMapper_getLdDiskCacheMode(const char *t, int32_t *v) noexcept { return mapText(kLdDiskCacheMode, 1, t, v); }
+extern "C" int mibMapper_getLdDiskCacheMode(const char *t, int32_t *v) noexcept
+{
+    return mapText(kLdDiskCacheMode, 1, t, v);
+}
 extern "C" int mibMapper_getLdInitStatus(const char *t, int32_t *v) noexcept { return mapText(kLdInitStatus, 1, t, v); }
 extern "C" int mibMapper_getLdStatus(const char *t, int32_t *v) noexcept { return mapText(kLdStatus, 1, t, v); }
 extern "C" int mibMapper_getLdStatusEx(const char *t, int32_t *v) noexcept { return mapText(kLdStatusEx, 1, t, v); }
-extern "C" int mibMapper_getLdRaidLevelNum(const char *t, int32_t *v) noexcept { return mapText(kLdRaidLevel, 1, t, v); }
-extern "C" int mibMapper_getPdPowerStatus(const char *t, int32_t *v) noexcept { return mapText(kPdPowerStatus, kNoFallback, t, v); }
+extern "C" int mibMapper_getLdRaidLevelNum(const char *t, int32_t *v) noexcept
+{
+    return mapText(kLdRaidLevel, 1, t, v);
+}
+extern "C" int mibMapper_getPdPowerStatus(const char *t, int32_t *v) noexcept
+{
+    return mapText(kPdPowerStatus, kNoFallback, t, v);
+}
 extern "C" int mibMapper_getPdStatus(const char *t, int32_t *v) noexcept { return mapText(kPdStatus, 1, t, v); }
 extern "C" int mibMapper_getPdStatusEx(const char *t, int32_t *v) noexcept { return mapText(kPdStatusEx, 1, t, v); }
 extern "C" int mibMapper_getPdInterface(const char *t, int32_t *v) noexcept { return mapText(kPdInterface, 1, t, v); }
-extern "C" int mibMapper_getPdDeviceType(const char *t, int32_t *v) noexcept { return mapText(kPdDeviceType, 99, t, v); }
-extern "C" int mibMapper_getPdForeignConfig(const char *t, int32_t *v) noexcept { return mapText(kPdForeignConfig, kNoFallback, t, v); }
-extern "C" int mibMapper_getSvrStatus(const char *t, int32_t *v) noexcept { return mapText(kSvrStatus, kNoFallback, t, v); }
+extern "C" int mibMapper_getPdDeviceType(const char *t, int32_t *v) noexcept
+{
+    return mapText(kPdDeviceType, 99, t, v);
+}
+extern "C" int mibMapper_getPdForeignConfig(const char *t, int32_t *v) noexcept
+{
+    return mapText(kPdForeignConfig, kNoFallback, t, v);
+}
+extern "C" int mibMapper_getSvrStatus(const char *t, int32_t *v) noexcept
+{
+    return mapText(kSvrStatus, kNoFallback, t, v);
+}
+// clang-format on
 
 // The number at the start of a stripe size text ("64", "64 KB", "256KiB"),
 // times 1024. Texts such as "1.5" that hold no letter but fail the number

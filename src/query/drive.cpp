@@ -75,8 +75,8 @@ bool decimalIs(const char *text, long long want)
 
 } // namespace
 
-extern "C" int raidInternal_getLDInfo(const char *paramName, int ctrlIdx, int devIdx, char *strBuf,
-                                      unsigned int bufLen, int64_t *intOut) noexcept
+extern "C" int raidInternal_getLDInfo(const char *paramName, int ctrlIdx, int devIdx, char *strBuf, unsigned int bufLen,
+                                      int64_t *intOut) noexcept
 {
     XMLNode *drive = nullptr;
     if (int st = pickDrive(ldCtrlList, ctrlIdx, devIdx, strBuf, intOut, &drive))
@@ -84,8 +84,8 @@ extern "C" int raidInternal_getLDInfo(const char *paramName, int ctrlIdx, int de
     return lookupParam(drive, paramName, strBuf, bufLen, intOut);
 }
 
-extern "C" int raidInternal_getPDInfo(const char *paramName, int ctrlIdx, int devIdx, char *strBuf,
-                                      unsigned int bufLen, int64_t *intOut) noexcept
+extern "C" int raidInternal_getPDInfo(const char *paramName, int ctrlIdx, int devIdx, char *strBuf, unsigned int bufLen,
+                                      int64_t *intOut) noexcept
 {
     if (!strBuf && !intOut)
         return RAIDC_INPUT_NOT_INITIALIZED;

@@ -30,7 +30,6 @@ inline int pickDevice(NodeList **lists, int ctrlIdx, int devIdx, int pastEndStat
     return 0;
 }
 
-
 int getPDInfoSnmpExt(const char *paramName, int ctrlIdx, int pdNumber, unsigned int portNumber,
                      unsigned int deviceNumber, char *strBuf, unsigned int bufLen, int64_t *intOut) noexcept;
 int highestPdNum(int ctrlIdx, int64_t *intOut) noexcept;

@@ -17,17 +17,19 @@ namespace {
 
 struct Field {
     uint16_t offset;
-    uint16_t textLen;     // 0: a signed 32-bit integer
+    uint16_t textLen; // 0: a signed 32-bit integer
     const char *param;
     bool needsInt;        // an integer field that takes -1 unless the query answered with an integer...
     const char *fallback; // ...or, when given, the answer for this parameter instead
 };
 
 // A field whose parameter is named like the field, or given explicitly.
+// clang-format off
 #define FIELD_AS(m, param, needsInt, fallback)                                                               \
     Field{offsetof(REC, m), std::is_array_v<decltype(REC::m)> ? uint16_t(sizeof(REC::m)) : uint16_t(0), param, \
           needsInt, fallback}
 #define F(m) FIELD_AS(m, #m, false, nullptr),
+// clang-format on
 
 // A record's fields, from the public list in record order.
 template <size_t N> constexpr std::array<Field, N> fields(const Field (&plain)[N])
@@ -56,10 +58,11 @@ template <size_t N, size_t M> constexpr std::array<Field, N> fields(const Field 
 constexpr auto ctrlFields = fields({RAIDC_CTRL_INFO_FIELDS(F)}, {FIELD_AS(MemorySize2, "MemorySize", false, nullptr)});
 #undef REC
 #define REC RaidCPdInfo
-constexpr auto pdFields = fields({RAIDC_PD_INFO_FIELDS(F)}, {
-    FIELD_AS(DeviceNumber, "DeviceNumber", true, "Slot"),
-    FIELD_AS(EnclosureNumber, "EnclosureNumber", true, nullptr),
-});
+constexpr auto pdFields =
+    fields({RAIDC_PD_INFO_FIELDS(F)}, {
+                                          FIELD_AS(DeviceNumber, "DeviceNumber", true, "Slot"),
+                                          FIELD_AS(EnclosureNumber, "EnclosureNumber", true, nullptr),
+                                      });
 #undef REC
 #define REC RaidCLdInfo
 constexpr auto ldFields = fields({RAIDC_LD_INFO_FIELDS(F)});
@@ -211,8 +214,8 @@ int32_t loadEncInfo(int ctrlIdx, int encIdx, RaidCEncInfo *info) noexcept
         fillComponents(proc.Fans, proc.FanCount, fanFields, raidInternal_getEncFanInfo, ctrlIdx, encIdx, procIdx);
         fillComponents(proc.PowerSupplies, proc.PowerSupplyCount, pwrFields, raidInternal_getEncPwrInfo, ctrlIdx,
                        encIdx, procIdx);
-        fillComponents(proc.TempSensors, proc.TempSensorCount, tempFields, raidInternal_getEncTempInfo, ctrlIdx,
-                       encIdx, procIdx);
+        fillComponents(proc.TempSensors, proc.TempSensorCount, tempFields, raidInternal_getEncTempInfo, ctrlIdx, encIdx,
+                       procIdx);
     }
     return 1;
 }

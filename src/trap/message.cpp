@@ -40,8 +40,7 @@ int32_t frameMessage(TrapEventPipe *pipe) noexcept
     char *buf = static_cast<char *>(plat_calloc(1, size));
     if (!buf)
         return RAIDC_TRAP_NO_MEMORY;
-    const uint32_t fields[kFields] = {rec->processId, rec->messageCount, rec->word3,
-                                      rec->word4,     count,             dataSize};
+    const uint32_t fields[kFields] = {rec->processId, rec->messageCount, rec->word3, rec->word4, count, dataSize};
     buf[0] = 'S';
     for (int i = 0; i < kFields; ++i)
         putHex8(buf + 1 + wire::kHexFieldLen * i, fields[i]);
@@ -71,8 +70,8 @@ void dropWrite(TrapEventPipe *pipe) noexcept
 // The message is dropped.
 int32_t writeFailed(TrapEventPipe *pipe, int err) noexcept
 {
-    RaidPrintError("libzep_RaidCommon: transmitTrapEvent(): Error writing pipe %s,  Id %d  errno = %d %s\n",
-                   pipe->path, pipe->Id, err, roleWord(pipe));
+    RaidPrintError("libzep_RaidCommon: transmitTrapEvent(): Error writing pipe %s,  Id %d  errno = %d %s\n", pipe->path,
+                   pipe->Id, err, roleWord(pipe));
     dropWrite(pipe);
     return RAIDC_TRAP_IO_FAILED;
 }
@@ -105,8 +104,8 @@ int32_t rejectMessage(TrapEventPipe *pipe, uint32_t stringsTaken) noexcept
 int32_t readFailed(TrapEventPipe *pipe, int err) noexcept
 {
     closeTrapEventPipe(pipe);
-    RaidPrintError("libzep_RaidCommon: receiveTrapEvent(): Error reading pipe %s, Id %d  errno = %d %s\n",
-                   pipe->path, pipe->Id, err, roleWord(pipe));
+    RaidPrintError("libzep_RaidCommon: receiveTrapEvent(): Error reading pipe %s, Id %d  errno = %d %s\n", pipe->path,
+                   pipe->Id, err, roleWord(pipe));
     return RAIDC_TRAP_IO_FAILED;
 }
 

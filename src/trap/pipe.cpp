@@ -5,11 +5,11 @@
 #include "../../platform/unix/libunix.h"
 
 #include <cerrno>
+#include <climits>
 #include <cstddef>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <climits>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/stat.h>

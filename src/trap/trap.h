@@ -1,8 +1,8 @@
 // Trap event channel: what the pipe lifecycle and the message steps share.
 #pragma once
 
-#include "raidcommon.h"
 #include "../cmd/wire.h"
+#include "raidcommon.h"
 
 #include <cstdint>
 

@@ -14,7 +14,8 @@ struct SimCommand {
 const SimCommand kCommands[] = {
     {"install", "FILE                 install FILE as the device tree file (under the file lock)", simInstall},
     {"touch", "                       give the device tree file a new modification time", simTouch},
-    {"serve", "[--once] [--silent] [--slow MS] [--garbage] [--close-mid] [--count N] [--log]  serve the command socket", simServe},
+    {"serve", "[--once] [--silent] [--slow MS] [--garbage] [--close-mid] [--count N] [--log]  serve the command socket",
+     simServe},
     {"trap", "[--count N] W3 W4 [-s STRING]...  send trap events", simTrap},
 };
 

@@ -61,7 +61,7 @@ long long nowMs()
 
 struct Client {
     RaidCCmdSocket sock;
-    std::string raw;          // bytes to go out before the reply (junk, half a reply)
+    std::string raw;           // bytes to go out before the reply (junk, half a reply)
     bool replyPending = false; // the reply in sock.header is still to be sent
     bool hangUp = false;       // close once raw is out
     long long dueMs = 0;       // a --slow reply starts no earlier
@@ -177,7 +177,7 @@ bool serveStep(Server &srv, Client *c)
     if (r == RAIDC_SOCK_RECV_AGAIN || r == RAIDC_SOCK_HEADER_IN_PAYLOAD)
         return true;
     if (r != RAIDC_SOCK_DONE)
-        return false;    // peer gone or talking nonsense (10), idle past the Master's limit (8), refused payload (18)
+        return false;   // peer gone or talking nonsense (10), idle past the Master's limit (8), refused payload (18)
     free(c->sock.data); // commands carry no payload we use
     c->sock.data = nullptr;
     answer(srv, c);

@@ -188,7 +188,7 @@ void readController(int c, std::vector<Device> &out)
     if (RaidC_getEncNumberForCtrl(c, &n) == RAIDC_SUCCESS_INT)
         for (int e = 0; e < n; ++e) {
             std::unique_ptr<RaidCEncInfo, void (*)(RaidCEncInfo *)> enc(RaidC_getEncInfoStructure(c, e),
-                                                                          RaidC_freeEncInfoStructure);
+                                                                        RaidC_freeEncInfoStructure);
             if (!enc || RaidC_LoadEncInfo(c, e, enc.get()) != 1)
                 continue;
             Device dev;
@@ -242,8 +242,8 @@ void compare(const Device &o, const Device &n, time_t now, std::vector<Event> &o
         e.message += (finished ? "rebuild finished, status " : "status ") + o.status + " -> " + n.status;
         out.push_back(e);
     } else if (rebuilding(n) && n.rebuild / 10 > o.rebuild / 10) {
-        Event e = make("rebuild_progress", n, now, "rebuild_progress", std::to_string(o.rebuild),
-                       std::to_string(n.rebuild));
+        Event e =
+            make("rebuild_progress", n, now, "rebuild_progress", std::to_string(o.rebuild), std::to_string(n.rebuild));
         e.oldMapped = e.newMapped = n.mappedStatus;
         e.message += "rebuild at " + std::to_string(n.rebuild) + "%";
         out.push_back(e);
@@ -429,8 +429,8 @@ std::vector<Event> Watcher::poll()
 
     if (started_ && agent != AgentState::Unknown && agent_ != AgentState::Unknown && agent != agent_) {
         bool up = agent == AgentState::Up;
-        Event e = make(up ? "agent_up" : "agent_down", daemon, now, "agent", agentStateName(agent_),
-                       agentStateName(agent));
+        Event e =
+            make(up ? "agent_up" : "agent_down", daemon, now, "agent", agentStateName(agent_), agentStateName(agent));
         e.message = up ? "the RAID agent answers again" : "the RAID agent stopped answering on " RAIDC_CMD_SOCKET_PATH;
         out.push_back(e);
     }

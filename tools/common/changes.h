@@ -23,17 +23,17 @@ const char *kindName(Kind k); // snake_case, as in the JSON
 // One device as two snapshots compare it.
 struct Device {
     Kind kind = Kind::Controller;
-    int ctrl = -1;  // controller index
-    int index = -1; // device index within the controller (-1: the controller or its battery)
-    int id = -1;    // the tree's identifier of the drive or enclosure, -1 if none
+    int ctrl = -1;   // controller index
+    int index = -1;  // device index within the controller (-1: the controller or its battery)
+    int id = -1;     // the tree's identifier of the drive or enclosure, -1 if none
     std::string key; // identity across snapshots
     std::string name;
     std::string status;
-    std::string state;      // a drive's power state
-    int temperature = -1;   // degrees, -1 when not reported
-    std::string tempClass;  // "normal", "warning", "critical" or "" (no reading)
-    int rebuild = -1;       // a drive's rebuild progress in percent
-    int mappedStatus = 0;   // the status as its MIB integer
+    std::string state;     // a drive's power state
+    int temperature = -1;  // degrees, -1 when not reported
+    std::string tempClass; // "normal", "warning", "critical" or "" (no reading)
+    int rebuild = -1;      // a drive's rebuild progress in percent
+    int mappedStatus = 0;  // the status as its MIB integer
 };
 
 struct Snapshot {
@@ -48,11 +48,11 @@ struct Snapshot {
 Snapshot takeSnapshot();
 
 struct Event {
-    std::string type;    // device_added, status_changed, agent_down, ...
+    std::string type; // device_added, status_changed, agent_down, ...
     Kind kind = Kind::Controller;
     int ctrl = -1, index = -1, id = -1;
     std::string name;
-    std::string field;   // what changed: status, power_state, temperature_class, ...
+    std::string field; // what changed: status, power_state, temperature_class, ...
     std::string oldValue, newValue;
     int oldMapped = 0, newMapped = 0; // MIB status integers; 0: not there
     time_t time = 0;

@@ -32,7 +32,7 @@ AgentState fromErrno(int e)
     case ENOENT:
     case ENOTDIR:
     case ECONNREFUSED:
-    case EAGAIN:    // its backlog is full: it no longer accepts
+    case EAGAIN: // its backlog is full: it no longer accepts
     case ETIMEDOUT: return AgentState::Down;
     default: return AgentState::Unknown;
     }

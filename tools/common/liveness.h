@@ -22,7 +22,7 @@ AgentState probeAgent(int timeoutMs = 500);
 
 struct TreeAge {
     bool exists = false;
-    time_t mtime = 0;         // the file's modification time
+    time_t mtime = 0;          // the file's modification time
     long long ageSeconds = -1; // now - mtime, never negative; -1 without a file
 };
 

@@ -9,12 +9,9 @@ namespace raidcnames {
 // Defaults sit a little below where the parts' makers start to throttle or
 // age faster; the all-drives class catches media of no known kind.
 const TempClass kTempClasses[kTempClassCount] = {
-    {"ctrl", "chip", RaidC_getCtrlMaxTemperature, 95, 2},
-    {"hdd", "HDD", RaidC_getHDDMaxTemperature, 55, 6},
-    {"ssd", "SSD", RaidC_getSSDMaxTemperature, 70, 8},
-    {"pd", "drive", RaidC_getPdMaxTemperature, 70, 4},
-    {"nvme", "NVMe", RaidC_getNVMeMaxTemperature, 75, 10},
-    {"bbu", "battery", RaidC_getBBUMaxTemperature, 50, 12},
+    {"ctrl", "chip", RaidC_getCtrlMaxTemperature, 95, 2},       {"hdd", "HDD", RaidC_getHDDMaxTemperature, 55, 6},
+    {"ssd", "SSD", RaidC_getSSDMaxTemperature, 70, 8},          {"pd", "drive", RaidC_getPdMaxTemperature, 70, 4},
+    {"nvme", "NVMe", RaidC_getNVMeMaxTemperature, 75, 10},      {"bbu", "battery", RaidC_getBBUMaxTemperature, 50, 12},
     {"proc", "enclosure", RaidC_getProcMaxTemperature, 55, 14},
 };
 

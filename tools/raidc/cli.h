@@ -15,12 +15,12 @@ namespace cli {
 enum { EXIT_OK = 0, EXIT_FAIL = 1, EXIT_USAGE = 2, EXIT_NO_DATA = 3 };
 
 struct Args {
-    std::vector<std::string> pos; // positional words after the command name
-    bool json = false;            // --json
-    bool asInt = false;           // --int
-    bool pretty = false;          // --pretty
-    bool verbose = false;         // --verbose, -v
-    std::vector<std::string> strings; // -s STRING (repeatable)
+    std::vector<std::string> pos;                             // positional words after the command name
+    bool json = false;                                        // --json
+    bool asInt = false;                                       // --int
+    bool pretty = false;                                      // --pretty
+    bool verbose = false;                                     // --verbose, -v
+    std::vector<std::string> strings;                         // -s STRING (repeatable)
     std::vector<std::pair<std::string, std::string>> options; // any other option, name without dashes; "" for a flag
     const char *option(const char *name) const;
 };

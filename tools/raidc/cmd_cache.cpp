@@ -88,7 +88,8 @@ int statusText(const Args &a)
     if (a.pos.size() != 1 || !toInt(a.pos[0], &n))
         return usageError(a, "expected one status number");
     if (a.json)
-        printf("%s,\"status\":%d,\"text\":%s}\n", jsonStart().c_str(), n, jsonString(RaidC_AccessStatusToString(n)).c_str());
+        printf("%s,\"status\":%d,\"text\":%s}\n", jsonStart().c_str(), n,
+               jsonString(RaidC_AccessStatusToString(n)).c_str());
     else
         printf("%s\n", RaidC_AccessStatusToString(n));
     return EXIT_OK;

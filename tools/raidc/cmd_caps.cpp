@@ -113,6 +113,7 @@ int mib(const Args &a)
 }
 
 Register r1({"caps", "[CTRL] [--pretty]", "print a controller's RAID capabilities as JSON", caps, "pretty", 0, 1});
-Register r2({"mib", "OBJECT TEXT [--json] | list", "print the MIB integer of a status or mode text", mib, "json list", 0, 2});
+Register r2({"mib", "OBJECT TEXT [--json] | list", "print the MIB integer of a status or mode text", mib, "json list",
+             0, 2});
 
 } // namespace

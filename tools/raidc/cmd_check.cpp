@@ -95,10 +95,10 @@ public:
             std::string w = max > 0 ? std::to_string(max) : "", c = max > 0 ? std::to_string(2 * max) : "";
             livePerf_ += " 'tree_age'=" + std::to_string(tree.ageSeconds) + "s;" + w + ";" + c + ";0";
         }
-        info_ = "agent: " + std::string(raidchealth::agentStateName(agent)) + "\ndevice tree: " +
-                (tree.exists ? "written " + health::utcText(tree.mtime) + ", " + health::ageText(tree.ageSeconds) +
-                                   " ago"
-                             : "missing");
+        info_ =
+            "agent: " + std::string(raidchealth::agentStateName(agent)) + "\ndevice tree: " +
+            (tree.exists ? "written " + health::utcText(tree.mtime) + ", " + health::ageText(tree.ageSeconds) + " ago"
+                         : "missing");
     }
 
     // The state when the tree cannot be judged: UNKNOWN, naming the agent's
@@ -150,18 +150,17 @@ public:
 
     void logicalDrive(int c, int d, const RaidCLdInfo &ld) override
     {
-        std::string at = "controller " + std::to_string(c) + " " + raidcnames::name(raidcnames::Device::LogicalDrive).text +
-                         " " + std::to_string(d);
+        std::string at = "controller " + std::to_string(c) + " " +
+                         raidcnames::name(raidcnames::Device::LogicalDrive).text + " " + std::to_string(d);
         status(where(at, health::text(ld.Name)), health::text(ld.Status));
     }
 
     void physicalDrive(int c, int d, const RaidCPdInfo &pd) override
     {
         std::string s = health::text(pd.Status);
-        std::string at =
-            where("controller " + std::to_string(c) + " " + raidcnames::name(raidcnames::Device::PhysicalDrive).text +
-                      " " + std::to_string(d),
-                  health::text(pd.Name));
+        std::string at = where("controller " + std::to_string(c) + " " +
+                                   raidcnames::name(raidcnames::Device::PhysicalDrive).text + " " + std::to_string(d),
+                               health::text(pd.Name));
         // The same substrings as the library's failed and SMART counts, so
         // that the named drives and the performance data agree.
         if (has(s, "Failed") || s == "-")
@@ -179,10 +178,7 @@ public:
 
     // Enclosure parts have no MIB status; anything but OK is worth a look.
     void enclosure(int c, int e, const RaidCEncInfo &enc) override { part(at(c, e), enc.Name, enc.Status); }
-    void processor(int c, int e, int p, const RaidCEncProcInfo &pr) override
-    {
-        part(at(c, e, p), pr.Name, pr.Status);
-    }
+    void processor(int c, int e, int p, const RaidCEncProcInfo &pr) override { part(at(c, e, p), pr.Name, pr.Status); }
     void fan(int c, int e, int p, int k, const RaidCEncFanInfo &f) override
     {
         part(at(c, e, p, " fan ", k), f.Name, f.Status);
@@ -258,8 +254,8 @@ private:
     }
 
     // 'c0_label'=value;warn;crit[;0[;max]], left out when the value is unknown.
-    void perf(const health::Controller &c, const std::string &label, const health::Value &v,
-              const std::string &warn, const char *crit, const health::Value *max)
+    void perf(const health::Controller &c, const std::string &label, const health::Value &v, const std::string &warn,
+              const char *crit, const health::Value *max)
     {
         if (!v.known)
             return;
@@ -291,8 +287,7 @@ int badUsage(const std::string &why)
 
 int help()
 {
-    printf("usage: raidc %s %s\n\n%s",
-           current->name, current->usage,
+    printf("usage: raidc %s %s\n\n%s", current->name, current->usage,
            "RAID health as a monitoring plugin: one status line, performance data after \"|\", and the exit\n"
            "status 0 OK, 1 WARNING, 2 CRITICAL, 3 UNKNOWN.\n\n"
            "  -w, --warning [CLASS=]RANGE   temperature warning range, for one class or every class\n"

@@ -111,8 +111,10 @@ int relations(const Args &a)
     }
     const RaidCCtrlDev &cd = m.ctrlList[ctrl];
     using raidcnames::Device, raidcnames::name;
-    Side lds = {name(Device::LogicalDrive).text, name(Device::LogicalDrive).plural, RaidC_convert_LdIdx_2_LdId, cd.ldCnt < cd.ldMax ? cd.ldCnt : cd.ldMax};
-    Side pds = {name(Device::PhysicalDrive).text, name(Device::PhysicalDrive).plural, RaidC_convert_PdIdx_2_PdId, cd.pdCnt < cd.pdMax ? cd.pdCnt : cd.pdMax};
+    Side lds = {name(Device::LogicalDrive).text, name(Device::LogicalDrive).plural, RaidC_convert_LdIdx_2_LdId,
+                cd.ldCnt < cd.ldMax ? cd.ldCnt : cd.ldMax};
+    Side pds = {name(Device::PhysicalDrive).text, name(Device::PhysicalDrive).plural, RaidC_convert_PdIdx_2_PdId,
+                cd.pdCnt < cd.pdMax ? cd.pdCnt : cd.pdMax};
     if (a.json)
         printf("%s,\"controller\":%d,\"ctrl_id\":%d,", jsonStart().c_str(), ctrl, cd.ctrlId);
     else

@@ -10,26 +10,16 @@ namespace {
 const char *resultText(int r)
 {
     switch (r) {
-    case RAIDC_SOCK_DONE:
-        return "done";
-    case RAIDC_SOCK_HEADER_IN_PAYLOAD:
-        return "the agent's reply was malformed";
-    case RAIDC_SOCK_WAIT_FAILED:
-        return "drive or controller identifiers not found, or the wait for the reply failed";
-    case RAIDC_SOCK_CREATE_FAILED:
-        return "the socket could not be created";
-    case RAIDC_SOCK_IDLE:
-        return "idle time-out";
-    case RAIDC_SOCK_TIMEOUT:
-        return "no reply from the agent in time";
-    case RAIDC_SOCK_SYSCALL_FAILED:
-        return "the agent is not reachable or closed the connection";
-    case RAIDC_SOCK_OPTION_FAILED:
-        return "a socket option could not be set";
-    case RAIDC_SOCK_NO_MEMORY:
-        return "out of memory";
-    default:
-        return "unexpected result";
+    case RAIDC_SOCK_DONE: return "done";
+    case RAIDC_SOCK_HEADER_IN_PAYLOAD: return "the agent's reply was malformed";
+    case RAIDC_SOCK_WAIT_FAILED: return "drive or controller identifiers not found, or the wait for the reply failed";
+    case RAIDC_SOCK_CREATE_FAILED: return "the socket could not be created";
+    case RAIDC_SOCK_IDLE: return "idle time-out";
+    case RAIDC_SOCK_TIMEOUT: return "no reply from the agent in time";
+    case RAIDC_SOCK_SYSCALL_FAILED: return "the agent is not reachable or closed the connection";
+    case RAIDC_SOCK_OPTION_FAILED: return "a socket option could not be set";
+    case RAIDC_SOCK_NO_MEMORY: return "out of memory";
+    default: return "unexpected result";
     }
 }
 
@@ -66,7 +56,8 @@ int locate(const Args &a)
     int32_t r = get ? (pd ? RaidC_GetPhysicalDriveLocate : RaidC_GetLogicalDriveLocate)(ctrl, dev, &value)
                     : (pd ? RaidC_SetPhysicalDriveLocate : RaidC_SetLogicalDriveLocate)(ctrl, dev, value);
     if (a.json) {
-        const char *device = raidcnames::name(pd ? raidcnames::Device::PhysicalDrive : raidcnames::Device::LogicalDrive).key;
+        const char *device =
+            raidcnames::name(pd ? raidcnames::Device::PhysicalDrive : raidcnames::Device::LogicalDrive).key;
         printf("%s,\"operation\":\"%s\",\"device\":\"%s\",\"controller\":%d,\"device_index\":%d,\"result\":%d,"
                "\"result_text\":%s",
                jsonStart().c_str(), op.c_str(), device, ctrl, dev, r, jsonString(resultText(r)).c_str());
@@ -85,7 +76,7 @@ int locate(const Args &a)
     return missing ? EXIT_NO_DATA : EXIT_FAIL;
 }
 
-Register r({"locate", "get|set pd|ld CTRL DEV [VALUE] [--json]", "read or set a drive's locate indicator", locate, "json",
-            4, 5});
+Register r({"locate", "get|set pd|ld CTRL DEV [VALUE] [--json]", "read or set a drive's locate indicator", locate,
+            "json", 4, 5});
 
 } // namespace

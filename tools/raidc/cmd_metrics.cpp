@@ -22,6 +22,7 @@ using namespace cli;
 namespace {
 
 // The metric families in output order; kFamilies gives name and help.
+// clang-format off
 enum Family {
     Up, AgentUp, TreeModified, Controllers,
     CtrlInfo, CtrlStatus, CtrlTemp, CtrlMemory, CtrlCorrErrors, CtrlUncorrErrors, MaxTemp,
@@ -33,6 +34,7 @@ enum Family {
     SensorInfo, SensorOk, SensorTemp, SensorWarnHigh, SensorCritHigh,
     FamilyCount
 };
+// clang-format on
 
 const std::pair<const char *, const char *> kFamilies[FamilyCount] = {
     {"raid_up", "1 when the device tree was read, 0 when it could not be."},
@@ -157,9 +159,16 @@ public:
         Labels at(label(Device::Controller), c.index);
         const RaidCCtrlInfo &i = c.info;
         if (c.present) {
-            put(CtrlInfo, Labels(at).add("name", i.Name).add("vendor", i.Vendor).add("product", i.Product)
-                              .add("serial", i.SerialNumber).add("firmware", i.FirmwareVersion)
-                              .add("driver", i.DriverVersion).add("status", i.Status), 1);
+            put(CtrlInfo,
+                Labels(at)
+                    .add("name", i.Name)
+                    .add("vendor", i.Vendor)
+                    .add("product", i.Product)
+                    .add("serial", i.SerialNumber)
+                    .add("firmware", i.FirmwareVersion)
+                    .add("driver", i.DriverVersion)
+                    .add("status", i.Status),
+                1);
             int32_t st = 0;
             mibMapper_getCtrlStatus(health::text(i.Status).c_str(), &st);
             put(CtrlStatus, at, st);
@@ -170,10 +179,14 @@ public:
         }
         for (int k = 0; k < health::kTempClassCount; ++k)
             put(MaxTemp, Labels(at).add("class", health::kTempClasses[k].key), c.temps[k]);
-        const std::pair<Family, const health::Value *> counts[] = {
-            {PdCount, &c.pds},      {LdCount, &c.lds},         {EncCount, &c.encs},
-            {NvmeCount, &c.nvme},   {EncryptedCount, &c.encrypted}, {FailedCount, &c.failed},
-            {SmartCount, &c.smart}, {DegradedCount, &c.degraded}};
+        const std::pair<Family, const health::Value *> counts[] = {{PdCount, &c.pds},
+                                                                   {LdCount, &c.lds},
+                                                                   {EncCount, &c.encs},
+                                                                   {NvmeCount, &c.nvme},
+                                                                   {EncryptedCount, &c.encrypted},
+                                                                   {FailedCount, &c.failed},
+                                                                   {SmartCount, &c.smart},
+                                                                   {DegradedCount, &c.degraded}};
         for (auto &[f, v] : counts)
             put(f, at, *v);
     }
@@ -181,9 +194,16 @@ public:
     void logicalDrive(int c, int d, const RaidCLdInfo &ld) override
     {
         Labels at = Labels(label(Device::Controller), c).add(label(Device::LogicalDrive), d);
-        put(LdInfo, Labels(at).add("name", ld.Name).add("raid_level", ld.RAIDLevel).add("status", ld.Status)
-                        .add("os_device", ld.OSDevice).add("write_mode", ld.WriteMode).add("read_mode", ld.ReadMode)
-                        .add("cache_mode", ld.CacheMode), 1);
+        put(LdInfo,
+            Labels(at)
+                .add("name", ld.Name)
+                .add("raid_level", ld.RAIDLevel)
+                .add("status", ld.Status)
+                .add("os_device", ld.OSDevice)
+                .add("write_mode", ld.WriteMode)
+                .add("read_mode", ld.ReadMode)
+                .add("cache_mode", ld.CacheMode),
+            1);
         int32_t st = 0, stripe = 0;
         mibMapper_getLdStatusEx(health::text(ld.Status).c_str(), &st);
         put(LdStatus, at, st);
@@ -196,10 +216,19 @@ public:
     void physicalDrive(int c, int d, const RaidCPdInfo &pd) override
     {
         Labels at = Labels(label(Device::Controller), c).add(label(Device::PhysicalDrive), d);
-        put(PdInfo, Labels(at).add("name", pd.Name).add("vendor", pd.Vendor).add("product", pd.Product)
-                        .add("serial", pd.SerialNumber).add("firmware", pd.FirmwareVersion).add("type", pd.Type)
-                        .add("media", pd.MediaType).add("status", pd.Status)
-                        .add("enclosure", numberText(pd.EnclosureNumber)).add("slot", numberText(pd.Slot)), 1);
+        put(PdInfo,
+            Labels(at)
+                .add("name", pd.Name)
+                .add("vendor", pd.Vendor)
+                .add("product", pd.Product)
+                .add("serial", pd.SerialNumber)
+                .add("firmware", pd.FirmwareVersion)
+                .add("type", pd.Type)
+                .add("media", pd.MediaType)
+                .add("status", pd.Status)
+                .add("enclosure", numberText(pd.EnclosureNumber))
+                .add("slot", numberText(pd.Slot)),
+            1);
         int32_t st = 0, power = 0;
         mibMapper_getPdStatusEx(health::text(pd.Status).c_str(), &st);
         mibMapper_getPdPowerStatus(health::text(pd.PowerStatus).c_str(), &power);
@@ -209,8 +238,7 @@ public:
         put(PdSize, at, health::number(pd.PhysicalSize), kMiB);
         put(PdMediaErrors, at, health::number(pd.MediaErrorCount));
         put(PdOtherErrors, at, health::number(pd.MiscErrors));
-        if (pd.RebuildProgress >= 0 && pd.RebuildProgress <= 100)
-        {
+        if (pd.RebuildProgress >= 0 && pd.RebuildProgress <= 100) {
             char ratio[16];
             snprintf(ratio, sizeof ratio, "%g", pd.RebuildProgress / 100.0);
             sample(PdRebuild, at, ratio);
@@ -220,8 +248,14 @@ public:
     void battery(int c, const RaidCBbuInfo &b) override
     {
         Labels at(label(Device::Controller), c);
-        put(BbuInfo, Labels(at).add("name", b.Name).add("vendor", b.Vendor).add("type", b.Type)
-                         .add("serial", b.SerialNumber).add("status", b.Status), 1);
+        put(BbuInfo,
+            Labels(at)
+                .add("name", b.Name)
+                .add("vendor", b.Vendor)
+                .add("type", b.Type)
+                .add("serial", b.SerialNumber)
+                .add("status", b.Status),
+            1);
         put(BbuOk, at, health::isOk(health::text(b.Status)));
         put(BbuTemp, at, health::number(b.Temperature));
     }
@@ -229,24 +263,41 @@ public:
     void enclosure(int c, int e, const RaidCEncInfo &enc) override
     {
         Labels at = Labels(label(Device::Controller), c).add(label(Device::Enclosure), e);
-        put(EncInfo, Labels(at).add("number", numberText(enc.EnclosureNumber)).add("name", enc.Name)
-                         .add("vendor", enc.Vendor).add("product", enc.Product).add("serial", enc.SerialNumber)
-                         .add("status", enc.Status), 1);
+        put(EncInfo,
+            Labels(at)
+                .add("number", numberText(enc.EnclosureNumber))
+                .add("name", enc.Name)
+                .add("vendor", enc.Vendor)
+                .add("product", enc.Product)
+                .add("serial", enc.SerialNumber)
+                .add("status", enc.Status),
+            1);
         put(EncOk, at, health::isOk(health::text(enc.Status)));
     }
 
     void processor(int c, int e, int p, const RaidCEncProcInfo &pr) override
     {
-        Labels at = Labels(label(Device::Controller), c).add(label(Device::Enclosure), e).add(label(Device::Processor), p);
-        put(ProcInfo, Labels(at).add("name", pr.Name).add("type", pr.Type).add("vendor", pr.Vendor)
-                          .add("product", pr.Product).add("serial", pr.SerialNumber)
-                          .add("firmware", pr.FirmwareVersion).add("status", pr.Status), 1);
+        Labels at =
+            Labels(label(Device::Controller), c).add(label(Device::Enclosure), e).add(label(Device::Processor), p);
+        put(ProcInfo,
+            Labels(at)
+                .add("name", pr.Name)
+                .add("type", pr.Type)
+                .add("vendor", pr.Vendor)
+                .add("product", pr.Product)
+                .add("serial", pr.SerialNumber)
+                .add("firmware", pr.FirmwareVersion)
+                .add("status", pr.Status),
+            1);
         put(ProcOk, at, health::isOk(health::text(pr.Status)));
     }
 
     void fan(int c, int e, int p, int k, const RaidCEncFanInfo &f) override
     {
-        Labels at = Labels(label(Device::Controller), c).add(label(Device::Enclosure), e).add(label(Device::Processor), p).add(label(Device::Fan), k);
+        Labels at = Labels(label(Device::Controller), c)
+                        .add(label(Device::Enclosure), e)
+                        .add(label(Device::Processor), p)
+                        .add(label(Device::Fan), k);
         put(FanInfo, Labels(at).add("name", f.Name).add("location", f.Location).add("status", f.Status), 1);
         put(FanOk, at, health::isOk(health::text(f.Status)));
         std::string speed = health::text(f.FanSpeed);
@@ -258,15 +309,26 @@ public:
 
     void powerSupply(int c, int e, int p, int k, const RaidCEncPwrInfo &s) override
     {
-        Labels at = Labels(label(Device::Controller), c).add(label(Device::Enclosure), e).add(label(Device::Processor), p).add(label(Device::PowerSupply), k);
-        put(PsuInfo, Labels(at).add("name", s.Name).add("part_number", s.PartNumber).add("serial", s.SerialNumber)
-                         .add("status", s.Status), 1);
+        Labels at = Labels(label(Device::Controller), c)
+                        .add(label(Device::Enclosure), e)
+                        .add(label(Device::Processor), p)
+                        .add(label(Device::PowerSupply), k);
+        put(PsuInfo,
+            Labels(at)
+                .add("name", s.Name)
+                .add("part_number", s.PartNumber)
+                .add("serial", s.SerialNumber)
+                .add("status", s.Status),
+            1);
         put(PsuOk, at, health::isOk(health::text(s.Status)));
     }
 
     void sensor(int c, int e, int p, int k, const RaidCEncTempInfo &t) override
     {
-        Labels at = Labels(label(Device::Controller), c).add(label(Device::Enclosure), e).add(label(Device::Processor), p).add(label(Device::Sensor), k);
+        Labels at = Labels(label(Device::Controller), c)
+                        .add(label(Device::Enclosure), e)
+                        .add(label(Device::Processor), p)
+                        .add(label(Device::Sensor), k);
         put(SensorInfo, Labels(at).add("name", t.Name).add("location", t.Location).add("status", t.Status), 1);
         put(SensorOk, at, health::isOk(health::text(t.Status)));
         put(SensorTemp, at, health::number(t.Temperature));

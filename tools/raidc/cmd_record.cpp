@@ -66,13 +66,15 @@ std::string jsonKey(const char *field)
     std::string k;
     for (const char *p = field; *p; ++p) {
         bool upper = isupper(static_cast<unsigned char>(*p));
-        bool afterWord = p > field && (islower(static_cast<unsigned char>(p[-1])) || isdigit(static_cast<unsigned char>(p[-1])));
-        bool endsAcronym = p > field && isupper(static_cast<unsigned char>(p[-1])) && islower(static_cast<unsigned char>(p[1]));
+        bool afterWord =
+            p > field && (islower(static_cast<unsigned char>(p[-1])) || isdigit(static_cast<unsigned char>(p[-1])));
+        bool endsAcronym =
+            p > field && isupper(static_cast<unsigned char>(p[-1])) && islower(static_cast<unsigned char>(p[1]));
         if (upper && (afterWord || endsAcronym))
             k += '_';
         k += static_cast<char>(tolower(static_cast<unsigned char>(*p)));
     }
-    static const char *const celsius[] = {"ChipTemperature", "Temperature", "WarningTemperatureL",
+    static const char *const celsius[] = {"ChipTemperature",      "Temperature",         "WarningTemperatureL",
                                           "CriticalTemperatureL", "WarningTemperatureH", "CriticalTemperatureH"};
     static const char *const mib[] = {"MemorySize", "MemorySize2", "PhysicalSize", "LogicalSize"};
     for (const char *c : celsius)
@@ -187,8 +189,7 @@ int notFound(const Args &a)
 }
 
 // Loads a flat record with `load` and prints it.
-template <typename Rec, typename Load>
-int printFlat(const Args &a, std::span<const Col> cols, Load load)
+template <typename Rec, typename Load> int printFlat(const Args &a, std::span<const Col> cols, Load load)
 {
     Rec rec;
     memset(&rec, 0, sizeof rec);
@@ -238,26 +239,18 @@ int record(const Args &a)
     if (int rc = findController(ctrl))
         return rc;
     switch (k) {
-    case 0:
-        return printFlat<RaidCCtrlInfo>(a, ctrlCols,
-                                        [&](RaidCCtrlInfo *r) { return RaidC_LoadCtrlInfo(ctrl, r); });
+    case 0: return printFlat<RaidCCtrlInfo>(a, ctrlCols, [&](RaidCCtrlInfo *r) { return RaidC_LoadCtrlInfo(ctrl, r); });
     case 1:
         // The loader fills a record of "-" for a controller without one.
-        return printFlat<RaidCBbuInfo>(a, bbuCols, [&](RaidCBbuInfo *r) {
-            return RaidC_CtrlHasBBU(ctrl) == 1 && RaidC_LoadBbuInfo(ctrl, r);
-        });
-    case 2:
-        return printFlat<RaidCPdInfo>(a, pdCols,
-                                      [&](RaidCPdInfo *r) { return RaidC_LoadPdlInfo(ctrl, dev, r); });
-    case 3:
-        return printFlat<RaidCLdInfo>(a, ldCols,
-                                      [&](RaidCLdInfo *r) { return RaidC_LoadLdInfo(ctrl, dev, r); });
-    default:
-        return printEnclosure(a, ctrl, dev);
+        return printFlat<RaidCBbuInfo>(
+            a, bbuCols, [&](RaidCBbuInfo *r) { return RaidC_CtrlHasBBU(ctrl) == 1 && RaidC_LoadBbuInfo(ctrl, r); });
+    case 2: return printFlat<RaidCPdInfo>(a, pdCols, [&](RaidCPdInfo *r) { return RaidC_LoadPdlInfo(ctrl, dev, r); });
+    case 3: return printFlat<RaidCLdInfo>(a, ldCols, [&](RaidCLdInfo *r) { return RaidC_LoadLdInfo(ctrl, dev, r); });
+    default: return printEnclosure(a, ctrl, dev);
     }
 }
 
-Register reg({"record", "ctrl|pd|ld|enc|bbu CTRL [DEV] [--json]", "print a whole record, field by field", record, "json",
-              2, 3});
+Register reg({"record", "ctrl|pd|ld|enc|bbu CTRL [DEV] [--json]", "print a whole record, field by field", record,
+              "json", 2, 3});
 
 } // namespace

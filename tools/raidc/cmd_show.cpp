@@ -2,9 +2,9 @@
 // temperatures. Both gather everything into one JSON document first; the
 // text form is rendered from that same document.
 #include "cli.h"
-#include "names.h"
 #include "health.h"
 #include "liveness.h"
+#include "names.h"
 
 #include <json-c/json.h>
 
@@ -39,24 +39,32 @@ struct Field {
 
 constexpr As T = As::Text, I = As::Int;
 
-const Field kCtrlFields[] = {
-    {"name", "Name", T}, {"product", "Product", T}, {"status", "Status", T}, {"family", "ControllerFamily", T},
-    {"port_type", "PortType", T}};
+const Field kCtrlFields[] = {{"name", "Name", T},
+                             {"product", "Product", T},
+                             {"status", "Status", T},
+                             {"family", "ControllerFamily", T},
+                             {"port_type", "PortType", T}};
 const Field kLdFields[] = {{"number", "LogDriveNumber", I}, {"name", "Name", T},
                            {"raid_level", "RAIDLevel", T},  {"size_bytes", "LogicalSize", As::MiB},
                            {"status", "Status", T},         {"os_device", "OSDevice", T}};
-const Field kPdFields[] = {{"port", "PortNumber", I},       {"device", "DeviceNumber", I},
-                           {"type", "Type", T},             {"media", "MediaType", T},
-                           {"size_bytes", "PhysicalSize", As::MiB}, {"status", "Status", T},
+const Field kPdFields[] = {{"port", "PortNumber", I},
+                           {"device", "DeviceNumber", I},
+                           {"type", "Type", T},
+                           {"media", "MediaType", T},
+                           {"size_bytes", "PhysicalSize", As::MiB},
+                           {"status", "Status", T},
                            {"temperature_celsius", "Temperature", I}};
 const Field kEncFields[] = {
     {"number", "EnclosureNumber", I}, {"name", "Name", T}, {"product", "Product", T}, {"status", "Status", T}};
-const Field kProcFields[] = {{"name", "Name", T}, {"type", "Type", T}, {"product", "Product", T}, {"status", "Status", T}};
+const Field kProcFields[] = {
+    {"name", "Name", T}, {"type", "Type", T}, {"product", "Product", T}, {"status", "Status", T}};
 const Field kFanFields[] = {
     {"name", "Name", T}, {"location", "Location", T}, {"speed_rpm", "FanSpeed", As::Rpm}, {"status", "Status", T}};
 const Field kPwrFields[] = {{"name", "Name", T}, {"part_number", "PartNumber", T}, {"status", "Status", T}};
-const Field kTempFields[] = {
-    {"name", "Name", T}, {"location", "Location", T}, {"temperature_celsius", "Temperature", I}, {"status", "Status", T}};
+const Field kTempFields[] = {{"name", "Name", T},
+                             {"location", "Location", T},
+                             {"temperature_celsius", "Temperature", I},
+                             {"status", "Status", T}};
 const Field kBbuFields[] = {{"name", "Name", T},
                             {"type", "Type", T},
                             {"status", "Status", T},
@@ -237,7 +245,8 @@ json_object *controller(int c)
         listOf(countOr0(RaidC_getPdsNumberForCtrl, c), [&](int d) { return physicalDrive(c, d); }));
     add(o, listKey(raidcnames::Device::Enclosure),
         listOf(countOr0(RaidC_getEncNumberForCtrl, c), [&](int e) { return enclosure(c, e); }));
-    add(o, raidcnames::name(raidcnames::Device::Battery).key, RaidC_CtrlHasBBU(c) == 1 ? record(-1, kBbuFields, at(RaidC_getBBUInfo, c)) : nullptr);
+    add(o, raidcnames::name(raidcnames::Device::Battery).key,
+        RaidC_CtrlHasBBU(c) == 1 ? record(-1, kBbuFields, at(RaidC_getBBUInfo, c)) : nullptr);
     return o;
 }
 
@@ -379,17 +388,28 @@ void printController(json_object *c)
     printf("  Failed drives %s, drives with SMART errors %s, degraded logical drives %s\n",
            str(n, "failed_drives").c_str(), str(n, "smart_error_drives").c_str(),
            str(n, "degraded_logical_drives").c_str());
-    static const Column ldCols[] = {{"#", "index"},        {"Nr", "number"}, {"Name", "name"},
-                                    {"RAID", "raid_level"}, {"MiB", "size_bytes", kMiB}, {"Status", "status"},
+    static const Column ldCols[] = {{"#", "index"},
+                                    {"Nr", "number"},
+                                    {"Name", "name"},
+                                    {"RAID", "raid_level"},
+                                    {"MiB", "size_bytes", kMiB},
+                                    {"Status", "status"},
                                     {"Device", "os_device"}};
-    static const Column pdCols[] = {{"#", "index"},    {"Nr", "number"},     {"Port", "port"},
-                                    {"Dev", "device"}, {"Type", "type"},     {"Media", "media"},
-                                    {"MiB", "size_bytes", kMiB},  {"Status", "status"}, {"Temp", "temperature_celsius"}};
+    static const Column pdCols[] = {{"#", "index"},
+                                    {"Nr", "number"},
+                                    {"Port", "port"},
+                                    {"Dev", "device"},
+                                    {"Type", "type"},
+                                    {"Media", "media"},
+                                    {"MiB", "size_bytes", kMiB},
+                                    {"Status", "status"},
+                                    {"Temp", "temperature_celsius"}};
     printTable("Logical drives", get(c, listKey(raidcnames::Device::LogicalDrive)), ldCols);
     printTable("Physical drives", get(c, listKey(raidcnames::Device::PhysicalDrive)), pdCols);
     printEnclosures(get(c, listKey(raidcnames::Device::Enclosure)));
     json_object *bbu = get(c, raidcnames::name(raidcnames::Device::Battery).key);
-    printf("\n  Battery: %s\n\n", bbu ? summary(bbu, {"name", "type", "status", "temperature_celsius"}).c_str() : "none");
+    printf("\n  Battery: %s\n\n",
+           bbu ? summary(bbu, {"name", "type", "status", "temperature_celsius"}).c_str() : "none");
 }
 
 // ---- commands ---------------------------------------------------------------
@@ -458,16 +478,19 @@ template <typename Make, typename Text> int run(const Args &a, Make &&make, Text
 
 int show(const Args &a)
 {
-    return run(a, controller, [](json_object *root) {
-        json_object *tree = get(root, "device_tree");
-        std::string age = str(tree, "age_seconds");
-        printf("Agent status: %s\nAgent: %s\nDevice tree: written %s%s\n\n", str(root, "agent_status").c_str(),
-               str(root, "agent_liveness").c_str(), str(tree, "modified").c_str(),
-               age == "-" ? "" : (", " + health::ageText(std::stoll(age)) + " ago").c_str());
-        json_object *ctrls = get(root, "controllers");
-        for (size_t i = 0; i < json_object_array_length(ctrls); ++i)
-            printController(json_object_array_get_idx(ctrls, i));
-    }, true);
+    return run(
+        a, controller,
+        [](json_object *root) {
+            json_object *tree = get(root, "device_tree");
+            std::string age = str(tree, "age_seconds");
+            printf("Agent status: %s\nAgent: %s\nDevice tree: written %s%s\n\n", str(root, "agent_status").c_str(),
+                   str(root, "agent_liveness").c_str(), str(tree, "modified").c_str(),
+                   age == "-" ? "" : (", " + health::ageText(std::stoll(age)) + " ago").c_str());
+            json_object *ctrls = get(root, "controllers");
+            for (size_t i = 0; i < json_object_array_length(ctrls); ++i)
+                printController(json_object_array_get_idx(ctrls, i));
+        },
+        true);
 }
 
 int temps(const Args &a)

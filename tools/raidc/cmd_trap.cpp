@@ -47,14 +47,13 @@ void printEvent(const Args &a, const TrapEventData &r)
 {
     uint32_t n = receivedStrings(r);
     if (a.json) {
-        printf("%s,\"process_id\":%u,\"message_count\":%u,\"word3\":%u,\"word4\":%u,\"strings\":[",
-               jsonStart().c_str(), r.processId, r.messageCount, r.word3, r.word4);
+        printf("%s,\"process_id\":%u,\"message_count\":%u,\"word3\":%u,\"word4\":%u,\"strings\":[", jsonStart().c_str(),
+               r.processId, r.messageCount, r.word3, r.word4);
         for (uint32_t i = 0; i < n; ++i)
             printf("%s%s", i ? "," : "", jsonString(r.strings[i]).c_str());
         printf("]}\n");
     } else {
-        printf("pid=%u msg=%u word3=0x%08x word4=0x%08x strings=%u", r.processId, r.messageCount, r.word3,
-               r.word4, n);
+        printf("pid=%u msg=%u word3=0x%08x word4=0x%08x strings=%u", r.processId, r.messageCount, r.word3, r.word4, n);
         for (uint32_t i = 0; i < n; ++i)
             printf(" %s", jsonString(r.strings[i]).c_str());
         printf("\n");

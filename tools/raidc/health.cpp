@@ -73,7 +73,7 @@ void walkController(Visitor &v, int c)
         v.battery(c, bbu);
     for (int e = 0; e < ctrl.encs.value; ++e) {
         std::unique_ptr<RaidCEncInfo, void (*)(RaidCEncInfo *)> enc(RaidC_getEncInfoStructure(c, e),
-                                                                      RaidC_freeEncInfoStructure);
+                                                                    RaidC_freeEncInfoStructure);
         if (enc && RaidC_LoadEncInfo(c, e, enc.get()) == 1)
             walkEnclosure(v, c, e, *enc);
     }

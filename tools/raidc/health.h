@@ -15,9 +15,9 @@ namespace health {
 
 // The maximum temperature queries, one per device class, from the tools'
 // one table of names.
-using raidcnames::TempClass;
 using raidcnames::kTempClassCount;
 using raidcnames::kTempClasses;
+using raidcnames::TempClass;
 
 // A count or maximum: `known` unless the library could not give it.
 struct Value {

@@ -1,13 +1,13 @@
 #include "cli.h"
 
+#include <cctype>
 #include <cerrno>
 #include <climits>
-#include <cctype>
+#include <csignal>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <csignal>
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -245,14 +245,11 @@ bool toInt(const std::string &s, int *out)
 const char *updateResultText(int r)
 {
     switch (r) {
-    case RAIDC_UPDATE_OK:
-        return "cache is current";
+    case RAIDC_UPDATE_OK: return "cache is current";
     case RAIDC_UPDATE_UNUSABLE:
         return "device tree file is unusable (empty, unreadable, malformed, or without System/Adapter)";
-    case RAIDC_UPDATE_OPEN_FAILED:
-        return "device tree file could not be opened or locked";
-    default:
-        return "unknown result";
+    case RAIDC_UPDATE_OPEN_FAILED: return "device tree file could not be opened or locked";
+    default: return "unknown result";
     }
 }
 
@@ -270,21 +267,11 @@ std::string jsonString(const char *s)
     std::string out = "\"";
     for (const unsigned char *p = reinterpret_cast<const unsigned char *>(s ? s : ""); *p; ++p) {
         switch (*p) {
-        case '"':
-            out += "\\\"";
-            break;
-        case '\\':
-            out += "\\\\";
-            break;
-        case '\n':
-            out += "\\n";
-            break;
-        case '\t':
-            out += "\\t";
-            break;
-        case '\r':
-            out += "\\r";
-            break;
+        case '"': out += "\\\""; break;
+        case '\\': out += "\\\\"; break;
+        case '\n': out += "\\n"; break;
+        case '\t': out += "\\t"; break;
+        case '\r': out += "\\r"; break;
         default:
             if (*p < 0x20) {
                 char buf[8];
@@ -308,8 +295,8 @@ int printAnswer(const Args &a, const char *param, int st, const char *text, int6
 {
     bool ok = st == RAIDC_SUCCESS_INT || st == RAIDC_SUCCESS_STRING || st == RAIDC_BUFFER_TOO_SMALL;
     if (a.json) {
-        printf("%s,\"parameter\":%s,\"status\":%d,\"status_text\":%s", jsonStart().c_str(), jsonString(param).c_str(), st,
-               jsonString(RaidC_AccessStatusToString(st)).c_str());
+        printf("%s,\"parameter\":%s,\"status\":%d,\"status_text\":%s", jsonStart().c_str(), jsonString(param).c_str(),
+               st, jsonString(RaidC_AccessStatusToString(st)).c_str());
         if (ok && a.asInt)
             printf(",\"value\":%lld", static_cast<long long>(value));
         else if (ok)
@@ -333,14 +320,11 @@ int exitFor(int status)
     switch (status) {
     case RAIDC_SUCCESS_INT:
     case RAIDC_SUCCESS_STRING:
-    case RAIDC_BUFFER_TOO_SMALL:
-        return EXIT_OK;
+    case RAIDC_BUFFER_TOO_SMALL: return EXIT_OK;
     case RAIDC_PARAM_NOT_FOUND:
     case RAIDC_DEVICE_NOT_FOUND:
-    case RAIDC_DEVICE_EXTERN:
-        return EXIT_NO_DATA;
-    default:
-        return EXIT_FAIL;
+    case RAIDC_DEVICE_EXTERN: return EXIT_NO_DATA;
+    default: return EXIT_FAIL;
     }
 }
 
@@ -382,10 +366,8 @@ int main(int argc, char **argv)
                 return finishOutput(c.help(), c.outputFailed);
             printf("usage: raidc %s %s\n\n%s\n", c.name, c.usage, c.summary);
             return finishOutput(EXIT_OK, c.outputFailed);
-        case Parsed::Bad:
-            return finishOutput(usageError(a, "%s", parseError.c_str()), c.outputFailed);
-        case Parsed::Ok:
-            return finishOutput(c.run(a), c.outputFailed);
+        case Parsed::Bad: return finishOutput(usageError(a, "%s", parseError.c_str()), c.outputFailed);
+        case Parsed::Ok: return finishOutput(c.run(a), c.outputFailed);
         }
     }
     fprintf(stderr, "raidc: unknown command '%s'\n", argv[1]);

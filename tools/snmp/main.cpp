@@ -27,17 +27,16 @@ void requestTest(int)
 
 int usage(FILE *to, int status)
 {
-    fprintf(to,
-            "usage: raidc-snmp [-f] [-x SOCKET] [-i SECONDS] [-w SECONDS] [-L LOGOPTS] [-p PIDFILE] | -V\n"
-            "  -f          stay in the foreground (default: run as a daemon)\n"
-            "  -x SOCKET   the master agent's AgentX socket (default: net-snmp's)\n"
-            "  -i SECONDS  how often to check the master agent and reconnect (default 5)\n"
-            "  -w SECONDS  how often to look for changes to notify (default 2, fractions allowed)\n"
-            "  -L LOGOPTS  where to log, as snmpd -L takes it (e, o, s FACILITY, f FILE...);\n"
-            "              default: standard error in the foreground, syslog as a daemon\n"
-            "  -p PIDFILE  write the process id to PIDFILE\n"
-            "  -V          print the version and exit\n"
-            "SIGUSR1 sends one raidcTestNotification per controller.\n");
+    fprintf(to, "usage: raidc-snmp [-f] [-x SOCKET] [-i SECONDS] [-w SECONDS] [-L LOGOPTS] [-p PIDFILE] | -V\n"
+                "  -f          stay in the foreground (default: run as a daemon)\n"
+                "  -x SOCKET   the master agent's AgentX socket (default: net-snmp's)\n"
+                "  -i SECONDS  how often to check the master agent and reconnect (default 5)\n"
+                "  -w SECONDS  how often to look for changes to notify (default 2, fractions allowed)\n"
+                "  -L LOGOPTS  where to log, as snmpd -L takes it (e, o, s FACILITY, f FILE...);\n"
+                "              default: standard error in the foreground, syslog as a daemon\n"
+                "  -p PIDFILE  write the process id to PIDFILE\n"
+                "  -V          print the version and exit\n"
+                "SIGUSR1 sends one raidcTestNotification per controller.\n");
     return status;
 }
 

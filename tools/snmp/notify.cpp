@@ -10,8 +10,8 @@
 #include <net-snmp/agent/net-snmp-agent-includes.h>
 
 #include <iterator>
-#include <sys/stat.h>
 #include <string>
+#include <sys/stat.h>
 #include <vector>
 
 namespace raidcsnmp {

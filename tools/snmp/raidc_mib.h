@@ -38,7 +38,7 @@ struct Value {
 struct Table {
     oid arc;
     bool scalars;
-    unsigned depth;                  // index levels
+    unsigned depth;                   // index levels
     unsigned firstColumn, lastColumn; // accessible columns
     // Rows at index level `level` below the indices idx[0 .. level-1].
     long (*size)(unsigned level, const Index &idx);

@@ -5,6 +5,8 @@
 #include "raidcommon.h"
 
 #include <net-snmp/agent/net-snmp-agent-includes.h>
+
+// Needs the types of the one above.
 #include <net-snmp/agent/agent_sysORTable.h>
 
 #include <algorithm>
@@ -182,7 +184,8 @@ void refreshIfDue()
     static int lastResult = RAIDC_UPDATE_OK;
     timespec now;
     clock_gettime(CLOCK_MONOTONIC, &now);
-    double elapsed = static_cast<double>(now.tv_sec - last.tv_sec) + static_cast<double>(now.tv_nsec - last.tv_nsec) / 1e9;
+    double elapsed =
+        static_cast<double>(now.tv_sec - last.tv_sec) + static_cast<double>(now.tv_nsec - last.tv_nsec) / 1e9;
     if (started && elapsed < 1.0)
         return;
     started = true;

@@ -350,9 +350,8 @@ bool hasBattery(const Index &idx)
 void bbuValue(const Index &idx, unsigned column, Value &out)
 {
     static RowCache<RaidCBbuInfo, 1> cache;
-    const RaidCBbuInfo &b = cache.get(idx, [&](RaidCBbuInfo &row) {
-        RaidC_LoadBbuInfo(static_cast<int>(idx[0] - 1), &row);
-    });
+    const RaidCBbuInfo &b =
+        cache.get(idx, [&](RaidCBbuInfo &row) { RaidC_LoadBbuInfo(static_cast<int>(idx[0] - 1), &row); });
     switch (column) {
     case 1: out.setText(b.Name); break;
     case 2: out.setText(b.Type); break;
@@ -382,12 +381,9 @@ void forgetRows()
 }
 
 const Table kTables[] = {
-    {1, true, 1, 1, 18, scalarSize, nullptr, scalarValue},
-    {2, false, 1, 2, 13, ctrlSize, nullptr, ctrlValue},
-    {3, false, 2, 2, 15, pdSize, nullptr, pdValue},
-    {4, false, 2, 2, 12, ldSize, nullptr, ldValue},
-    {5, false, 2, 2, 8, encSize, nullptr, encValue},
-    {6, false, 4, 3, 10, tempSize, nullptr, tempValue},
+    {1, true, 1, 1, 18, scalarSize, nullptr, scalarValue}, {2, false, 1, 2, 13, ctrlSize, nullptr, ctrlValue},
+    {3, false, 2, 2, 15, pdSize, nullptr, pdValue},        {4, false, 2, 2, 12, ldSize, nullptr, ldValue},
+    {5, false, 2, 2, 8, encSize, nullptr, encValue},       {6, false, 4, 3, 10, tempSize, nullptr, tempValue},
     {7, false, 1, 1, 8, ctrlSize, hasBattery, bbuValue},
 };
 const size_t kTableCount = std::size(kTables);

@@ -28,24 +28,24 @@ TEST(RefreshFault, EveryAllocationPointFailsCleanly)
         installTree(after);
     };
     prepare();
-    long points = forEachFaultPoint(
-        [&] { r = RaidC_updateCache(); },
-        [&](long nth, bool faulted) {
-            SCOPED_TRACE("fault point " + std::to_string(nth));
-            const std::string now = nameOf(faulted ? 0 : 1);
-            if (!faulted || r == RAIDC_UPDATE_OK) {
-                EXPECT_EQ(r, RAIDC_UPDATE_OK);
-                EXPECT_EQ(now, faulted ? "new" : "new1");
-            } else {
-                EXPECT_TRUE(r == RAIDC_UPDATE_UNUSABLE || r == RAIDC_UPDATE_OPEN_FAILED) << r;
-                EXPECT_TRUE(now == "old" || now == "status 5") << now;
-            }
-            // Whatever happened, the next refresh of a changed file recovers.
-            installTree(after);
-            ASSERT_EQ(RaidC_updateCache(), RAIDC_UPDATE_OK);
-            EXPECT_EQ(nameOf(1), "new1");
-            prepare();
-        });
+    long points = forEachFaultPoint([&] { r = RaidC_updateCache(); },
+                                    [&](long nth, bool faulted) {
+                                        SCOPED_TRACE("fault point " + std::to_string(nth));
+                                        const std::string now = nameOf(faulted ? 0 : 1);
+                                        if (!faulted || r == RAIDC_UPDATE_OK) {
+                                            EXPECT_EQ(r, RAIDC_UPDATE_OK);
+                                            EXPECT_EQ(now, faulted ? "new" : "new1");
+                                        } else {
+                                            EXPECT_TRUE(r == RAIDC_UPDATE_UNUSABLE || r == RAIDC_UPDATE_OPEN_FAILED)
+                                                << r;
+                                            EXPECT_TRUE(now == "old" || now == "status 5") << now;
+                                        }
+                                        // Whatever happened, the next refresh of a changed file recovers.
+                                        installTree(after);
+                                        ASSERT_EQ(RaidC_updateCache(), RAIDC_UPDATE_OK);
+                                        EXPECT_EQ(nameOf(1), "new1");
+                                        prepare();
+                                    });
     EXPECT_GT(points, 10);
     RecordProperty("fault_points", static_cast<int>(points));
 }

@@ -59,7 +59,7 @@ TEST_F(Lookup, AnswersByFormBoundsAndSpecialNamesUnderTheHeldLock)
         {"NoSuch", 0, 64, true, RAIDC_PARAM_NOT_FOUND, "-", -1},
         {"CtrlId", -1, 64, true, RAIDC_PARAM_NOT_FOUND, "-", -1},
         {"CtrlId", 2, 64, true, RAIDC_PARAM_NOT_FOUND, "-", -1},
-        {"ctrlid", 0, 64, true, RAIDC_PARAM_NOT_FOUND, "-", -1}, // names are compared exactly
+        {"ctrlid", 0, 64, true, RAIDC_PARAM_NOT_FOUND, "-", -1},    // names are compared exactly
         {"HostName", 0, 4, true, RAIDC_SUCCESS_STRING, "test", -1}, // cut, yet reported as fitting
         {"HostName", 0, -1, true, RAIDC_INPUT_NOT_INITIALIZED, "", -1},
         // The highest port number over the drives.
@@ -94,7 +94,7 @@ TEST_F(Lookup, AnswersByFormBoundsAndSpecialNamesUnderTheHeldLock)
 
 TEST(LetterTest, FirstCharacterIsNotExamined)
 {
-    const std::pair<const char *, int> cases[] = {{"-12", 0}, {"a12", 0}, {"x", 0},    {"", 0},
+    const std::pair<const char *, int> cases[] = {{"-12", 0}, {"a12", 0},  {"x", 0},    {"", 0},
                                                   {"3.5", 1}, {"12-1", 1}, {"0x1F", 1}, {"42", 0}};
     for (auto [text, want] : cases)
         EXPECT_EQ(raidInternal_checkIfContainsLetters(text), want) << text;

@@ -42,8 +42,10 @@ struct Row {
     const char *loadedAfter;
 };
 
-#define R(call, never, neverAfter, loaded, loadedAfter)                                                                \
-    {#call, [] { return static_cast<int>(call); }, never, neverAfter, loaded, loadedAfter}
+#define R(call, never, neverAfter, loaded, loadedAfter) \
+    { \
+#call, [] { return static_cast<int>(call); }, never, neverAfter, loaded, loadedAfter \
+    }
 
 // 4 not found, 5 cache empty, 6 no output, 7 device not found.
 const Row kQueries[] = {
@@ -138,15 +140,17 @@ void checkEveryFamily(bool loaded)
     expectAll({F(RaidC_getCtrlsNumber), F(RaidC_getLdsTotalNumber), F(RaidC_getEncTotalNumber),
                F(RaidC_getPdsTotalNumber), F(RaidC_getNvmePdsTotalNumber)},
               RAIDC_INPUT_NOT_INITIALIZED, nullptr);
-    expectAll({F(RaidC_getLdsNumberForCtrl), F(RaidC_getEncNumberForCtrl), F(raidinternal_getEnclNumberForCtrl),
-               F(RaidC_getPdsNumberForCtrl), F(raidInternal_getPdsNumberForCtrl), F(RaidC_getArraysNumberForCtrl),
+    expectAll({F(RaidC_getLdsNumberForCtrl),           F(RaidC_getEncNumberForCtrl),
+               F(raidinternal_getEnclNumberForCtrl),   F(RaidC_getPdsNumberForCtrl),
+               F(raidInternal_getPdsNumberForCtrl),    F(RaidC_getArraysNumberForCtrl),
                F(raidInternal_getArraysNumberForCtrl), F(RaidC_getPortsNumberForCtrl),
-               F(raidInternal_getPortsNumberForCtrl), F(RaidC_getCtrlNvmePdsTotalNumber),
-               F(RaidC_getEncryptedPdsNumberForCtrl), F(raidInternal_getEncryptedPdsNumberForCtrl),
-               F(RaidC_getDegradedLdsNumberForCtrl), F(raidInternal_getDegradedLdsNumberForCtrl),
-               F(RaidC_getCtrlMaxTemperature), F(RaidC_getPdMaxTemperature), F(RaidC_getHDDMaxTemperature),
-               F(RaidC_getSSDMaxTemperature), F(RaidC_getNVMeMaxTemperature), F(RaidC_getBBUMaxTemperature),
-               F(RaidC_getProcMaxTemperature), F(RaidC_getHighestPdNumForCtrl)},
+               F(raidInternal_getPortsNumberForCtrl),  F(RaidC_getCtrlNvmePdsTotalNumber),
+               F(RaidC_getEncryptedPdsNumberForCtrl),  F(raidInternal_getEncryptedPdsNumberForCtrl),
+               F(RaidC_getDegradedLdsNumberForCtrl),   F(raidInternal_getDegradedLdsNumberForCtrl),
+               F(RaidC_getCtrlMaxTemperature),         F(RaidC_getPdMaxTemperature),
+               F(RaidC_getHDDMaxTemperature),          F(RaidC_getSSDMaxTemperature),
+               F(RaidC_getNVMeMaxTemperature),         F(RaidC_getBBUMaxTemperature),
+               F(RaidC_getProcMaxTemperature),         F(RaidC_getHighestPdNumForCtrl)},
               RAIDC_INPUT_NOT_INITIALIZED, 0, nullptr);
     expectAll({F(raidinternal_getProcNumberForEncl)}, RAIDC_INPUT_NOT_INITIALIZED, 0, 0, nullptr);
     expectAll({F(raidinternal_getTempNumberForProc)}, RAIDC_INPUT_NOT_INITIALIZED, 0, 0, 0, nullptr);
@@ -210,10 +214,10 @@ TEST(NullArguments, ReleasesListsAndPrintsAcceptNullAndDoNothing)
     loadTree(readFile(examplePath("one-controller.xml")));
     // The list builders give an empty list of their own for no controller list.
     EXPECT_EQ(raidInternal_getCtrlList(nullptr), nullptr);
-    for (NodeList *l : {raidInternal_getPdList(nullptr, 0), raidInternal_getLdList(nullptr, 0),
-                        raidInternal_getEncList(nullptr, 0), raidInternal_getArrayList(nullptr, 0),
-                        raidInternal_getPortList(nullptr, 0), raidInternal_getProcessorList(nullptr, 0),
-                        raidInternal_getBatteryList(nullptr, 0)}) {
+    for (NodeList *l :
+         {raidInternal_getPdList(nullptr, 0), raidInternal_getLdList(nullptr, 0), raidInternal_getEncList(nullptr, 0),
+          raidInternal_getArrayList(nullptr, 0), raidInternal_getPortList(nullptr, 0),
+          raidInternal_getProcessorList(nullptr, 0), raidInternal_getBatteryList(nullptr, 0)}) {
         ASSERT_NE(l, nullptr);
         EXPECT_EQ(l->count, 0);
         free(l);

@@ -29,11 +29,11 @@ const std::string kGood = wrapSystem({"<CtrlId>7</CtrlId><Name>first</Name>"});
 // Not remembered as parsed: the next refresh reads the file again.
 TEST(Refresh, BadFileGivesTwoAndKeepsEarlierCache)
 {
-    for (const std::string &bad : {std::string(), kGood.substr(0, kGood.size() / 2),
-                                   std::string("<System><Adapter></System>"), std::string("not xml at all"),
-                                   std::string("<a>\0<b/></a>", 11),
-                                   std::string("<?xml version=\"1.0\"?><!DOCTYPE a [<!ENTITY x \"xx\">]><a>&x;</a>"),
-                                   std::string("<a xmlns:p=\"u\"><p:b></a>")}) {
+    for (const std::string &bad :
+         {std::string(), kGood.substr(0, kGood.size() / 2), std::string("<System><Adapter></System>"),
+          std::string("not xml at all"), std::string("<a>\0<b/></a>", 11),
+          std::string("<?xml version=\"1.0\"?><!DOCTYPE a [<!ENTITY x \"xx\">]><a>&x;</a>"),
+          std::string("<a xmlns:p=\"u\"><p:b></a>")}) {
         SCOPED_TRACE(bad);
         loadTree(kGood);
         installTree(bad);
@@ -113,14 +113,15 @@ TEST(Refresh, ListsFollowDocumentOrderSkipLayoutReferencesAndStopAt1024)
     std::string many;
     for (int i = 0; i < 1100; ++i)
         many += "<PhysicalDrive Nr='" + std::to_string(i) + "'/>";
-    loadTree(wrapSystem({"<PhysicalDrive Nr='1'/>"
-                         "<Port Nr='0'><PhysicalDrive Nr='2'/>"
-                         "  <Enclosure Nr='0'><PhysicalDrive Nr='3'/><Processor/></Enclosure>"
-                         "  <PhysicalDrive Nr='4'/></Port>"
-                         "<LogicalDrive Nr='0'><Layout><Container Nr='0'><PhysicalDrive Nr='1'/></Container></Layout></LogicalDrive>"
-                         "<Array Nr='0'><Layout><Container><PhysicalDrive Nr='9'/></Container></Layout></Array>"
-                         "<Port Nr='1'><Enclosure Nr='1'/></Port><Battery/>",
-                         many}));
+    loadTree(wrapSystem(
+        {"<PhysicalDrive Nr='1'/>"
+         "<Port Nr='0'><PhysicalDrive Nr='2'/>"
+         "  <Enclosure Nr='0'><PhysicalDrive Nr='3'/><Processor/></Enclosure>"
+         "  <PhysicalDrive Nr='4'/></Port>"
+         "<LogicalDrive Nr='0'><Layout><Container Nr='0'><PhysicalDrive Nr='1'/></Container></Layout></LogicalDrive>"
+         "<Array Nr='0'><Layout><Container><PhysicalDrive Nr='9'/></Container></Layout></Array>"
+         "<Port Nr='1'><Enclosure Nr='1'/></Port><Battery/>",
+         many}));
     EXPECT_EQ(pdCtrlList[1]->count, 1024);
     EXPECT_STREQ(pdCtrlList[1]->nodes[1023]->attributes->nodeValue, "1023");
     NodeList *pds = pdCtrlList[0];

@@ -155,7 +155,11 @@ TEST(CmdSocket, MisbehavingAgentsGetTheirResultWithinTheBound)
     const double cut = kBound - 0.5, late = kBound + kSlack;
     std::vector<Case> cases = {
         {"one byte every 0.3 s", {.reply = "x", .repeat = true, .every = 300000}, RAIDC_SOCK_TIMEOUT, 0, cut, late},
-        {"bytes as fast as they go", {.reply = std::string(4096, 'x'), .repeat = true}, RAIDC_SOCK_TIMEOUT, 0, cut,
+        {"bytes as fast as they go",
+         {.reply = std::string(4096, 'x'), .repeat = true},
+         RAIDC_SOCK_TIMEOUT,
+         0,
+         cut,
          late},
         {"never accepts, its backlog full", {.accepts = false, .backlog = 0}, RAIDC_SOCK_SYSCALL_FAILED, 0, 0, late},
     };
@@ -167,10 +171,8 @@ TEST(CmdSocket, MisbehavingAgentsGetTheirResultWithinTheBound)
     const std::tuple<size_t, const char *, int32_t> fields[] = {
         {65, "0000000A", RAIDC_SOCK_DONE},           // upper case is hex too
         {65, "zzzzzzzz", RAIDC_SOCK_SYSCALL_FAILED}, // value
-        {65, "0000000g", RAIDC_SOCK_SYSCALL_FAILED},
-        {65, " 000000a", RAIDC_SOCK_SYSCALL_FAILED},
-        {65, "+000000a", RAIDC_SOCK_SYSCALL_FAILED},
-        {65, "0x00000a", RAIDC_SOCK_SYSCALL_FAILED},
+        {65, "0000000g", RAIDC_SOCK_SYSCALL_FAILED}, {65, " 000000a", RAIDC_SOCK_SYSCALL_FAILED},
+        {65, "+000000a", RAIDC_SOCK_SYSCALL_FAILED}, {65, "0x00000a", RAIDC_SOCK_SYSCALL_FAILED},
         {1, "-0000001", RAIDC_SOCK_SYSCALL_FAILED},  // processId
         {73, "0000000 ", RAIDC_SOCK_SYSCALL_FAILED}, // dataLength
     };

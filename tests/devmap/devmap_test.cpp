@@ -31,9 +31,10 @@ const std::string kTree = wrapSystem(
      "<PhysicalDrive Nr=\"abc\"/><PhysicalDrive Nr=\"99999999999\"/><PhysicalDrive Nr=\"11\"/></Enclosure></Port>",
      "<PhysicalDrive Nr=\"0\"><Layout><LogicalDrive Nr=\"3\"/><LogicalDrive Nr=\"4\"/></Layout></PhysicalDrive>"});
 
-const std::string kSmallTree = wrapSystem({"<CtrlId>3</CtrlId><PhysicalDrive Nr=\"4\"><Layout><LogicalDrive Nr=\"9\"/>"
-                                           "</Layout></PhysicalDrive><LogicalDrive Nr=\"9\"><Layout><Container Nr=\"0\">"
-                                           "<PhysicalDrive Nr=\"4\"/></Container></Layout></LogicalDrive>"});
+const std::string kSmallTree =
+    wrapSystem({"<CtrlId>3</CtrlId><PhysicalDrive Nr=\"4\"><Layout><LogicalDrive Nr=\"9\"/>"
+                "</Layout></PhysicalDrive><LogicalDrive Nr=\"9\"><Layout><Container Nr=\"0\">"
+                "<PhysicalDrive Nr=\"4\"/></Container></Layout></LogicalDrive>"});
 
 using V = std::vector<int>;
 using ListFn = int (*)(int, int, RaidCIdxList **) noexcept;
@@ -107,8 +108,8 @@ TEST(DevMap, IndexListsFollowTheirSources)
     }
 
     RaidCIdxList *l = nullptr;
-    for (ListFn fn : {RaidC_get_LdIdxList_from_PdIdx, RaidC_get_PdIdxList_from_LdIdx,
-                      RaidC_get_PdIdxList_from_ArrayIdx, RaidC_get_LdIdxList_from_ArrayIdx}) {
+    for (ListFn fn : {RaidC_get_LdIdxList_from_PdIdx, RaidC_get_PdIdxList_from_LdIdx, RaidC_get_PdIdxList_from_ArrayIdx,
+                      RaidC_get_LdIdxList_from_ArrayIdx}) {
         ASSERT_EQ(fn(0, 0, &l), 0);
         RaidCIdxList *kept = l;
         for (auto [c, d] : {std::pair{-1, 0}, std::pair{2, 0}, std::pair{0, -1}, std::pair{0, 6}})
@@ -139,13 +140,13 @@ TEST(DevMap, ConversionsAndLayout)
         int (*fn)(int, int, int *) noexcept;
         int ctrl, in, result, out;
     } cases[] = {
-        {RaidC_convert_PdId_2_PdIdx, 0, 11, 0, 1},        {RaidC_convert_PdId_2_PdIdx, 0, INT32_MAX, 0, 4},
-        {RaidC_convert_PdId_2_PdIdx, 0, 77, 1, 42},       {RaidC_convert_LdId_2_LdIdx, 1, 0, 1, 42},
-        {RaidC_convert_LdId_2_LdIdx, 0, 2, 0, 2},         {RaidC_convert_ArrayId_2_ArrayIdx, -1, 1, 1, 42},
-        {RaidC_convert_ArrayId_2_ArrayIdx, 0, 1, 0, 0},   {RaidC_convert_PdIdx_2_PdId, 0, 2, 0, -1},
-        {RaidC_convert_PdIdx_2_PdId, 0, 6, 1, 42},        {RaidC_convert_LdIdx_2_LdId, 0, 1, 0, 1},
-        {RaidC_convert_ArrayIdx_2_ArrayId, 0, 0, 0, 1},   {RaidC_convert_ArrayIdx_2_ArrayId, 0, 1, 1, 42},
-        {RaidC_convert_PdIdx_2_PdId, 0, 3, 0, 0},         {RaidC_convert_PdIdx_2_PdId, 0, 5, 0, 11},
+        {RaidC_convert_PdId_2_PdIdx, 0, 11, 0, 1},      {RaidC_convert_PdId_2_PdIdx, 0, INT32_MAX, 0, 4},
+        {RaidC_convert_PdId_2_PdIdx, 0, 77, 1, 42},     {RaidC_convert_LdId_2_LdIdx, 1, 0, 1, 42},
+        {RaidC_convert_LdId_2_LdIdx, 0, 2, 0, 2},       {RaidC_convert_ArrayId_2_ArrayIdx, -1, 1, 1, 42},
+        {RaidC_convert_ArrayId_2_ArrayIdx, 0, 1, 0, 0}, {RaidC_convert_PdIdx_2_PdId, 0, 2, 0, -1},
+        {RaidC_convert_PdIdx_2_PdId, 0, 6, 1, 42},      {RaidC_convert_LdIdx_2_LdId, 0, 1, 0, 1},
+        {RaidC_convert_ArrayIdx_2_ArrayId, 0, 0, 0, 1}, {RaidC_convert_ArrayIdx_2_ArrayId, 0, 1, 1, 42},
+        {RaidC_convert_PdIdx_2_PdId, 0, 3, 0, 0},       {RaidC_convert_PdIdx_2_PdId, 0, 5, 0, 11},
     };
     for (const Case &c : cases) {
         out = 42;
@@ -260,8 +261,9 @@ TEST(DevMap, ChangedFileRebuildsTheWholeDump)
                        "1819 pdev->ctrlList[0].ldList[0].containerList[0].pdIdList[0] 4 \n" + p +
                        "1833 ctrlIdx 0 raidInternal_get_LdIdxList_from_PdIdx 0 pIdxList->devCnt 1 "
                        "pIdxList->devList[0] 0  \n" +
-                       p + "1843 ctrlIdx 0 raidInternal_get_PdIdxList_from_LdIdx 0 pIdxList->devCnt 1 "
-                           "pIdxList->devList[0] 0  \n");
+                       p +
+                       "1843 ctrlIdx 0 raidInternal_get_PdIdxList_from_LdIdx 0 pIdxList->devCnt 1 "
+                       "pIdxList->devList[0] 0  \n");
     std::string tool;
     EXPECT_EQ(runCommand(toolPath("raidc") + " map", &tool), 0);
     EXPECT_EQ(tool, out);

@@ -172,10 +172,24 @@ TEST(MibMappers, UnknownTextsTakeTheFallbackOrWriteNothing)
 TEST(MibMappers, StripeSizeIsTheLeadingNumberTimes1024)
 {
     const std::pair<const char *, int32_t> cases[] = {
-        {"64", 65536}, {"64 KB", 65536}, {"256KiB", 262144}, {"-1", -1024}, {"KB", 0}, {"", 0}, {"7", 7168},
-        {" 8k", 8192}, {"1.5", 1024}, {"12-1", 12288}, {"0x10", 0}, {"010", 10240}, {"2097151", INT32_MAX - 1023},
+        {"64", 65536},
+        {"64 KB", 65536},
+        {"256KiB", 262144},
+        {"-1", -1024},
+        {"KB", 0},
+        {"", 0},
+        {"7", 7168},
+        {" 8k", 8192},
+        {"1.5", 1024},
+        {"12-1", 12288},
+        {"0x10", 0},
+        {"010", 10240},
+        {"2097151", INT32_MAX - 1023},
         // 32-bit arithmetic: the shift wraps, out-of-range numbers saturate first
-        {"2097152", INT32_MIN}, {"4194304", 0}, {"99999999999", -1024}, {"-99999999999 KB", 0}};
+        {"2097152", INT32_MIN},
+        {"4194304", 0},
+        {"99999999999", -1024},
+        {"-99999999999 KB", 0}};
     for (auto [text, want] : cases) {
         std::string buf = text;
         int32_t v = kNone;

@@ -35,16 +35,16 @@ struct Row {
     std::string tree; // an example file, a document (starting with '<'), or "" for none
     std::string args; // after "check"
     int status;
-    std::string line;                     // how the first line starts; ending in a line break, the whole output
-    std::vector<std::string> parts = {};  // in the output; starting with '!', nowhere in it
-    long lines = 0;                       // how many lines the output has, where that matters
-    long long ago = -1;                   // the tree's age in seconds, where that matters
+    std::string line;                    // how the first line starts; ending in a line break, the whole output
+    std::vector<std::string> parts = {}; // in the output; starting with '!', nowhere in it
+    long lines = 0;                      // how many lines the output has, where that matters
+    long long ago = -1;                  // the tree's age in seconds, where that matters
 };
 
 void expectRow(const Row &row)
 {
-    SCOPED_TRACE("check " + row.args + " on " + (row.tree.starts_with('<') ? "a document" : row.tree) +
-                 ", expecting " + row.line.substr(0, 60));
+    SCOPED_TRACE("check " + row.args + " on " + (row.tree.starts_with('<') ? "a document" : row.tree) + ", expecting " +
+                 row.line.substr(0, 60));
     if (row.tree.empty())
         testutil::removeTree();
     else if (row.tree[0] == '<')
@@ -98,28 +98,38 @@ protected:
 TEST_F(Check, EachTreeThresholdAndCommandLineGivesItsStateAndLine)
 {
     const std::string empty = wrapSystem({}), version = std::string("raidc check ") + RAIDC_VERSION_STRING +
-                                                          " (library " + RaidC_GetVersion() + ")\n";
+                                                        " (library " + RaidC_GetVersion() + ")\n";
     std::vector<Row> rows = {
-        {ok, "", 0,
+        {ok,
+         "",
+         0,
          "RAID OK - 1 controller, 4 drives, 1 logical drive | 'c0_ctrl_temp'=63;@95:;@105: "
          "'c0_hdd_temp'=41;@55:;@65: 'c0_ssd_temp'=44;@70:;@80: 'c0_pd_temp'=44;@70:;@80: 'c0_nvme_temp'=52;@75:;@85: "
          "'c0_bbu_temp'=29;@50:;@60: 'c0_proc_temp'=31;@55:;@65: 'c0_pds'=4;;;0 'c0_pds_failed'=0;;0;0;4 "
          "'c0_pds_smart'=0;0;;0;4 'c0_lds'=1;;;0 'c0_lds_degraded'=0;0;;0;1 'agent_up'=1;1:;;0;1 'tree_age'=",
-         {"s;;;0\n"}, 1},
+         {"s;;;0\n"},
+         1},
         // The warning tree names each problem, and two more in its count.
-        {warning, "", 1,
+        {warning,
+         "",
+         1,
          "RAID WARNING - controller 0 (RAID Controller 0): Degraded; controller 0 NVMe temperature 79 (warning at "
          "75); controller 0 logical drive 0 (Data0): Partially Degraded; controller 0 physical drive 2 (SAS HDD 1): "
          "Rebuilding; controller 0 physical drive 3 (SAS SSD 2): Global Hotspare SMART Error; and 2 more | ",
          {"'c0_nvme_temp'=79;@75:;@85:", "'c0_pds_failed'=0;;0;0;4", "'c0_pds_smart'=1;0;;0;4",
           "'c0_lds_degraded'=1;0;;0;1"},
          1},
-        {warning, "--verbose", 1, "RAID WARNING - controller 0 (RAID Controller 0): Degraded; ",
+        {warning,
+         "--verbose",
+         1,
+         "RAID WARNING - controller 0 (RAID Controller 0): Degraded; ",
          {"\nagent: up\ndevice tree: written 20", "\nWARNING: controller 0 battery: Learning\n",
           "\nWARNING: controller 0 enclosure 0 processor 0 fan 0 (Fan 0): Failed\n"},
          10},
         // Failures come first.
-        {critical, "--verbose", 2,
+        {critical,
+         "--verbose",
+         2,
          "RAID CRITICAL - controller 0 physical drive 2 (SAS HDD 1): Failed; controller 1 (RAID Controller 1): "
          "Failed; controller 1 logical drive 0 (Data0): Failed; controller 0 (RAID Controller 0): Degraded; "
          "controller 0 logical drive 0 (Data0): Degraded | ",
@@ -137,7 +147,9 @@ TEST_F(Check, EachTreeThresholdAndCommandLineGivesItsStateAndLine)
         // wherever it stands, and the drive class does not name the SSD again.
         {ok, "--warn-temp-hdd 41", 1, "RAID WARNING - controller 0 HDD temperature 41 (warning at 41) | "},
         {ok, "--warn-temp-hdd 42", 0, "RAID OK - 1 controller"},
-        {ok, "--warn-temp-ctrl=64 --warn-temp 44 --warn-temp-nvme 53 --warn-temp-hdd 42", 1,
+        {ok,
+         "--warn-temp-ctrl=64 --warn-temp 44 --warn-temp-nvme 53 --warn-temp-hdd 42",
+         1,
          "RAID WARNING - controller 0 SSD temperature 44 (warning at 44) | ",
          {"'c0_ctrl_temp'=63;@64:;@105: 'c0_hdd_temp'=41;@42:;@65: 'c0_ssd_temp'=44;@44:;@80:"}},
         {warning, "--warn-temp-nvme 80 --verbose", 1, "RAID WARNING - ", {"!NVMe"}},
@@ -146,8 +158,12 @@ TEST_F(Check, EachTreeThresholdAndCommandLineGivesItsStateAndLine)
                      "<Status>Operational</Status><Temperature>71</Temperature></PhysicalDrive>"}),
          "", 1, "RAID WARNING - controller 0 drive temperature 71 (warning at 70) | "},
         // Texts from the tree cannot break the plugin output.
-        {wrapSystem({"<Name>a|b</Name><Status>Failed | 'x'=1\nRAID OK</Status>"}), "", 2,
-         "RAID CRITICAL - controller 0 (a/b): Failed / 'x'=1 RAID OK | ", {}, 1},
+        {wrapSystem({"<Name>a|b</Name><Status>Failed | 'x'=1\nRAID OK</Status>"}),
+         "",
+         2,
+         "RAID CRITICAL - controller 0 (a/b): Failed / 'x'=1 RAID OK | ",
+         {},
+         1},
         // Thresholds in the monitoring-plugin range syntax against the HDD at
         // 41 degrees (SSD 44, controller 63).
         {ok, "-w hdd=41", 0, "RAID OK - 1 controller"},
@@ -168,15 +184,28 @@ TEST_F(Check, EachTreeThresholdAndCommandLineGivesItsStateAndLine)
         {ok, "-w 43 -w hdd=50 -w ssd=50 -w ctrl=70 -w nvme=60 -w bbu=30 -w proc=40 -w pd=50", 0, "RAID OK - 1 "},
         {ok, "-w 50 -c 62 -w ctrl=70", 2, "RAID CRITICAL - controller 0 chip temperature 63 (critical above 62)"},
         {ok, "--warn-temp 60 -c ctrl=~:100", 1, "RAID WARNING - controller 0 chip temperature 63 (warning at 60)"},
-        {ok, "-w hdd=@30:50.5 -c ssd=~:43", 2, "RAID CRITICAL - ",
+        {ok,
+         "-w hdd=@30:50.5 -c ssd=~:43",
+         2,
+         "RAID CRITICAL - ",
          {"'c0_hdd_temp'=41;@30:50.5;@65: 'c0_ssd_temp'=44;@70:;~:43 "}},
         // --max-age warns past it and is critical past twice it; unless
         // asked, even an old tree is only reported.
         {ok, "--max-age 60", 0, "RAID OK - 1 controller", {"s;60;120;0"}, 1, 30},
-        {ok, "--max-age 60", 1, "RAID WARNING - device tree written 10", // 100 s, or a little more on a slow host
-         {"s;60;120;0", " s ago (warning above 60 s) | "}, 1, 100},
-        {ok, "--max-age 60", 2, "RAID CRITICAL - device tree written 2 min ago (critical above 120 s) | ",
-         {"s;60;120;0"}, 1, 130},
+        {ok,
+         "--max-age 60",
+         1,
+         "RAID WARNING - device tree written 10", // 100 s, or a little more on a slow host
+         {"s;60;120;0", " s ago (warning above 60 s) | "},
+         1,
+         100},
+        {ok,
+         "--max-age 60",
+         2,
+         "RAID CRITICAL - device tree written 2 min ago (critical above 120 s) | ",
+         {"s;60;120;0"},
+         1,
+         130},
         {ok, "", 0, "RAID OK - 1 controller", {}, 1, 10 * 365 * 86400LL},
         {ok, "-V", 0, version},
         {ok, "--version", 0, version},
@@ -184,9 +213,27 @@ TEST_F(Check, EachTreeThresholdAndCommandLineGivesItsStateAndLine)
     for (const char *args : {"-h", "--help", "-w 5 --help"})
         rows.push_back({ok, args, 0, "usage: raidc check ", {"--agent-down"}});
     // A bad command line must not page anyone as CRITICAL.
-    for (const char *args : {"--warn-temp hot", "--warn-temp-gpu 50", "--output x", "0", "--json", "-w", "-w x",
-                             "-w hdd=", "-w gpu=5", "-w 5:3", "-w @", "-w -1", "-c ssd=~", "-t", "-t 0", "-t x", "-x",
-                             "--crit-temp-gpu 3", "--agent-down maybe", "--max-age 0", "--max-age x"})
+    for (const char *args : {"--warn-temp hot",
+                             "--warn-temp-gpu 50",
+                             "--output x",
+                             "0",
+                             "--json",
+                             "-w",
+                             "-w x",
+                             "-w hdd=",
+                             "-w gpu=5",
+                             "-w 5:3",
+                             "-w @",
+                             "-w -1",
+                             "-c ssd=~",
+                             "-t",
+                             "-t 0",
+                             "-t x",
+                             "-x",
+                             "--crit-temp-gpu 3",
+                             "--agent-down maybe",
+                             "--max-age 0",
+                             "--max-age x"})
         rows.push_back({critical, args, 3, "RAID UNKNOWN - "});
     for (const Row &row : rows)
         expectRow(row);
@@ -199,8 +246,13 @@ TEST_F(Check, AgentThatStopsAnsweringIsAWarningNamingTheTreeAge)
     expectRow({ok, "", 0, "RAID OK - ", {" 'agent_up'=1;1:;;0;1 'tree_age'=30"}, 1, 300});
     EXPECT_EQ(stop(std::exchange(agent, -1)), 0);
     const Row rows[] = {
-        {ok, "", 1, "RAID WARNING - RAID agent not answering (device tree written 5 min ago) | ",
-         {"'agent_up'=0;1:;;0;1"}, 1, 300},
+        {ok,
+         "",
+         1,
+         "RAID WARNING - RAID agent not answering (device tree written 5 min ago) | ",
+         {"'agent_up'=0;1:;;0;1"},
+         1,
+         300},
         {ok, "--agent-down warning", 1, "RAID WARNING - ", {"'agent_up'=0;1:;;0;1"}},
         {ok, "--agent-down critical", 2, "RAID CRITICAL - ", {"'agent_up'=0;;1:;0;1"}},
         {ok, "--agent-down=ignore", 0, "RAID OK - ", {"'agent_up'=0;;;0;1"}},

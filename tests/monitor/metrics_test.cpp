@@ -224,8 +224,10 @@ TEST_F(MetricsOutput, OnlyARegularFileIsReplacedByRenameAndAFailedWriteLeavesNot
     for (ssize_t n; (n = read(in, buf, sizeof buf)) > 0;)
         for (char *p = buf; p < buf + n; p += sizeof(inotify_event) + reinterpret_cast<inotify_event *>(p)->len) {
             auto *e = reinterpret_cast<inotify_event *>(p);
-            const char *what = e->mask & IN_CREATE ? "create " : e->mask & IN_MODIFY ? "modify "
-                               : e->mask & IN_MOVED_FROM ? "from " : "to ";
+            const char *what = e->mask & IN_CREATE       ? "create "
+                               : e->mask & IN_MODIFY     ? "modify "
+                               : e->mask & IN_MOVED_FROM ? "from "
+                                                         : "to ";
             events += what + std::string(strcmp(e->name, "raid.prom") ? "tmp;" : "TARGET;");
         }
     close(in);

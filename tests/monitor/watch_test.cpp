@@ -11,8 +11,8 @@
 
 #include <iostream>
 #include <poll.h>
-#include <sys/stat.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <utility>
 
@@ -133,11 +133,12 @@ TEST_F(Watch, EachChangeOfTheTreeOrTheAgentGivesOneEventOnceThroughEveryPath)
     // The first run hangs until it is killed, the later ones fail: neither
     // may stop the watch or lose an event.
     const std::string hung = dir_ + "/hung";
-    std::string script = writeFile("on-event",
-                                   "#!/bin/sh\nread -r line\n"
-                                   "echo \"$RAIDC_EVENT_EVENT $RAIDC_EVENT_DEVICE_INDEX $line\" >> " + dir_ +
-                                   "/exec.log\n[ -e " + hung + " ] && exit 1\n: > " + hung + "\nexec sleep 30\n",
-                                   0755);
+    std::string script =
+        writeFile("on-event",
+                  "#!/bin/sh\nread -r line\n"
+                  "echo \"$RAIDC_EVENT_EVENT $RAIDC_EVENT_DEVICE_INDEX $line\" >> " +
+                      dir_ + "/exec.log\n[ -e " + hung + " ] && exit 1\n: > " + hung + "\nexec sleep 30\n",
+                  0755);
     const std::vector<Pd> three = {{0, "Operational"}, {1, "Operational"}, {2, "Operational"}};
     install(tree(three));
     children_.push_back(serveAgent(dir_ + "/serve.out"));
@@ -155,20 +156,32 @@ TEST_F(Watch, EachChangeOfTheTreeOrTheAgentGivesOneEventOnceThroughEveryPath)
         std::vector<std::string> events;
     } steps[] = {
         {"unchanged rewrite", three, "Operational", {}},
-        {"drive fails", with(failed, {{2, "Operational"}}), "Operational",
+        {"drive fails",
+         with(failed, {{2, "Operational"}}),
+         "Operational",
          {"status_changed physical_drive 0/1 Operational -> Failed"}},
-        {"logical drive degrades", with(failed, {{2, "Operational"}}), "Degraded",
+        {"logical drive degrades",
+         with(failed, {{2, "Operational"}}),
+         "Degraded",
          {"status_changed logical_drive 0/0 Operational -> Degraded"}},
         {"drive removed", failed, "Degraded", {"device_removed physical_drive 0/2 yes -> no"}},
         {"drive added", with(failed, spare), "Degraded", {"device_added physical_drive 0/2 no -> yes"}},
-        {"rebuild starts", with({{0, "Operational"}, {1, "Rebuilding", 3}}, spare), "Degraded",
+        {"rebuild starts",
+         with({{0, "Operational"}, {1, "Rebuilding", 3}}, spare),
+         "Degraded",
          {"status_changed physical_drive 0/1 Failed -> Rebuilding"}},
         {"rebuild within a step", with({{0, "Operational"}, {1, "Rebuilding", 9}}, spare), "Degraded", {}},
-        {"rebuild passes 10%", with({{0, "Operational"}, {1, "Rebuilding", 12}}, spare), "Degraded",
+        {"rebuild passes 10%",
+         with({{0, "Operational"}, {1, "Rebuilding", 12}}, spare),
+         "Degraded",
          {"rebuild_progress physical_drive 0/1 9 -> 12"}},
-        {"rebuild passes 20% and 30%", with({{0, "Operational"}, {1, "Rebuilding", 31}}, spare), "Degraded",
+        {"rebuild passes 20% and 30%",
+         with({{0, "Operational"}, {1, "Rebuilding", 31}}, spare),
+         "Degraded",
          {"rebuild_progress physical_drive 0/1 12 -> 31"}},
-        {"rebuild ends", with({{0, "Operational"}, {1, "Operational"}}, spare), "Degraded",
+        {"rebuild ends",
+         with({{0, "Operational"}, {1, "Operational"}}, spare),
+         "Degraded",
          {"rebuild_finished physical_drive 0/1 Rebuilding -> Operational"}},
     };
     size_t seen = 0;
@@ -208,10 +221,9 @@ TEST_F(Watch, EachChangeOfTheTreeOrTheAgentGivesOneEventOnceThroughEveryPath)
 TEST_F(Watch, TestEventsGoThroughEveryPathOncePerController)
 {
     testutil::installFile(testutil::examplePath("two-controllers.xml"));
-    std::string script = writeFile("on-event",
-                                   "#!/bin/sh\necho \"$RAIDC_EVENT_EVENT $RAIDC_EVENT_CONTROLLER $(cat)\" >> " + dir_ +
-                                       "/exec.log\n",
-                                   0755);
+    std::string script = writeFile(
+        "on-event", "#!/bin/sh\necho \"$RAIDC_EVENT_EVENT $RAIDC_EVENT_CONTROLLER $(cat)\" >> " + dir_ + "/exec.log\n",
+        0755);
     std::string out, raidc = testutil::toolPath("raidc");
     EXPECT_EQ(testutil::runCommand(raidc + " watch --test --json --exec " + script, &out), 0);
     std::vector<std::string> ran = lines(dir_ + "/exec.log"), printed = lines(writeFile("printed", out));

@@ -11,9 +11,9 @@
 #include <ctime>
 #include <fcntl.h>
 #include <functional>
-#include <sys/time.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <sys/un.h>
 #include <unistd.h>
 

@@ -87,9 +87,9 @@ TEST(Xml, PrefixesSplitAndNamespacesAreListed)
 
 TEST(Xml, FailuresReturnNullWithAText)
 {
-    for (const char *bad : {"", "<a>", "<a></b>", "text", "<a x='1' x='2'/>",
-                            "<!DOCTYPE a SYSTEM 'http://example.invalid/a.dtd'><a/>",
-                            "<!DOCTYPE a [<!ENTITY e 'e'>]><a>&e;</a>"}) {
+    for (const char *bad :
+         {"", "<a>", "<a></b>", "text", "<a x='1' x='2'/>", "<!DOCTYPE a SYSTEM 'http://example.invalid/a.dtd'><a/>",
+          "<!DOCTYPE a [<!ENTITY e 'e'>]><a>&e;</a>"}) {
         XMLParseError err{};
         XMLDoc *doc = parseText(&err, bad);
         EXPECT_EQ(doc, nullptr) << bad;
@@ -180,7 +180,8 @@ TEST(Xml, DocumentsBeyondTheKeptNamesParseWhole)
         }
         EXPECT_EQ(i, round * 3000 + 6000);
         int count = 0;
-        XMLNode *const *late = elementsByLocalName(p.root(), (std::string("e") + std::to_string(round * 3000 + 5999)).c_str(), &count);
+        XMLNode *const *late =
+            elementsByLocalName(p.root(), (std::string("e") + std::to_string(round * 3000 + 5999)).c_str(), &count);
         ASSERT_EQ(count, 1);
         EXPECT_EQ(late[0], p.root()->lastChild);
         EXPECT_EQ(elementsByLocalName(p.root(), "s", &count)[5999], p.root()->lastChild->firstChild);

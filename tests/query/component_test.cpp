@@ -50,28 +50,17 @@ auto query(Kind k, const char *p, int c, int dev, int pr = 0, int comp = 0)
 {
     return [=](char *s, unsigned n, int64_t *i) {
         switch (k) {
-        case Ctrl:
-            return RaidC_getCtrlInfo(p, c, s, n, i);
-        case Pd:
-            return RaidC_getPDInfo(p, c, dev, s, n, i);
-        case Ld:
-            return RaidC_getLDInfo(p, c, dev, s, n, i);
-        case Enc:
-            return RaidC_getEncInfo(p, c, dev, s, n, i);
-        case Proc:
-            return RaidC_getEncProcInfo(p, c, dev, pr, s, n, i);
-        case Fan:
-            return RaidC_getEncFanInfo(p, c, dev, pr, comp, s, n, i);
-        case Pwr:
-            return RaidC_getEncPwrInfo(p, c, dev, pr, comp, s, n, i);
-        case Temp:
-            return RaidC_getEncTempInfo(p, c, dev, pr, comp, s, n, i);
-        case Bbu:
-            return RaidC_getBBUInfo(p, c, s, n, i);
-        case Array:
-            return RaidC_getArrayInfo(p, c, dev, s, n, i);
-        default:
-            return RaidC_getPortInfo(p, c, dev, s, n, i);
+        case Ctrl: return RaidC_getCtrlInfo(p, c, s, n, i);
+        case Pd: return RaidC_getPDInfo(p, c, dev, s, n, i);
+        case Ld: return RaidC_getLDInfo(p, c, dev, s, n, i);
+        case Enc: return RaidC_getEncInfo(p, c, dev, s, n, i);
+        case Proc: return RaidC_getEncProcInfo(p, c, dev, pr, s, n, i);
+        case Fan: return RaidC_getEncFanInfo(p, c, dev, pr, comp, s, n, i);
+        case Pwr: return RaidC_getEncPwrInfo(p, c, dev, pr, comp, s, n, i);
+        case Temp: return RaidC_getEncTempInfo(p, c, dev, pr, comp, s, n, i);
+        case Bbu: return RaidC_getBBUInfo(p, c, s, n, i);
+        case Array: return RaidC_getArrayInfo(p, c, dev, s, n, i);
+        default: return RaidC_getPortInfo(p, c, dev, s, n, i);
         }
     };
 }

@@ -65,10 +65,11 @@ protected:
         setenv("SNMP_PERSISTENT_DIR", (dir_ + "/state").c_str(), 1);
         setenv("MIBS", "", 1);
         // All on unix sockets in the folder, where the community is mapped by com2secunix.
-        std::ofstream(dir_ + "/snmpd.conf") << "master agentx\nagentXSocket " << dir_ << "/agentx\nagentaddress unix:"
-                                            << dir_ << "/snmp\ntrap2sink unix:" << dir_ << "/trap public\n"
-                                            << "com2secunix local default public\ngroup all v2c local\n"
-                                               "view all included .1\naccess all \"\" any noauth exact all none none\n";
+        std::ofstream(dir_ + "/snmpd.conf")
+            << "master agentx\nagentXSocket " << dir_ << "/agentx\nagentaddress unix:" << dir_
+            << "/snmp\ntrap2sink unix:" << dir_ << "/trap public\n"
+            << "com2secunix local default public\ngroup all v2c local\n"
+               "view all included .1\naccess all \"\" any noauth exact all none none\n";
         testutil::removeTree();
     }
 
@@ -142,16 +143,18 @@ protected:
     {
         const std::string trapOid = ".1.3.6.1.6.3.1.1.4.1.0 = OID: ";
         std::vector<std::string> got;
-        poll([&] {
-            got.clear();
-            std::istringstream in(testutil::readFile(traps()));
-            for (std::string line; std::getline(in, line);) {
-                size_t at = line.find(trapOid);
-                if (line.starts_with("TRAP ") && at != std::string::npos && line.find(".32473.0.", at) != line.npos)
-                    got.push_back(line.substr(at + trapOid.size()));
-            }
-            return got.size() >= count;
-        }, 5000);
+        poll(
+            [&] {
+                got.clear();
+                std::istringstream in(testutil::readFile(traps()));
+                for (std::string line; std::getline(in, line);) {
+                    size_t at = line.find(trapOid);
+                    if (line.starts_with("TRAP ") && at != std::string::npos && line.find(".32473.0.", at) != line.npos)
+                        got.push_back(line.substr(at + trapOid.size()));
+                }
+                return got.size() >= count;
+            },
+            5000);
         EXPECT_EQ(got, std::vector<std::string>(expected.data(), expected.data() + count));
     }
 
@@ -223,9 +226,10 @@ const struct Column {
     {"raidcEncSerialNumber", kEnc, "EN674031C43E|EN832F821D51"},
     {"raidcEncStatus", kEnc, "OK*2"},
     {"raidcEncProcessorCount", kEnc, "2*2"},
-    {"raidcEncTempName", kSensor, "Temperature Sensor 0|Temperature Sensor 1|Temperature Sensor 0|"
-                                  "Temperature Sensor 1|Temperature Sensor 0|Temperature Sensor 1|"
-                                  "Temperature Sensor 0|Temperature Sensor 1"},
+    {"raidcEncTempName", kSensor,
+     "Temperature Sensor 0|Temperature Sensor 1|Temperature Sensor 0|"
+     "Temperature Sensor 1|Temperature Sensor 0|Temperature Sensor 1|"
+     "Temperature Sensor 0|Temperature Sensor 1"},
     {"raidcEncTempLocation", kSensor, "Inlet|Midplane|Inlet|Midplane|Inlet|Midplane|Inlet|Midplane"},
     {"raidcEncTempTemperature", kSensor, "26|24|28|44|42|34|46|34"},
     {"raidcEncTempWarningHigh", kSensor, "55*8"},
@@ -248,11 +252,11 @@ const struct Column {
 // count for the processors).
 Mib expectedWalk()
 {
-    Mib m{{"raidcCtrlCount.0", "2"},         {"raidcCtrlMaxTemp.0", "73"},       {"raidcCtrlMaxTempStatus.0", "1"},
-          {"raidcPdMaxTemp.0", "46"},        {"raidcPdMaxTempStatus.0", "1"},    {"raidcHddMaxTemp.0", "46"},
-          {"raidcHddMaxTempStatus.0", "1"},  {"raidcSsdMaxTemp.0", "0"},         {"raidcSsdMaxTempStatus.0", "7"},
-          {"raidcNvmeMaxTemp.0", "50"},      {"raidcNvmeMaxTempStatus.0", "1"},  {"raidcBbuMaxTemp.0", "32"},
-          {"raidcBbuMaxTempStatus.0", "1"},  {"raidcProcMaxTemp.0", "42"},       {"raidcProcMaxTempStatus.0", "1"}};
+    Mib m{{"raidcCtrlCount.0", "2"},        {"raidcCtrlMaxTemp.0", "73"},      {"raidcCtrlMaxTempStatus.0", "1"},
+          {"raidcPdMaxTemp.0", "46"},       {"raidcPdMaxTempStatus.0", "1"},   {"raidcHddMaxTemp.0", "46"},
+          {"raidcHddMaxTempStatus.0", "1"}, {"raidcSsdMaxTemp.0", "0"},        {"raidcSsdMaxTempStatus.0", "7"},
+          {"raidcNvmeMaxTemp.0", "50"},     {"raidcNvmeMaxTempStatus.0", "1"}, {"raidcBbuMaxTemp.0", "32"},
+          {"raidcBbuMaxTempStatus.0", "1"}, {"raidcProcMaxTemp.0", "42"},      {"raidcProcMaxTempStatus.0", "1"}};
     for (const Column &c : kColumns) {
         std::vector<std::string> index{""};
         for (int n : c.rows) {
@@ -393,8 +397,10 @@ void installNotifyTree(const char *ctrl, const char *ld, const char *pd1, const 
         {std::string("<AdapterNumber>0</AdapterNumber><CtrlId>0</CtrlId><Name>C0</Name><Status>") + ctrl +
          "</Status><LogicalDrive Nr=\"0\"><Name>L0</Name><RAIDLevel>RAID-1</RAIDLevel><Status>" + ld +
          "</Status></LogicalDrive>" + pd(0, "Operational") + pd(1, pd1) + "<Battery Nr=\"0\"><Name>B0</Name><Status>" +
-         bbu + "</Status></Battery><Port Nr=\"0\"><Enclosure Nr=\"0\"><EnclosureNumber>0</EnclosureNumber>"
-               "<Name>E0</Name><Status>" + enc + "</Status></Enclosure></Port>"});
+         bbu +
+         "</Status></Battery><Port Nr=\"0\"><Enclosure Nr=\"0\"><EnclosureNumber>0</EnclosureNumber>"
+         "<Name>E0</Name><Status>" +
+         enc + "</Status></Enclosure></Port>"});
     ASSERT_EQ(testutil::runCommand(testutil::toolPath("raidc-agent-sim") + " install /dev/stdin >/dev/null <<'EOF'\n" +
                                    xml + "EOF"),
               0);
@@ -464,8 +470,8 @@ TEST(SnmpMib, PassesSmilint)
     if (testutil::runCommand("command -v smilint >/dev/null") != 0)
         GTEST_SKIP() << "needs smilint";
     // The SMIv2 base modules come from the system where it has them.
-    EXPECT_EQ(testutil::runCommand("SMIPATH=/usr/share/snmp/mibs/ietf:" + kMibDirs + " smilint -l 3 " RAIDC_SOURCE_DIR
-                                   "/mib/RAIDC-MIB.txt 2>&1",
+    EXPECT_EQ(testutil::runCommand("SMIPATH=/usr/share/snmp/mibs/ietf:" + kMibDirs +
+                                       " smilint -l 3 " RAIDC_SOURCE_DIR "/mib/RAIDC-MIB.txt 2>&1",
                                    &out),
               0);
     EXPECT_EQ(out, "");

@@ -5,10 +5,10 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
-#include <dirent.h>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>

@@ -231,10 +231,9 @@ TEST_F(TrapPipe, ReceiverResynchronisesAndRefusesHostileHeaders)
 TEST_F(TrapPipe, StalledMessagesWaitWithoutSpinningAndAreDropped)
 {
     ASSERT_EQ(get(), RAIDC_TRAP_NO_MESSAGE); // allocates the record
-    const std::pair<const char *, std::string> stalls[] = {
-        {"one stray byte", "x"},
-        {"header stopping half-way", header(1, 0, 0).substr(0, 20)},
-        {"data area stopping half-way", header(1, 1, 24) + "half"}};
+    const std::pair<const char *, std::string> stalls[] = {{"one stray byte", "x"},
+                                                           {"header stopping half-way", header(1, 0, 0).substr(0, 20)},
+                                                           {"data area stopping half-way", header(1, 1, 24) + "half"}};
     for (const auto &[what, bytes] : stalls) {
         raw(bytes);
         for (int i = 0; i < 4; ++i)

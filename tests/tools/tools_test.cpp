@@ -297,7 +297,7 @@ std::vector<Row> outputRows()
         // not there is 3, any other failure (no agent) 1.
         {mr, "raidc locate set ld 0 0 7", 0, "7\n", "", "", nullptr, Agent},
         {mr, "raidc locate get ld 0 0 --json", 0,
-         "{\"format_version\":1,\"operation\":\"get\",\"device\":\"logical_drive\",\"controller\":0,"
+         "{\"format_version\":1,\"operation\":\"get\",\"device_type\":\"logical_drive\",\"controller\":0,"
          "\"device_index\":0,\"result\":0,\"result_text\":\"done\",\"value\":7}\n",
          "", "", nullptr, Agent},
         {mr, "raidc locate get pd 0 99", 3, "", "raidc: ", "", nullptr, Agent},
@@ -414,8 +414,8 @@ void runRows(const std::vector<Row> &rows)
         EXPECT_EQ(err.empty() || err.back() == '\n' ? r.err : r.err.substr(0, err.size()), row.err ? err : r.err);
         const bool onErr = row.has.rfind("2>", 0) == 0;
         EXPECT_NE((onErr ? r.err : r.out).find(row.has.substr(onErr ? 2 : 0)), std::string::npos) << r.out << r.err;
-        // Every JSON document has the format version first (locate's "device" names the kind of drive).
-        const bool json = row.args.find("--json") != std::string::npos && row.args.find("locate") == std::string::npos;
+        // Every JSON document has the format version first.
+        const bool json = row.args.find("--json") != std::string::npos;
         std::istringstream docs(json && row.status == 0 ? r.out : "");
         for (std::string doc; std::getline(docs, doc);) {
             json_object *o = json_tokener_parse(doc.c_str());

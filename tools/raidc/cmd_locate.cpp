@@ -58,7 +58,7 @@ int locate(const Args &a)
     if (a.json) {
         const char *device =
             raidcnames::name(pd ? raidcnames::Device::PhysicalDrive : raidcnames::Device::LogicalDrive).key;
-        printf("%s,\"operation\":\"%s\",\"device\":\"%s\",\"controller\":%d,\"device_index\":%d,\"result\":%d,"
+        printf("%s,\"operation\":\"%s\",\"device_type\":\"%s\",\"controller\":%d,\"device_index\":%d,\"result\":%d,"
                "\"result_text\":%s",
                jsonStart().c_str(), op.c_str(), device, ctrl, dev, r, jsonString(resultText(r)).c_str());
         if (r == RAIDC_SOCK_DONE || !get)

@@ -262,6 +262,7 @@ TEST_F(Link, ExchangeReturnsTheReplyOrGivesUpWithinItsBound)
         EXPECT_FALSE(client.isConnected);
         EXPECT_EQ(take(81).size(), 81u); // the request did go out
     }
+    EXPECT_EQ(close_RaidCCmdSocket(&client), 0); // and what is left of it closes cleanly
 }
 
 } // namespace

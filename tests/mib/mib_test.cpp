@@ -9,26 +9,25 @@
 #include <climits>
 #include <map>
 #include <regex>
-#include <sstream>
 #include <string>
 #include <vector>
 
 namespace {
 
 using Mapper = int (*)(const char *, int32_t *);
-using Pairs = std::vector<std::pair<std::string, int32_t>>;
+using Names = std::map<std::string, int32_t>;
 constexpr int32_t kNone = INT32_MIN + 7; // preset; stays when nothing is written
 
 // Every OBJECT-TYPE whose syntax is an enumeration, with its name(number) pairs.
-std::map<std::string, Pairs> mibEnumerations()
+std::map<std::string, Names> mibEnumerations()
 {
     const std::string mib = testutil::readFile(RAIDC_SOURCE_DIR "/mib/RAIDC-MIB.txt");
     const std::regex object(R"((\w+)\s+OBJECT-TYPE\s+SYNTAX\s+INTEGER\s*\{([^}]*)\})"), item(R"((\w+)\((-?\d+)\))");
-    std::map<std::string, Pairs> out;
+    std::map<std::string, Names> out;
     for (std::sregex_iterator o(mib.begin(), mib.end(), object), end; o != end; ++o) {
         const std::string body = (*o)[2];
         for (std::sregex_iterator i(body.begin(), body.end(), item); i != end; ++i)
-            out[(*o)[1]].emplace_back((*i)[1], std::stoi((*i)[2]));
+            out[(*o)[1]][(*i)[1]] = std::stoi((*i)[2]);
     }
     return out;
 }
@@ -81,48 +80,35 @@ const struct {
     {mibMapper_getSvrStatus, nullptr, nullptr, "OK=1|Warning=2|Failed=3", ""},
 };
 
-std::vector<std::string> split(const std::string &s)
-{
-    std::vector<std::string> out;
-    std::istringstream in(s);
-    for (std::string part; std::getline(in, part, '|');)
-        out.push_back(part);
-    return out;
-}
-
 struct Mapping {
     Mapper fn;
     std::string name;
     int32_t fallback;
-    Pairs texts; // text and the value it must give
+    std::vector<std::pair<std::string, int32_t>> texts; // text and the value it must give
 };
 
 // All mappers with the texts they must map, the numbers from the MIB file.
 std::vector<Mapping> mappings()
 {
     const auto mib = mibEnumerations();
+    const std::regex extra("([^=|]+)=([^|]+)");
     std::vector<Mapping> out;
     for (const auto &m : kMappers) {
         const auto found = m.object ? mib.find(m.object) : mib.end();
         EXPECT_TRUE(!m.object || found != mib.end()) << m.object << " is not an enumeration of the MIB";
-        const Pairs names = found == mib.end() ? Pairs{} : found->second;
+        const Names names = found == mib.end() ? Names{} : found->second;
         auto number = [&](const std::string &name) {
-            if (!m.object)
-                return std::stoi(name);
-            auto at = std::find_if(names.begin(), names.end(), [&](const auto &p) { return p.first == name; });
-            EXPECT_NE(at, names.end()) << m.object << " has no " << name;
-            return at == names.end() ? kNone : at->second;
+            EXPECT_TRUE(!m.object || names.count(name)) << m.object << " has no " << name;
+            return !m.object ? std::stoi(name) : names.count(name) ? names.at(name) : kNone;
         };
         Mapping r{m.fn, m.object ? m.object : m.extra, m.fallback ? number(m.fallback) : kNone, {}};
-        const auto refused = split(m.refused);
+        const std::string refused = std::string("|") + m.refused + "|", extras = m.extra;
         for (const auto &[name, value] : names) {
-            bool own = std::find(refused.begin(), refused.end(), name) == refused.end();
+            bool own = refused.find("|" + name + "|") == std::string::npos;
             r.texts.emplace_back(textOf(name), own && (m.fallback || name != "unknown") ? value : r.fallback);
         }
-        for (const std::string &row : split(m.extra)) {
-            const std::string text = row.substr(0, row.find('='));
-            r.texts.emplace_back(text, number(row.substr(text.size() + 1)));
-        }
+        for (std::sregex_iterator e(extras.begin(), extras.end(), extra), end; e != end; ++e)
+            r.texts.emplace_back((*e)[1], number((*e)[2]));
         out.push_back(r);
     }
     return out;

@@ -88,8 +88,8 @@ TEST(Capabilities, RendersEveryDocumentAsJson)
         caps(entry("RAID-5", "<StripeSizes>64,128</StripeSizes><DefaultStripeSize>64</DefaultStripeSize>"
                              "<SupportedInitMode>Fast Initialization,Normal Initialization</SupportedInitMode>"
                              "<Hints>VariableRaid6StripeSize</Hints>")),
-        // A missing, empty or comment-only element gives an empty list.
-        "<CtrlId>0</CtrlId>", caps(""), caps("\n  <!-- none -->\n  "), caps(levelEntries()),
+        // A missing or comment-only element gives an empty list.
+        "<CtrlId>0</CtrlId>", caps("\n  <!-- none -->\n  "), caps(levelEntries()),
         // Stripe size lists split and trim; texts give their leading number, saturated.
         stripes(",64,, 128 ,"), stripes("64,abc"), stripes(",,,"),
         stripes("\t&quot;256&quot;\n,{512}, &lt;1024&gt;&amp;, ~2048\xC3\xA9,'-64', 1 2"),

@@ -112,13 +112,13 @@ TEST(Xml, ElementsByLocalNameInDocumentOrderUpTo1024)
     EXPECT_STREQ(l->nodes[2]->nodeName, "y:b");
     free(l);
     XMLNode *c = p.root()->firstChild->nextSibling;
-    for (auto [below, name, count] : {std::tuple{p.root(), "a", 0}, // only elements below the node
-                                      std::tuple{c, "b", 2}, std::tuple{p.root(), "z", 1}}) {
+    for (auto [below, name, count] : {std::tuple{p.root(), "a", 0}, std::tuple{p.root(), "z", 1}}) {
         NodeList *found = getElementsByLocalName(below, name);
         EXPECT_EQ(found->count, count) << name;
         free(found);
     }
-    NodeList *inC = getElementsByLocalName(c, "b"); // plain and prefixed, in document order
+    // Only elements below the node; plain and prefixed, in document order.
+    NodeList *inC = getElementsByLocalName(c, "b");
     EXPECT_TRUE(inC->count == 2 && inC->nodes[0] == c->firstChild && inC->nodes[1] == c->firstChild->nextSibling);
     free(inC);
     // A tree built by hand has no index: the walk below the last child c

@@ -5,6 +5,8 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -14,6 +16,7 @@
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 namespace testutil {
@@ -139,6 +142,55 @@ std::string wrapSystem(std::initializer_list<std::string> adapters, const std::s
     for (const std::string &a : adapters)
         xml += "<Adapter Nr=\"" + std::to_string(i++) + "\">" + a + "</Adapter>";
     return xml + "</System></RAIDStorageDeviceTree>\n";
+}
+
+bool eventually(const std::function<bool()> &done, int ms)
+{
+    for (auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms); !done();) {
+        if (std::chrono::steady_clock::now() > end)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return true;
+}
+
+pid_t spawn(std::vector<std::string> args, const std::string &logPath)
+{
+    std::vector<char *> argv;
+    for (std::string &a : args)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        const int fd = open(logPath.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+        dup2(fd, 1);
+        dup2(fd, 2);
+        execvp(argv[0], argv.data());
+        _exit(127);
+    }
+    return pid;
+}
+
+int stopChild(pid_t &pid)
+{
+    int st = 0;
+    auto reaped = [&] { return waitpid(pid, &st, WNOHANG) == pid; };
+    if (pid <= 0)
+        return -1;
+    kill(pid, SIGTERM);
+    const bool ended = eventually(reaped) || (kill(pid, SIGKILL) == 0 && eventually(reaped));
+    pid = -1;
+    return !ended ? -1 : WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
+}
+
+void expectGolden(const std::string &name, const std::string &text)
+{
+    const std::string path = std::string(RAIDC_SOURCE_DIR) + "/tests/" + name;
+    if (const char *update = getenv("RAIDC_UPDATE_GOLDEN"); update && strcmp(update, "1") == 0) {
+        FILE *f = fopen(path.c_str(), "wb");
+        ASSERT_TRUE(f && fwrite(text.data(), 1, text.size(), f) == text.size() && fclose(f) == 0) << path;
+    }
+    EXPECT_EQ(readFile(path), text) << "differs from " << path << " (RAIDC_UPDATE_GOLDEN=1 writes it anew)";
 }
 
 namespace {

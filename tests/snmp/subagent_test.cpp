@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <fstream>
@@ -18,6 +19,7 @@
 
 namespace {
 
+using namespace testutil;
 using Mib = std::map<std::string, std::string>;
 
 const std::string kMibDirs = RAIDC_SOURCE_DIR "/tools/snmp/base-mibs:" RAIDC_SOURCE_DIR "/mib";
@@ -26,8 +28,8 @@ class Subagent : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        if (testutil::runCommand("command -v snmpd snmpwalk snmpbulkwalk snmpget >/dev/null") != 0 ||
-            access(testutil::toolArgv("raidc-snmp").back().c_str(), X_OK) != 0)
+        if (runCommand("command -v snmpd snmpwalk snmpbulkwalk snmpget >/dev/null") != 0 ||
+            access(toolArgv("raidc-snmp").back().c_str(), X_OK) != 0)
             GTEST_SKIP() << "needs snmpd, the net-snmp clients and raidc-snmp";
         char tmpl[] = "/tmp/raidc-snmp-test-XXXXXX";
         dir_ = mkdtemp(tmpl);
@@ -41,35 +43,33 @@ protected:
             << "/snmp\ntrap2sink unix:" << dir_ << "/trap public\n"
             << "com2secunix local default public\ngroup all v2c local\n"
                "view all included .1\naccess all \"\" any noauth exact all none none\n";
-        testutil::removeTree();
+        removeTree();
     }
 
     void TearDown() override
     {
         if (sub_ > 0) { // a sanitizer's report ends it with another status
-            EXPECT_EQ(testutil::stopChild(sub_), 0) << testutil::readFile(log());
+            EXPECT_EQ(stopChild(sub_), 0) << readFile(log());
         }
         for (pid_t *child : {&master_, &trapd_, &agent_})
-            testutil::stopChild(*child);
+            stopChild(*child);
         if (!dir_.empty())
-            testutil::runCommand("rm -rf " + dir_);
+            runCommand("rm -rf " + dir_);
     }
 
     void startMaster()
     {
         unlink((dir_ + "/agentx").c_str());
-        master_ = testutil::spawn({"snmpd", "-f", "-Lo", "-C", "-c", dir_ + "/snmpd.conf", "-p", dir_ + "/snmpd.pid"},
-                                  dir_ + "/snmpd.log");
-        ASSERT_TRUE(testutil::eventually([&] { return access((dir_ + "/agentx").c_str(), F_OK) == 0; }))
-            << "snmpd did not start";
+        master_ = spawn({"snmpd", "-f", "-Lo", "-C", "-c", dir_ + "/snmpd.conf", "-p", dir_ + "/snmpd.pid"},
+                        dir_ + "/snmpd.log");
+        ASSERT_TRUE(eventually([&] { return access((dir_ + "/agentx").c_str(), F_OK) == 0; })) << "snmpd did not start";
     }
 
     void startBoth()
     {
         startMaster();
-        sub_ = testutil::spawn(testutil::toolArgv("raidc-snmp", {"-f", "-x", dir_ + "/agentx", "-i", "1", "-w", "0.2"}),
-                               log());
-        ASSERT_TRUE(testutil::eventually([&] { return served(); })) << "raidc-snmp did not register";
+        sub_ = spawn(toolArgv("raidc-snmp", {"-f", "-x", dir_ + "/agentx", "-i", "1", "-w", "0.2"}), log());
+        ASSERT_TRUE(eventually([&] { return served(); })) << "raidc-snmp did not register";
     }
 
     bool served() { return get("raidcCtrlCount.0").find("No Such") == std::string::npos; }
@@ -81,9 +81,9 @@ protected:
     Mib ask(const std::string &tool, const std::string &oids)
     {
         std::string out;
-        testutil::runCommand(tool + " -v2c -c public -t 2 -r 1 -OQUes -M " + kMibDirs + " -m RAIDC-MIB unix:" + dir_ +
-                                 "/snmp " + oids + " 2>&1",
-                             &out);
+        runCommand(tool + " -v2c -c public -t 2 -r 1 -OQUes -M " + kMibDirs + " -m RAIDC-MIB unix:" + dir_ + "/snmp " +
+                       oids + " 2>&1",
+                   &out);
         Mib m;
         std::istringstream in(out);
         for (std::string line; std::getline(in, line);) {
@@ -97,21 +97,20 @@ protected:
 
     // Ours that reached snmptrapd (numeric, without sysUpTime and the
     // snmpTrapOID's name), one a line, once `count` have or after 5 s.
-    std::string notifications(size_t count)
+    std::string notifications(long count)
     {
         const std::string trapOid = ".1.3.6.1.6.3.1.1.4.1.0 = OID: ";
         std::string got;
-        testutil::eventually(
+        eventually(
             [&] {
                 got.clear();
-                size_t n = 0;
-                std::istringstream in(testutil::readFile(traps()));
+                std::istringstream in(readFile(traps()));
                 for (std::string line; std::getline(in, line);) {
                     size_t at = line.find(trapOid);
                     if (line.starts_with("TRAP ") && at != std::string::npos && line.find(".32473.0.", at) != line.npos)
-                        got += line.substr(at + trapOid.size()) + "\n", n++;
+                        got += line.substr(at + trapOid.size()) + "\n";
                 }
-                return n >= count;
+                return std::ranges::count(got, '\n') >= count;
             },
             5000);
         return got;
@@ -133,7 +132,7 @@ Mib withoutLiveness(Mib m)
 // with a drive vendor longer than a DisplayString.
 std::string testTree()
 {
-    std::string xml = testutil::readFile(testutil::examplePath("two-controllers.xml"));
+    std::string xml = readFile(examplePath("two-controllers.xml"));
     size_t b = xml.find("<Battery", xml.find("<Battery") + 1);
     xml.erase(b, xml.find("</Battery>", b) + 10 - b);
     size_t v = xml.find("<Vendor>", xml.find("<PhysicalDrive Nr")) + 8;
@@ -143,12 +142,11 @@ std::string testTree()
 
 TEST_F(Subagent, WalksAndGetsFollowTheRewrittenTree)
 {
-    testutil::installFile(testutil::examplePath("one-controller.xml"));
+    installFile(examplePath("one-controller.xml"));
     startBoth();
     EXPECT_EQ(get("raidcCtrlCount.0"), "1");
-    testutil::installTree(testTree());
-    EXPECT_TRUE(testutil::eventually([&] { return get("raidcCtrlCount.0") == "2"; }, 3000))
-        << "shows after the next refresh";
+    installTree(testTree());
+    EXPECT_TRUE(eventually([&] { return get("raidcCtrlCount.0") == "2"; }, 3000)) << "shows after the next refresh";
 
     time_t before = time(nullptr);
     Mib walked = ask("snmpwalk", "raidcMIB");
@@ -168,7 +166,7 @@ TEST_F(Subagent, WalksAndGetsFollowTheRewrittenTree)
     std::string text;
     for (const auto &[name, value] : withoutLiveness(walked))
         text += name + " = " + value + "\n";
-    testutil::expectGolden("snmp/golden/walk.txt", text);
+    expectGolden("snmp/golden/walk.txt", text);
 
     // A get answers existing instances only.
     Mib m = ask("snmpget", "raidcCtrlName.2 raidcPdStatus.2.12 raidcEncTempName.1.1.2.1 raidcBbuName.2 "
@@ -188,53 +186,50 @@ TEST_F(Subagent, KeepsTheLastStateReconnectsAndEndsCleanly)
     EXPECT_EQ(empty["raidcTreeAge.0"], "-1") << "no file";
     EXPECT_EQ(empty["raidcCtrlCount.0"], "0");
 
-    testutil::installFile(testutil::examplePath("one-controller.xml"));
-    ASSERT_TRUE(testutil::eventually([&] { return get("raidcCtrlCount.0") == "1"; }, 3000));
+    installFile(examplePath("one-controller.xml"));
+    ASSERT_TRUE(eventually([&] { return get("raidcCtrlCount.0") == "1"; }, 3000));
     Mib good = withoutLiveness(ask("snmpwalk", "raidcMIB"));
     auto failures = [&] {
         std::string lines;
-        testutil::runCommand("grep -c 'cannot refresh' " + log(), &lines);
+        runCommand("grep -c 'cannot refresh' " + log(), &lines);
         return atoi(lines.c_str());
     };
     int before = failures(); // the start without a file
-    testutil::installTree("<?xml version=\"1.0\"?><RAIDStorageDeviceTree><System><Adapter>");
+    installTree("<?xml version=\"1.0\"?><RAIDStorageDeviceTree><System><Adapter>");
     for (int i = 0; i < 3; ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(600)); // past the next refresh
         EXPECT_EQ(withoutLiveness(ask("snmpwalk", "raidcMIB")), good);
     }
-    testutil::removeTree();
+    removeTree();
     std::this_thread::sleep_for(std::chrono::milliseconds(1100));
     EXPECT_EQ(withoutLiveness(ask("snmpbulkwalk", "raidcMIB")), good);
     EXPECT_EQ(failures(), before + 2) << "each new failure is logged once";
     EXPECT_EQ(waitpid(sub_, nullptr, WNOHANG), 0) << "still running";
 
     // The master restarts: the subagent registers again.
-    EXPECT_EQ(testutil::stopChild(master_), 0);
+    EXPECT_EQ(stopChild(master_), 0);
     startMaster();
-    EXPECT_TRUE(testutil::eventually([&] { return served(); }, 15000));
+    EXPECT_TRUE(eventually([&] { return served(); }, 15000));
     EXPECT_EQ(get("raidcCtrlName.1"), "RAID Controller 0");
 
-    EXPECT_EQ(testutil::stopChild(sub_), 0) << "SIGTERM ends it cleanly";
+    EXPECT_EQ(stopChild(sub_), 0) << "SIGTERM ends it cleanly";
     EXPECT_FALSE(served()) << "its registration ends with it";
 
     // As a daemon: the starting process returns at once, the daemon writes
     // its pid file, serves, and removes the file when told to stop.
     std::string pidFile = dir_ + "/raidc-snmp.pid";
-    ASSERT_EQ(testutil::runCommand(testutil::toolPath("raidc-snmp") + " -x " + dir_ + "/agentx -i 1 -p " + pidFile +
-                                   " -Lf " + log()),
-              0);
+    ASSERT_EQ(runCommand(toolPath("raidc-snmp") + " -x " + dir_ + "/agentx -i 1 -p " + pidFile + " -Lf " + log()), 0);
     pid_t daemon = 0;
-    ASSERT_TRUE(
-        testutil::eventually([&] { return (daemon = atoi(testutil::readFile(pidFile).c_str())) > 0 && served(); }));
+    ASSERT_TRUE(eventually([&] { return (daemon = atoi(readFile(pidFile).c_str())) > 0 && served(); }));
     kill(daemon, SIGTERM);
-    EXPECT_TRUE(testutil::eventually([&] {
-        std::string stat = testutil::readFile("/proc/" + std::to_string(daemon) + "/stat");
+    EXPECT_TRUE(eventually([&] {
+        std::string stat = readFile("/proc/" + std::to_string(daemon) + "/stat");
         bool gone = stat.empty() || stat.find(") Z") != std::string::npos; // whoever adopted it may not reap it
         return gone && access(pidFile.c_str(), F_OK) != 0;
     }));
 
     for (const char *bad : {" -i 0", " -i x", " -w 0.01", " -w x", " extra", " -q"})
-        EXPECT_EQ(testutil::runCommand(testutil::toolPath("raidc-snmp") + bad + " 2>/dev/null"), 2) << bad;
+        EXPECT_EQ(runCommand(toolPath("raidc-snmp") + bad + " 2>/dev/null"), 2) << bad;
 }
 
 // A small tree whose every kind of device can change status, installed
@@ -245,36 +240,33 @@ void installNotifyTree(const char *ctrl, const char *ld, const char *pd1, const 
         return "<PhysicalDrive Nr=\"" + std::to_string(id) + "\"><Product>P</Product><Name>D" + std::to_string(id) +
                "</Name><Status>" + status + "</Status></PhysicalDrive>";
     };
-    std::string xml = testutil::wrapSystem(
-        {std::string("<AdapterNumber>0</AdapterNumber><CtrlId>0</CtrlId><Name>C0</Name><Status>") + ctrl +
-         "</Status><LogicalDrive Nr=\"0\"><Name>L0</Name><RAIDLevel>RAID-1</RAIDLevel><Status>" + ld +
-         "</Status></LogicalDrive>" + pd(0, "Operational") + pd(1, pd1) + "<Battery Nr=\"0\"><Name>B0</Name><Status>" +
-         bbu +
-         "</Status></Battery><Port Nr=\"0\"><Enclosure Nr=\"0\"><EnclosureNumber>0</EnclosureNumber>"
-         "<Name>E0</Name><Status>" +
-         enc + "</Status></Enclosure></Port>"});
-    ASSERT_EQ(testutil::runCommand(testutil::toolPath("raidc-agent-sim") + " install /dev/stdin >/dev/null <<'EOF'\n" +
-                                   xml + "EOF"),
-              0);
+    std::string xml =
+        wrapSystem({std::string("<AdapterNumber>0</AdapterNumber><CtrlId>0</CtrlId><Name>C0</Name><Status>") + ctrl +
+                    "</Status><LogicalDrive Nr=\"0\"><Name>L0</Name><RAIDLevel>RAID-1</RAIDLevel><Status>" + ld +
+                    "</Status></LogicalDrive>" + pd(0, "Operational") + pd(1, pd1) +
+                    "<Battery Nr=\"0\"><Name>B0</Name><Status>" + bbu +
+                    "</Status></Battery><Port Nr=\"0\"><Enclosure Nr=\"0\"><EnclosureNumber>0</EnclosureNumber>"
+                    "<Name>E0</Name><Status>" +
+                    enc + "</Status></Enclosure></Port>"});
+    ASSERT_EQ(runCommand(toolPath("raidc-agent-sim") + " install /dev/stdin >/dev/null <<'EOF'\n" + xml + "EOF"), 0);
 }
 
 TEST_F(Subagent, NotificationsArriveOnceWithTheirVarbinds)
 {
-    if (testutil::runCommand("command -v snmptrapd >/dev/null") != 0)
+    if (runCommand("command -v snmptrapd >/dev/null") != 0)
         GTEST_SKIP() << "needs snmptrapd";
-    testutil::makePathDirs();
+    makePathDirs();
     installNotifyTree("OK", "Operational", "Operational", "OK", "OK");
     // Debian's snmptrapd, one line per notification: its varbinds, numeric.
     std::ofstream(dir_ + "/snmptrapd.conf") << "disableAuthorization yes\n";
-    trapd_ = testutil::spawn({"snmptrapd", "-f", "-Lf", traps(), "-C", "-c", dir_ + "/snmptrapd.conf", "-p",
-                              dir_ + "/snmptrapd.pid", "-On", "-F", "TRAP %V|%v\n", "unix:" + dir_ + "/trap"},
-                             dir_ + "/snmptrapd.out");
-    ASSERT_TRUE(
-        testutil::eventually([&] { return testutil::readFile(traps()).find("NET-SNMP") != std::string::npos; }));
+    trapd_ = spawn({"snmptrapd", "-f", "-Lf", traps(), "-C", "-c", dir_ + "/snmptrapd.conf", "-p",
+                    dir_ + "/snmptrapd.pid", "-On", "-F", "TRAP %V|%v\n", "unix:" + dir_ + "/trap"},
+                   dir_ + "/snmptrapd.out");
+    ASSERT_TRUE(eventually([&] { return readFile(traps()).find("NET-SNMP") != std::string::npos; }));
     // The agent simulator serving the command socket: the RAID agent is up.
     auto startAgent = [&] {
-        agent_ = testutil::spawn(testutil::toolArgv("raidc-agent-sim", {"serve"}), dir_ + "/agent.out");
-        ASSERT_TRUE(testutil::eventually([] { return access(RAIDC_CMD_SOCKET_PATH, F_OK) == 0; }));
+        agent_ = spawn(toolArgv("raidc-agent-sim", {"serve"}), dir_ + "/agent.out");
+        ASSERT_TRUE(eventually([] { return access(RAIDC_CMD_SOCKET_PATH, F_OK) == 0; }));
     };
     startAgent();
     startBoth();
@@ -282,9 +274,9 @@ TEST_F(Subagent, NotificationsArriveOnceWithTheirVarbinds)
 
     installNotifyTree("Degraded", "Degraded", "Failed", "Failed", "Critical");
     notifications(5);
-    EXPECT_EQ(testutil::runCommand(testutil::toolPath("raidc-agent-sim") + " trap 5 0xffffffff -s 'disk 3' -s ''"), 0);
+    EXPECT_EQ(runCommand(toolPath("raidc-agent-sim") + " trap 5 0xffffffff -s 'disk 3' -s ''"), 0);
     notifications(6);
-    EXPECT_EQ(testutil::stopChild(agent_), 0);
+    EXPECT_EQ(stopChild(agent_), 0);
     notifications(7);
     startAgent();
     notifications(8);
@@ -296,23 +288,23 @@ TEST_F(Subagent, NotificationsArriveOnceWithTheirVarbinds)
     // OK -> Failed, the enclosure OK -> Critical (status changes 1 to 5); the
     // agent's event 8 (net-snmp shows the empty string as ""); the agent
     // gone (6) and back (7); the resend that SIGUSR1 asks for (9).
-    testutil::expectGolden("snmp/golden/traps.txt", notifications(9));
+    expectGolden("snmp/golden/traps.txt", notifications(9));
 
     // The module is listed in the master's sysORTable.
     std::string out;
-    testutil::runCommand("snmpwalk -v2c -c public -On unix:" + dir_ + "/snmp .1.3.6.1.2.1.1.9.1.2", &out);
+    runCommand("snmpwalk -v2c -c public -On unix:" + dir_ + "/snmp .1.3.6.1.2.1.1.9.1.2", &out);
     EXPECT_NE(out.find("OID: .1.3.6.1.4.1.32473\n"), std::string::npos) << out;
 }
 
 TEST(SnmpMib, PassesSmilint)
 {
     std::string out;
-    if (testutil::runCommand("command -v smilint >/dev/null") != 0)
+    if (runCommand("command -v smilint >/dev/null") != 0)
         GTEST_SKIP() << "needs smilint";
     // The SMIv2 base modules come from the system where it has them.
-    EXPECT_EQ(testutil::runCommand("SMIPATH=/usr/share/snmp/mibs/ietf:" + kMibDirs +
-                                       " smilint -l 3 " RAIDC_SOURCE_DIR "/mib/RAIDC-MIB.txt 2>&1",
-                                   &out),
+    EXPECT_EQ(runCommand("SMIPATH=/usr/share/snmp/mibs/ietf:" + kMibDirs +
+                             " smilint -l 3 " RAIDC_SOURCE_DIR "/mib/RAIDC-MIB.txt 2>&1",
+                         &out),
               0);
     EXPECT_EQ(out, "");
 }

@@ -12,6 +12,8 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <fstream>
+#include <sstream>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
@@ -20,26 +22,6 @@
 #include <unistd.h>
 
 namespace testutil {
-
-namespace {
-
-// Everything left to read from a stream.
-std::string readStream(FILE *f)
-{
-    std::string s;
-    char buf[65536];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, f)) > 0)
-        s.append(buf, n);
-    return s;
-}
-
-} // namespace
-
-void makePathDirs()
-{
-    treefile::makePathDirs();
-}
 
 void installTree(const std::string &xml)
 {
@@ -65,12 +47,8 @@ void removeTree()
 
 std::string readFile(const std::string &path)
 {
-    FILE *f = fopen(path.c_str(), "rb");
-    if (!f)
-        return {};
-    std::string s = readStream(f);
-    fclose(f);
-    return s;
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
 }
 
 std::string examplePath(const char *name)
@@ -83,15 +61,9 @@ std::vector<std::string> toolArgv(const char *name, std::initializer_list<std::s
     std::vector<std::string> argv;
 #ifdef RAIDC_TOOL_RUNNER
     // The runner is one word list, split where the shell would split it.
-    const std::string runner = RAIDC_TOOL_RUNNER;
-    for (size_t at = 0; at < runner.size();) {
-        size_t end = runner.find(' ', at);
-        if (end == std::string::npos)
-            end = runner.size();
-        if (end > at)
-            argv.push_back(runner.substr(at, end - at));
-        at = end + 1;
-    }
+    std::istringstream runner(RAIDC_TOOL_RUNNER);
+    for (std::string word; runner >> word;)
+        argv.push_back(word);
 #endif
     argv.push_back(std::string(RAIDC_TOOLS_DIR) + "/" + name);
     argv.insert(argv.end(), args);
@@ -128,8 +100,11 @@ int runCommand(const std::string &cmd, std::string *output)
     FILE *p = popen(cmd.c_str(), "r");
     if (!p)
         return -1;
-    std::string out = readStream(p);
-    int st = pclose(p);
+    std::string out;
+    char buf[65536];
+    for (size_t n; (n = fread(buf, 1, sizeof buf, p)) > 0;)
+        out.append(buf, n);
+    const int st = pclose(p);
     if (output)
         *output = out;
     return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
@@ -186,10 +161,8 @@ int stopChild(pid_t &pid)
 void expectGolden(const std::string &name, const std::string &text)
 {
     const std::string path = std::string(RAIDC_SOURCE_DIR) + "/tests/" + name;
-    if (const char *update = getenv("RAIDC_UPDATE_GOLDEN"); update && strcmp(update, "1") == 0) {
-        FILE *f = fopen(path.c_str(), "wb");
-        ASSERT_TRUE(f && fwrite(text.data(), 1, text.size(), f) == text.size() && fclose(f) == 0) << path;
-    }
+    if (const char *update = getenv("RAIDC_UPDATE_GOLDEN"); update && strcmp(update, "1") == 0)
+        std::ofstream(path, std::ios::binary) << text;
     EXPECT_EQ(readFile(path), text) << "differs from " << path << " (RAIDC_UPDATE_GOLDEN=1 writes it anew)";
 }
 
@@ -312,10 +285,8 @@ class DescriptorLeakCheck : public ::testing::EmptyTestEventListener {
 
     void OnTestStart(const ::testing::TestInfo &t) override
     {
-        static const char *const kSuites[] = {"TrapPipe", "Link", "CmdSocket"};
-        watched_ = false;
-        for (const char *s : kSuites)
-            watched_ = watched_ || strcmp(t.test_suite_name(), s) == 0;
+        const std::string suite = t.test_suite_name();
+        watched_ = suite == "TrapPipe" || suite == "Link" || suite == "CmdSocket";
         before_ = openDescriptorCount();
     }
     void OnTestEnd(const ::testing::TestInfo &) override

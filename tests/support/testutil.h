@@ -3,6 +3,7 @@
 #pragma once
 
 #include "raidcommon.h"
+#include "treefile.h"
 
 #include <functional>
 #include <source_location>
@@ -63,8 +64,7 @@ int runCommand(const std::string &cmd, std::string *output = nullptr);
 // wrapSystem({"<CtrlId>0</CtrlId>"}) for one controller.
 std::string wrapSystem(std::initializer_list<std::string> adapters, const std::string &systemExtra = "");
 
-// Creates the folders of the three paths.
-void makePathDirs();
+using treefile::makePathDirs; // the folders of the three paths
 
 // Whether `done` comes true within `ms` milliseconds, asked every 20 ms.
 bool eventually(const std::function<bool()> &done, int ms = 10000);

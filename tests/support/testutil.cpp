@@ -188,13 +188,12 @@ bool neverRefreshed()
             ::testing::ScopedFakeTestPartResultReporter::INTERCEPT_ALL_THREADS, &results);
         checks();
     }
-    int failed = 0;
+    bool failed = false;
     for (int i = 0; i < results.size(); ++i) {
         const ::testing::TestPartResult &r = results.GetTestPartResult(i);
-        if (r.failed()) {
+        if (r.failed())
             fprintf(stderr, "%s:%d: %s\n", r.file_name() ? r.file_name() : "?", r.line_number(), r.message());
-            failed++;
-        }
+        failed = failed || r.failed();
     }
     fflush(stderr);
     exit(failed ? 1 : 0);
@@ -248,16 +247,6 @@ void onNeverRefreshedCache(const std::function<void()> &checks, std::source_loca
 
 namespace {
 
-// Whether fd is a socket connected to the command socket path (its peer may
-// have gone since).
-bool talksToAgent(int fd)
-{
-    struct sockaddr_un a = {};
-    socklen_t len = sizeof a;
-    return getpeername(fd, reinterpret_cast<sockaddr *>(&a), &len) == 0 && a.sun_family == AF_UNIX &&
-           strcmp(a.sun_path, RAIDC_CMD_SOCKET_PATH) == 0;
-}
-
 // Open descriptors, less the library's one client connection: the library
 // keeps that open between calls by design, whichever test opened it.
 int openDescriptorCount()
@@ -266,8 +255,13 @@ int openDescriptorCount()
     bool clientSeen = false;
     if (DIR *d = opendir("/proc/self/fd")) {
         while (const dirent *e = readdir(d)) {
+            // A socket connected to the command socket path (its peer may have gone since).
+            struct sockaddr_un a = {};
+            socklen_t len = sizeof a;
             const int fd = atoi(e->d_name);
-            if (e->d_name[0] != '.' && fd != dirfd(d) && !clientSeen && talksToAgent(fd))
+            if (e->d_name[0] != '.' && fd != dirfd(d) && !clientSeen &&
+                getpeername(fd, reinterpret_cast<sockaddr *>(&a), &len) == 0 && a.sun_family == AF_UNIX &&
+                strcmp(a.sun_path, RAIDC_CMD_SOCKET_PATH) == 0)
                 clientSeen = true;
             else
                 n++;

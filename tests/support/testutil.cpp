@@ -5,38 +5,23 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
+#include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <fstream>
+#include <sstream>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/un.h>
 #include <sys/wait.h>
+#include <thread>
 #include <unistd.h>
 
 namespace testutil {
-
-namespace {
-
-// Everything left to read from a stream.
-std::string readStream(FILE *f)
-{
-    std::string s;
-    char buf[65536];
-    size_t n;
-    while ((n = fread(buf, 1, sizeof buf, f)) > 0)
-        s.append(buf, n);
-    return s;
-}
-
-} // namespace
-
-void makePathDirs()
-{
-    treefile::makePathDirs();
-}
 
 void installTree(const std::string &xml)
 {
@@ -62,12 +47,8 @@ void removeTree()
 
 std::string readFile(const std::string &path)
 {
-    FILE *f = fopen(path.c_str(), "rb");
-    if (!f)
-        return {};
-    std::string s = readStream(f);
-    fclose(f);
-    return s;
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
 }
 
 std::string examplePath(const char *name)
@@ -80,15 +61,9 @@ std::vector<std::string> toolArgv(const char *name, std::initializer_list<std::s
     std::vector<std::string> argv;
 #ifdef RAIDC_TOOL_RUNNER
     // The runner is one word list, split where the shell would split it.
-    const std::string runner = RAIDC_TOOL_RUNNER;
-    for (size_t at = 0; at < runner.size();) {
-        size_t end = runner.find(' ', at);
-        if (end == std::string::npos)
-            end = runner.size();
-        if (end > at)
-            argv.push_back(runner.substr(at, end - at));
-        at = end + 1;
-    }
+    std::istringstream runner(RAIDC_TOOL_RUNNER);
+    for (std::string word; runner >> word;)
+        argv.push_back(word);
 #endif
     argv.push_back(std::string(RAIDC_TOOLS_DIR) + "/" + name);
     argv.insert(argv.end(), args);
@@ -125,8 +100,11 @@ int runCommand(const std::string &cmd, std::string *output)
     FILE *p = popen(cmd.c_str(), "r");
     if (!p)
         return -1;
-    std::string out = readStream(p);
-    int st = pclose(p);
+    std::string out;
+    char buf[65536];
+    for (size_t n; (n = fread(buf, 1, sizeof buf, p)) > 0;)
+        out.append(buf, n);
+    const int st = pclose(p);
     if (output)
         *output = out;
     return WIFEXITED(st) ? WEXITSTATUS(st) : -1;
@@ -139,6 +117,53 @@ std::string wrapSystem(std::initializer_list<std::string> adapters, const std::s
     for (const std::string &a : adapters)
         xml += "<Adapter Nr=\"" + std::to_string(i++) + "\">" + a + "</Adapter>";
     return xml + "</System></RAIDStorageDeviceTree>\n";
+}
+
+bool eventually(const std::function<bool()> &done, int ms)
+{
+    for (auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms); !done();) {
+        if (std::chrono::steady_clock::now() > end)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return true;
+}
+
+pid_t spawn(std::vector<std::string> args, const std::string &logPath)
+{
+    std::vector<char *> argv;
+    for (std::string &a : args)
+        argv.push_back(a.data());
+    argv.push_back(nullptr);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        const int fd = open(logPath.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+        dup2(fd, 1);
+        dup2(fd, 2);
+        execvp(argv[0], argv.data());
+        _exit(127);
+    }
+    return pid;
+}
+
+int stopChild(pid_t &pid)
+{
+    int st = 0;
+    auto reaped = [&] { return waitpid(pid, &st, WNOHANG) == pid; };
+    if (pid <= 0)
+        return -1;
+    kill(pid, SIGTERM);
+    const bool ended = eventually(reaped) || (kill(pid, SIGKILL) == 0 && eventually(reaped));
+    pid = -1;
+    return !ended ? -1 : WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
+}
+
+void expectGolden(const std::string &name, const std::string &text)
+{
+    const std::string path = std::string(RAIDC_SOURCE_DIR) + "/tests/" + name;
+    if (const char *update = getenv("RAIDC_UPDATE_GOLDEN"); update && strcmp(update, "1") == 0)
+        std::ofstream(path, std::ios::binary) << text;
+    EXPECT_EQ(readFile(path), text) << "differs from " << path << " (RAIDC_UPDATE_GOLDEN=1 writes it anew)";
 }
 
 namespace {
@@ -163,13 +188,12 @@ bool neverRefreshed()
             ::testing::ScopedFakeTestPartResultReporter::INTERCEPT_ALL_THREADS, &results);
         checks();
     }
-    int failed = 0;
+    bool failed = false;
     for (int i = 0; i < results.size(); ++i) {
         const ::testing::TestPartResult &r = results.GetTestPartResult(i);
-        if (r.failed()) {
+        if (r.failed())
             fprintf(stderr, "%s:%d: %s\n", r.file_name() ? r.file_name() : "?", r.line_number(), r.message());
-            failed++;
-        }
+        failed = failed || r.failed();
     }
     fflush(stderr);
     exit(failed ? 1 : 0);
@@ -223,16 +247,6 @@ void onNeverRefreshedCache(const std::function<void()> &checks, std::source_loca
 
 namespace {
 
-// Whether fd is a socket connected to the command socket path (its peer may
-// have gone since).
-bool talksToAgent(int fd)
-{
-    struct sockaddr_un a = {};
-    socklen_t len = sizeof a;
-    return getpeername(fd, reinterpret_cast<sockaddr *>(&a), &len) == 0 && a.sun_family == AF_UNIX &&
-           strcmp(a.sun_path, RAIDC_CMD_SOCKET_PATH) == 0;
-}
-
 // Open descriptors, less the library's one client connection: the library
 // keeps that open between calls by design, whichever test opened it.
 int openDescriptorCount()
@@ -241,8 +255,13 @@ int openDescriptorCount()
     bool clientSeen = false;
     if (DIR *d = opendir("/proc/self/fd")) {
         while (const dirent *e = readdir(d)) {
+            // A socket connected to the command socket path (its peer may have gone since).
+            struct sockaddr_un a = {};
+            socklen_t len = sizeof a;
             const int fd = atoi(e->d_name);
-            if (e->d_name[0] != '.' && fd != dirfd(d) && !clientSeen && talksToAgent(fd))
+            if (e->d_name[0] != '.' && fd != dirfd(d) && !clientSeen &&
+                getpeername(fd, reinterpret_cast<sockaddr *>(&a), &len) == 0 && a.sun_family == AF_UNIX &&
+                strcmp(a.sun_path, RAIDC_CMD_SOCKET_PATH) == 0)
                 clientSeen = true;
             else
                 n++;
@@ -260,10 +279,8 @@ class DescriptorLeakCheck : public ::testing::EmptyTestEventListener {
 
     void OnTestStart(const ::testing::TestInfo &t) override
     {
-        static const char *const kSuites[] = {"TrapPipe", "Link", "CmdSocket"};
-        watched_ = false;
-        for (const char *s : kSuites)
-            watched_ = watched_ || strcmp(t.test_suite_name(), s) == 0;
+        const std::string suite = t.test_suite_name();
+        watched_ = suite == "TrapPipe" || suite == "Link" || suite == "CmdSocket";
         before_ = openDescriptorCount();
     }
     void OnTestEnd(const ::testing::TestInfo &) override

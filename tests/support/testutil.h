@@ -3,10 +3,12 @@
 #pragma once
 
 #include "raidcommon.h"
+#include "treefile.h"
 
 #include <functional>
 #include <source_location>
 #include <string>
+#include <sys/types.h>
 #include <vector>
 
 // The cross build runs its tests under a user-mode emulator. A test skips
@@ -62,8 +64,19 @@ int runCommand(const std::string &cmd, std::string *output = nullptr);
 // wrapSystem({"<CtrlId>0</CtrlId>"}) for one controller.
 std::string wrapSystem(std::initializer_list<std::string> adapters, const std::string &systemExtra = "");
 
-// Creates the folders of the three paths.
-void makePathDirs();
+using treefile::makePathDirs; // the folders of the three paths
+
+// Whether `done` comes true within `ms` milliseconds, asked every 20 ms.
+bool eventually(const std::function<bool()> &done, int ms = 10000);
+// Starts argv[0], found on PATH, its standard output and error appended to `logPath`.
+pid_t spawn(std::vector<std::string> argv, const std::string &logPath);
+// Ends a child with SIGTERM, or SIGKILL when that takes ten seconds, and sets
+// pid to -1. Its exit status (128 + the signal that ended it), -1 for none.
+int stopChild(pid_t &pid);
+
+// Compares `text` whole with the file tests/<name>; writes the file instead
+// when RAIDC_UPDATE_GOLDEN=1.
+void expectGolden(const std::string &name, const std::string &text);
 
 // Runs `checks` against a cache that this process never refreshed, which a
 // test program running all its cases in one process no longer has: in a

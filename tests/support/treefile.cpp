@@ -4,29 +4,17 @@
 
 #include <cerrno>
 #include <fcntl.h>
-#include <string>
+#include <filesystem>
 #include <sys/stat.h>
 #include <unistd.h>
 
 namespace treefile {
 
-namespace {
-
-void mkdirs(const std::string &path)
-{
-    for (size_t i = 1; i < path.size(); ++i) {
-        if (path[i] == '/')
-            mkdir(path.substr(0, i).c_str(), 0755);
-    }
-}
-
-} // namespace
-
 void makePathDirs()
 {
-    mkdirs(RAIDC_DEVICE_TREE_PATH);
-    mkdirs(RAIDC_CMD_SOCKET_PATH);
-    mkdirs(RAIDC_TRAP_PIPE_PATH);
+    std::error_code ignored; // a folder that cannot be made fails the step that needs it
+    for (const char *path : {RAIDC_DEVICE_TREE_PATH, RAIDC_CMD_SOCKET_PATH, RAIDC_TRAP_PIPE_PATH})
+        std::filesystem::create_directories(std::filesystem::path(path).parent_path(), ignored);
 }
 
 int install(const void *data, size_t size)

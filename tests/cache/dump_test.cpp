@@ -1,5 +1,5 @@
 // The debug dump's exact lines.
-#include "golden.h"
+#include "cachetest.h"
 
 using namespace testutil;
 

@@ -190,13 +190,12 @@ TEST(Refresh, SmallTreeAfterLargeGivesTheMemoryBack)
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
     GTEST_SKIP() << "a sanitizer holds freed memory back on purpose";
 #endif
-    std::string drives;
-    for (int i = 0; i < 5000; ++i) {
-        drives += "<PhysicalDrive Nr='" + std::to_string(i) + "'>";
-        for (int p = 0; p < 20; ++p)
-            drives += "<P" + std::to_string(p) + ">value " + std::to_string(p) + "</P" + std::to_string(p) + ">";
-        drives += "<Layout><LogicalDrive Nr='0'/></Layout></PhysicalDrive>";
-    }
+    std::string params, drives;
+    for (int p = 0; p < 20; ++p)
+        params += "<P" + std::to_string(p) + ">value " + std::to_string(p) + "</P" + std::to_string(p) + ">";
+    for (int i = 0; i < 5000; ++i)
+        drives += "<PhysicalDrive Nr='" + std::to_string(i) + "'>" + params +
+                  "<Layout><LogicalDrive Nr='0'/></Layout></PhysicalDrive>";
     const std::string large = wrapSystem({drives + "<LogicalDrive Nr='0'/>"});
     loadTree(kGood);
     const long base = residentKiB();

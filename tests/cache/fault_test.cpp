@@ -1,22 +1,13 @@
 // Allocation and read failures at every point of a refresh: each ends with a
 // documented result, the cache answers either as before or not at all, and
 // nothing leaks (the fault build runs under LeakSanitizer).
-#include "testutil.h"
-
-#include <gtest/gtest.h>
+#include "cachetest.h"
 
 #ifdef RAIDC_FAULT_INJECTION
 
 using namespace testutil;
 
 namespace {
-
-std::string nameOf(int ctrl)
-{
-    char buf[64];
-    int st = RaidC_getCtrlInfo("Name", ctrl, buf, sizeof buf, nullptr);
-    return st == RAIDC_SUCCESS_STRING ? buf : "status " + std::to_string(st);
-}
 
 TEST(RefreshFault, EveryAllocationPointFailsCleanly)
 {
@@ -31,7 +22,7 @@ TEST(RefreshFault, EveryAllocationPointFailsCleanly)
     long points = forEachFaultPoint([&] { r = RaidC_updateCache(); },
                                     [&](long nth, bool faulted) {
                                         SCOPED_TRACE("fault point " + std::to_string(nth));
-                                        const std::string now = nameOf(faulted ? 0 : 1);
+                                        const std::string now = ctrlText("Name", faulted ? 0 : 1);
                                         if (!faulted || r == RAIDC_UPDATE_OK) {
                                             EXPECT_EQ(r, RAIDC_UPDATE_OK);
                                             EXPECT_EQ(now, faulted ? "new" : "new1");
@@ -43,7 +34,7 @@ TEST(RefreshFault, EveryAllocationPointFailsCleanly)
                                         // Whatever happened, the next refresh of a changed file recovers.
                                         installTree(after);
                                         ASSERT_EQ(RaidC_updateCache(), RAIDC_UPDATE_OK);
-                                        EXPECT_EQ(nameOf(1), "new1");
+                                        EXPECT_EQ(ctrlText("Name", 1), "new1");
                                         prepare();
                                     });
     EXPECT_GT(points, 10);
@@ -65,9 +56,9 @@ TEST(RefreshFault, RewriteDuringTheReadIsSeenByTheNextRefresh)
     });
     EXPECT_EQ(RaidC_updateCache(), RAIDC_UPDATE_OK);
     raidc_fault_on_pause(nullptr);
-    EXPECT_EQ(nameOf(0), "middle");
+    EXPECT_EQ(ctrlText("Name", 0), "middle");
     EXPECT_EQ(RaidC_updateCache(), RAIDC_UPDATE_OK);
-    EXPECT_EQ(nameOf(0), "new");
+    EXPECT_EQ(ctrlText("Name", 0), "new");
 }
 
 } // namespace

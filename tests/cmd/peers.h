@@ -53,21 +53,14 @@ public:
     }
     ~PeerProcess() { stop(); }
 
-    // The next line the peer printed ("" once it has gone, or after five
-    // seconds without one).
+    // The next line the peer printed (what it got to when it went, or
+    // after five seconds without a byte).
     std::string line()
     {
-        size_t nl;
-        while ((nl = pending_.find('\n')) == std::string::npos) {
-            struct pollfd p = {out_, POLLIN, 0};
-            char buf[256];
-            ssize_t n = out_ >= 0 && poll(&p, 1, 5000) == 1 ? read(out_, buf, sizeof buf) : 0;
-            if (n <= 0)
-                return "";
-            pending_.append(buf, static_cast<size_t>(n));
-        }
-        std::string s = pending_.substr(0, nl);
-        pending_.erase(0, nl + 1);
+        std::string s;
+        char c;
+        for (struct pollfd p = {out_, POLLIN, 0}; poll(&p, 1, 5000) == 1 && read(out_, &c, 1) == 1 && c != '\n';)
+            s += c;
         return s;
     }
 
@@ -88,7 +81,6 @@ public:
 private:
     pid_t pid_ = -1;
     int out_ = -1;
-    std::string pending_;
 };
 
 // raidc-agent-sim serve with the given options, and --log unless told

@@ -64,11 +64,9 @@ protected:
     int32_t receive()
     {
         int32_t r = RAIDC_SOCK_RECV_AGAIN;
-        for (int i = 0; i < 200 && r == RAIDC_SOCK_RECV_AGAIN; ++i) {
-            r = receiveData_RaidCCmdSocket(&client);
-            if (r == RAIDC_SOCK_RECV_AGAIN)
+        for (int i = 0; i < 200 && r == RAIDC_SOCK_RECV_AGAIN; ++i)
+            if ((r = receiveData_RaidCCmdSocket(&client)) == RAIDC_SOCK_RECV_AGAIN)
                 readable(client.SocketFd, 20);
-        }
         return r;
     }
 };
@@ -124,28 +122,17 @@ TEST_F(Link, PartialWritesResumeWhereTheyStopped)
     int small = 4096;
     setsockopt(client.SocketFd, SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
     setsockopt(peer, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
-    std::string text(300000, 'x');
+    std::string text(300000, 'x'), got;
     text.back() = 'z';
     client.data = text.data();
-    std::string got;
     int again = 0;
     int32_t r;
-    while ((r = sendData_RaidCCmdSocket(&client)) == RAIDC_SOCK_SEND_AGAIN) {
-        ++again;
-        char buf[65536];
-        ssize_t n = recv(peer, buf, sizeof buf, MSG_DONTWAIT);
-        if (n > 0)
-            got.append(buf, static_cast<size_t>(n));
-    }
+    for (char buf[65536]; (r = sendData_RaidCCmdSocket(&client)) == RAIDC_SOCK_SEND_AGAIN; ++again)
+        got.append(buf, static_cast<size_t>(std::max<ssize_t>(0, recv(peer, buf, sizeof buf, MSG_DONTWAIT))));
     client.data = nullptr;
     ASSERT_EQ(r, 0);
     EXPECT_GT(again, 2);
-    while (got.size() < 82 + text.size() && readable(peer, 500)) {
-        char buf[65536];
-        ssize_t n = read(peer, buf, sizeof buf);
-        ASSERT_GT(n, 0);
-        got.append(buf, static_cast<size_t>(n));
-    }
+    got += take(82 + text.size() - got.size()); // all of it is on its way
     ASSERT_EQ(got.size(), 82 + text.size());
     EXPECT_EQ(got.substr(73, 8), "000493e1"); // 300001
     EXPECT_EQ(got.substr(81, text.size()), text);
@@ -232,9 +219,9 @@ TEST_F(Link, PastTheIdleLimitAMasterGets8AndKeepsItsSocketAndASlaveReconnects)
     EXPECT_FALSE(client.isConnected);
 }
 
-// An exchange takes a reply that is already waiting; it gives up on a
-// silent peer and on a reply cut off half way (after a first receive step
-// took its start), closing the connection and keeping no descriptor.
+// An exchange takes a reply that is already waiting; it gives up on a reply
+// cut off half way (after a first receive step took its start), closing the
+// connection and keeping no descriptor. A silent agent: CmdSocket's table.
 TEST_F(Link, ExchangeReturnsTheReplyOrGivesUpWithinItsBound)
 {
     put(header(4, 42, 0));
@@ -242,26 +229,16 @@ TEST_F(Link, ExchangeReturnsTheReplyOrGivesUpWithinItsBound)
     EXPECT_EQ(client.header.value, 42u);
     EXPECT_EQ(take(81).size(), 81u);
 
-    for (size_t cutAt : {size_t{0}, size_t{50}}) {
-        SCOPED_TRACE(cutAt);
-        if (!client.isConnected) {
-            ASSERT_EQ(connect_RaidCCmdSocket(&client), 0);
-            close(peer);
-            peer = acceptPeer();
-        }
-        if (cutAt) {
-            put(header(2, 1, 10).substr(0, cutAt));
-            readable(client.SocketFd, 500);
-            EXPECT_EQ(receiveData_RaidCCmdSocket(&client), RAIDC_SOCK_RECV_AGAIN);
-        }
-        auto t0 = std::chrono::steady_clock::now();
-        EXPECT_EQ(raidc_SendReceiveCmd(&client), RAIDC_SOCK_TIMEOUT);
-        double s = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-        EXPECT_GE(s, 1.0);
-        EXPECT_LT(s, 4.0);
-        EXPECT_FALSE(client.isConnected);
-        EXPECT_EQ(take(81).size(), 81u); // the request did go out
-    }
+    put(header(2, 1, 10).substr(0, 50));
+    readable(client.SocketFd, 500);
+    EXPECT_EQ(receiveData_RaidCCmdSocket(&client), RAIDC_SOCK_RECV_AGAIN);
+    auto t0 = std::chrono::steady_clock::now();
+    EXPECT_EQ(raidc_SendReceiveCmd(&client), RAIDC_SOCK_TIMEOUT);
+    double s = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    EXPECT_GE(s, 1.0);
+    EXPECT_LT(s, 4.0);
+    EXPECT_FALSE(client.isConnected);
+    EXPECT_EQ(take(81).size(), 81u);             // the request did go out
     EXPECT_EQ(close_RaidCCmdSocket(&client), 0); // and what is left of it closes cleanly
 }
 

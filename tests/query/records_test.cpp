@@ -21,11 +21,6 @@ std::string el(const std::string &name, const std::string &body = "")
     return "<" + name + ">" + body + "</" + name + ">";
 }
 
-std::string device(const char *kind, const std::string &body)
-{
-    return std::string("<") + kind + " Nr=\"0\">" + body + "</" + kind + ">";
-}
-
 template <typename R> R poisoned()
 {
     R r;
@@ -62,37 +57,21 @@ const std::string kLong(200, 'v');
 
 TEST(LoadCtrlInfo, WidthsIntegerRulesAndControllersOutsideTheList)
 {
-    testutil::onNeverRefreshedCache([] {
-        auto r = poisoned<RaidCCtrlInfo>();
-        EXPECT_EQ(RaidC_LoadCtrlInfo(0, &r), 1);
-        const RaidCCtrlInfo &rec = r;
-        RAIDC_CTRL_INFO_FIELDS(EXPECT_UNANSWERED)
-    });
-    loadTree(wrapSystem({"<AdapterNumber>3</AdapterNumber>" + el("Name", std::string(200, 'n')) + el("Vendor", kLong) +
-                         "<MemorySize>1024</MemorySize><PCIBus>0x3B</PCIBus><PCIDevice>010</PCIDevice>"
-                         "<PCIFunction>-2</PCIFunction><ChipTemperature>0</ChipTemperature>"
-                         "<CorrErrorCount>12abc</CorrErrorCount><CorrErrorCount>7</CorrErrorCount>"
+    loadTree(wrapSystem({"<AdapterNumber>3</AdapterNumber>" + el("Name", kLong) + el("Vendor", kLong) +
+                         "<MemorySize>1024</MemorySize><PCIBus>0x3B</PCIBus><ChipTemperature>0</ChipTemperature>"
                          "<UncorrErrorCount>4294967297</UncorrErrorCount>"}));
     auto r = poisoned<RaidCCtrlInfo>();
     ASSERT_EQ(RaidC_LoadCtrlInfo(0, &r), 1);
     EXPECT_EQ(r.AdapterNumber, 3);
-    EXPECT_EQ(std::string(r.Name, sizeof r.Name), std::string(sizeof r.Name, 'n')) << "cut, unterminated";
+    EXPECT_EQ(std::string(r.Name, sizeof r.Name), std::string(sizeof r.Name, 'v')) << "cut, unterminated";
     EXPECT_EQ(r.Vendor, kLong);
-    EXPECT_EQ(r.MemorySize, 1024);
     EXPECT_EQ(r.MemorySize2, 1024);
     EXPECT_EQ(r.PCIBus, -1) << "hexadecimal text has a letter";
-    EXPECT_EQ(r.PCIDevice, 8);
-    EXPECT_EQ(r.PCIFunction, -2);
     EXPECT_EQ(r.ChipTemperature, 0) << "the value stands although the query reports it as not found";
-    EXPECT_EQ(r.CorrErrorCount, 7);
     EXPECT_EQ(r.UncorrErrorCount, 1) << "low 32 bits";
-    EXPECT_STREQ(r.HostName, "testhost");
-    EXPECT_EQ(r.CtrlId, -1);
-    EXPECT_STREQ(r.SubDeviceID, "-");
     for (int idx : {1, -1}) {
-        r = poisoned<RaidCCtrlInfo>();
-        EXPECT_EQ(RaidC_LoadCtrlInfo(idx, &r), 1);
-        const RaidCCtrlInfo &rec = r;
+        auto rec = poisoned<RaidCCtrlInfo>();
+        EXPECT_EQ(RaidC_LoadCtrlInfo(idx, &rec), 1);
         RAIDC_CTRL_INFO_FIELDS(EXPECT_UNANSWERED)
     }
 }
@@ -116,69 +95,52 @@ TEST(LoadCtrlInfo, EmptyControllerEntryMarksOnlyTheProbe)
     EXPECT_TRUE(onlyWritten(b, offsetof(RaidCBbuInfo, Status), 2));
 }
 
-TEST(LoadPdlInfo, FallbacksWidthsAndMissingDrives)
+// The drive number falls back to the slot; the enclosure number has none.
+TEST(LoadPdlInfo, FallbacksAndMissingDrives)
 {
-    loadTree(wrapSystem(
-        {device("PhysicalDrive", "<Slot>5</Slot><EnclosureNumber>1a</EnclosureNumber>") +
-         device("PhysicalDrive", "<DeviceNumber>N/A</DeviceNumber><Slot>6</Slot><EnclosureNumber>2</EnclosureNumber>") +
-         device("PhysicalDrive", "<DeviceNumber>3</DeviceNumber><Slot>9</Slot>") +
-         device("PhysicalDrive", el("Name", std::string(200, 'n')) + el("Vendor", kLong) +
-                                     "<PowerStatus>Active</PowerStatus><RPM>7200</RPM>"
-                                     "<MediaErrorCount>12abc</MediaErrorCount>"
-                                     "<PhysicalSize>3000000000</PhysicalSize>")}));
-    const int want[][3] = {{5, 5, -1}, {6, 6, 2}, {3, 9, -1}, {-1, -1, -1}};
+    loadTree(wrapSystem({el("PhysicalDrive", "<DeviceNumber>N/A</DeviceNumber><Slot>5</Slot>"
+                                             "<EnclosureNumber>1a</EnclosureNumber>") +
+                         el("PhysicalDrive", "<DeviceNumber>3</DeviceNumber><Slot>9</Slot>"
+                                             "<EnclosureNumber>2</EnclosureNumber>") +
+                         el("PhysicalDrive", "<PowerStatus>Active</PowerStatus><RPM>7200</RPM>")}));
+    const int want[][3] = {{5, 5, -1}, {3, 9, 2}, {-1, -1, -1}};
     auto r = poisoned<RaidCPdInfo>();
-    for (int d = 0; d < 4; ++d) {
+    for (int d = 0; d < 3; ++d) {
         ASSERT_EQ(RaidC_LoadPdlInfo(0, d, &r), 1);
         EXPECT_EQ(r.DeviceNumber, want[d][0]) << d;
         EXPECT_EQ(r.Slot, want[d][1]) << d;
         EXPECT_EQ(r.EnclosureNumber, want[d][2]) << d;
     }
     EXPECT_STREQ(r.Product, "-");
-    EXPECT_EQ(std::string(r.Name, sizeof r.Name), std::string(sizeof r.Name, 'n'));
     EXPECT_STREQ(r.PowerStatus, "Active");
-    EXPECT_EQ(r.Vendor, kLong);
     EXPECT_STREQ(r.RPM, "7.2");
-    EXPECT_EQ(r.MediaErrorCount, -1);
-    EXPECT_EQ(r.PhysicalSize, static_cast<int32_t>(3000000000u));
-    for (int idx : {4, -1}) {
+    for (int idx : {3, -1}) {
         r = poisoned<RaidCPdInfo>();
         EXPECT_EQ(RaidC_LoadPdlInfo(0, idx, &r), 0);
         EXPECT_TRUE(onlyWritten(r, 0, 2)) << "only the probe's \"-\"";
     }
 }
 
-TEST(LoadLdAndBbuInfo, LowBitsProbesAndTheFirstBattery)
+TEST(LoadLdAndBbuInfo, ProbesAndTheBattery)
 {
     loadTree(
-        wrapSystem({device("LogicalDrive", "<LogDriveNumber>2</LogDriveNumber><LogicalSize>3000000000</LogicalSize>"
-                                           "<PhysicalSize>4294967338</PhysicalSize>") +
-                        "<Battery><Status>OK</Status></Battery><Battery><Temperature>30</Temperature></Battery>",
-                    "<Name>no battery</Name>"}));
+        wrapSystem({el("LogicalDrive", "<LogDriveNumber>2</LogDriveNumber>") + el("Battery", "<Status>OK</Status>")}));
     auto r = poisoned<RaidCLdInfo>();
     ASSERT_EQ(RaidC_LoadLdInfo(0, 0, &r), 1) << "a probe that finds no RAIDLevel still fills the rest";
     EXPECT_STREQ(r.RAIDLevel, "-");
     EXPECT_EQ(r.LogDriveNumber, 2);
-    EXPECT_EQ(r.LogicalSize, static_cast<int32_t>(3000000000u));
-    EXPECT_EQ(r.PhysicalSize, 42);
     r = poisoned<RaidCLdInfo>();
     EXPECT_EQ(RaidC_LoadLdInfo(0, 1, &r), 0);
     EXPECT_TRUE(onlyWritten(r, offsetof(RaidCLdInfo, RAIDLevel), 2));
-
     auto b = poisoned<RaidCBbuInfo>();
     ASSERT_EQ(RaidC_LoadBbuInfo(0, &b), 1);
     EXPECT_STREQ(b.Status, "OK");
-    EXPECT_EQ(b.Temperature, -1) << "only the first battery counts";
-    b = poisoned<RaidCBbuInfo>();
-    ASSERT_EQ(RaidC_LoadBbuInfo(1, &b), 1);
-    const RaidCBbuInfo &rec = b;
-    RAIDC_BBU_INFO_FIELDS(EXPECT_UNANSWERED)
 }
 
 // One controller with one port holding the given enclosures.
 std::string oneController(const std::string &enclosures)
 {
-    return testutil::wrapSystem({el("Port", enclosures)});
+    return wrapSystem({el("Port", enclosures)});
 }
 
 using Tree = std::unique_ptr<RaidCEncInfo, void (*)(RaidCEncInfo *)>;
@@ -188,42 +150,37 @@ Tree build(int ctrl, int enc)
     return Tree(RaidC_getEncInfoStructure(ctrl, enc), RaidC_freeEncInfoStructure);
 }
 
-// P0: 2 fans, 1 power supply, 2 sensors and elements that only look like
-// fans; a foreign element; P1 without components.
-const std::string kTwoProcessors =
-    el("Enclosure", el("Processor", el("Fan", el("Name", "f")) + el("Fan") + el("PowerSupply") +
-                                        el("TemperatureSensor") + el("TemperatureSensor") + "<Fans/><fan/>") +
-                        "<Other/>" + el("Processor", el("Name", "P1")));
-
 TEST(EncInfoStructure, SizedToTheCachedEnclosureAndLoadedWithinItsOwnCounts)
 {
     testutil::onNeverRefreshedCache([] { EXPECT_FALSE(build(0, 0)); });
-    loadTree(oneController(kTwoProcessors));
-    for (int bad : {-1, 1})
-        EXPECT_FALSE(build(0, bad));
-    EXPECT_FALSE(build(1, 0));
+    // P0: 2 fans, 1 power supply, 2 sensors and elements that only look like
+    // fans; a foreign element; P1 without components.
+    loadTree(oneController(
+        el("Enclosure", el("Processor", el("Fan", el("Name", "f")) + el("Fan") + el("PowerSupply") +
+                                            el("TemperatureSensor") + el("TemperatureSensor") + "<Fans/><fan/>") +
+                            "<Other/>" + el("Processor", el("Name", "P1")))));
+    for (auto [ctrl, enc] : {std::pair{0, -1}, {0, 1}, {1, 0}})
+        EXPECT_FALSE(build(ctrl, enc)) << ctrl << "/" << enc;
     Tree t = build(0, 0);
     ASSERT_TRUE(t);
     ASSERT_EQ(t->ProcessorCount, 2);
     RaidCEncProcInfo *procs = t->Processors;
-    EXPECT_EQ(procs[0].FanCount * 100 + procs[0].PowerSupplyCount * 10 + procs[0].TempSensorCount, 212);
+    ASSERT_EQ(procs[0].FanCount * 100 + procs[0].PowerSupplyCount * 10 + procs[0].TempSensorCount, 212);
     EXPECT_TRUE(procs[0].Fans && procs[0].PowerSupplies && procs[0].TempSensors);
     EXPECT_EQ(procs[1].FanCount + procs[1].PowerSupplyCount + procs[1].TempSensorCount, 0);
-    ASSERT_EQ(procs[0].FanCount, 2);
     memset(procs[0].Fans, 0x5A, 2 * sizeof *procs[0].Fans);
     memset(&procs[1], 0x5A, offsetof(RaidCEncProcInfo, FanCount));
 
     // Now the cache has one processor without components: the loader fills
     // exactly the records of the tree, with "-" and -1 where nothing answers.
-    loadTree(oneController(
-        el("Enclosure", el("EnclosureNumber", "5") + el("Processor", el("SASAddress", std::string(300, 'a'))))));
+    loadTree(oneController(el("Enclosure", el("EnclosureNumber", "5") + el("Processor"))));
     ASSERT_EQ(RaidC_LoadEncInfo(0, 0, t.get()), 1);
     EXPECT_EQ(t->EnclosureNumber, 5);
     EXPECT_EQ(t->ProcessorCount, 2);
     EXPECT_EQ(t->Processors, procs);
-    EXPECT_EQ(std::string(procs[0].SASAddress, sizeof procs[0].SASAddress), std::string(128, 'a'));
     EXPECT_EQ(procs[0].FanCount, 2);
-    for (const RaidCEncFanInfo &rec : {procs[0].Fans[0], procs[0].Fans[1]}) {
+    {
+        const RaidCEncFanInfo &rec = procs[0].Fans[1];
         RAIDC_ENC_FAN_INFO_FIELDS(EXPECT_UNANSWERED)
     }
     const RaidCEncProcInfo &rec = procs[1];
@@ -238,54 +195,49 @@ TEST(EncInfoStructure, SizedToTheCachedEnclosureAndLoadedWithinItsOwnCounts)
     EXPECT_EQ(memcmp(reinterpret_cast<char *>(t.get()) + rest, reinterpret_cast<char *>(&before) + rest,
                      sizeof before - rest),
               0);
-    loadTree(testutil::wrapSystem({"<Port/>"}));
+
+    // Without processors the tree still has one placeholder, never filled.
+    loadTree(oneController(el("Enclosure", el("Name", "bare"))));
+    t = build(0, 0);
+    ASSERT_TRUE(t && t->Processors);
+    EXPECT_EQ(t->ProcessorCount, 0);
+    EXPECT_EQ(RaidC_LoadEncInfo(0, 0, t.get()), 1);
+    const RaidCEncProcInfo zero{};
+    EXPECT_EQ(memcmp(t->Processors, &zero, sizeof zero), 0);
+    loadTree(wrapSystem({"<Port/>"}));
     EXPECT_FALSE(build(0, 0)) << "controller without enclosures";
 }
 
-TEST(EncInfoStructure, EnclosureWithoutProcessorsHasOneZeroPlaceholder)
-{
-    loadTree(oneController(el("Enclosure", el("Name", "bare")) + "<Enclosure/>"));
-    const RaidCEncProcInfo zero{};
-    for (int e = 0; e < 2; ++e) {
-        Tree t = build(0, e);
-        ASSERT_TRUE(t && t->Processors);
-        EXPECT_EQ(t->ProcessorCount, 0);
-        EXPECT_EQ(RaidC_LoadEncInfo(0, e, t.get()), 1);
-        EXPECT_EQ(memcmp(t->Processors, &zero, sizeof zero), 0) << "never filled";
-    }
-}
-
-// Processor i carries i%4 fans and i%5 sensors named after their place, so a
+// Processor i carries i fans and 2 - i sensors named after their place, so a
 // record filled from the wrong element shows.
-TEST(EncInfoStructure, ManyProcessorsLoadIntoTheirOwnRecords)
+TEST(EncInfoStructure, ProcessorsAndComponentsLoadIntoTheirOwnRecords)
 {
-    const int n = 200;
     std::string procs;
-    for (int i = 0; i < n; ++i) {
+    for (int i = 0; i < 3; ++i) {
         std::string body = el("PortNumber", std::to_string(i));
-        for (int k = 0; k < i % 4; ++k)
+        for (int k = 0; k < i; ++k)
             body += el("Fan", el("Name", std::to_string(i) + "." + std::to_string(k)));
-        for (int k = 0; k < i % 5; ++k)
+        for (int k = 0; k < 2 - i; ++k)
             body += el("TemperatureSensor", el("Temperature", std::to_string(i * 10 + k)));
         procs += el("Processor", body);
     }
-    loadTree(oneController(el("Enclosure", el("EnclosureNumber", "9") + procs)));
+    loadTree(oneController(el("Enclosure", procs)));
     Tree t = build(0, 0);
     ASSERT_TRUE(t);
     ASSERT_EQ(RaidC_LoadEncInfo(0, 0, t.get()), 1);
-    EXPECT_EQ(t->EnclosureNumber, 9);
     EXPECT_STREQ(t->Name, "-");
-    ASSERT_EQ(t->ProcessorCount, n);
-    for (int i = 0; i < n; ++i) {
+    ASSERT_EQ(t->ProcessorCount, 3);
+    for (int i = 0; i < 3; ++i) {
         const RaidCEncProcInfo &p = t->Processors[i];
-        ASSERT_EQ(p.PortNumber, i);
-        ASSERT_EQ(p.DeviceNumber, -1);
-        ASSERT_EQ(p.FanCount, i % 4);
-        for (int k = 0; k < p.FanCount; ++k)
-            ASSERT_EQ(p.Fans[k].Name, std::to_string(i) + "." + std::to_string(k));
-        for (int k = 0; k < p.TempSensorCount; ++k) {
-            ASSERT_EQ(p.TempSensors[k].Temperature, i * 10 + k);
-            ASSERT_EQ(p.TempSensors[k].WarningTemperatureL, -1);
+        EXPECT_EQ(p.PortNumber, i);
+        EXPECT_EQ(p.DeviceNumber, -1);
+        ASSERT_EQ(p.FanCount, i);
+        ASSERT_EQ(p.TempSensorCount, 2 - i);
+        for (int k = 0; k < i; ++k)
+            EXPECT_EQ(p.Fans[k].Name, std::to_string(i) + "." + std::to_string(k));
+        for (int k = 0; k < 2 - i; ++k) {
+            EXPECT_EQ(p.TempSensors[k].Temperature, i * 10 + k);
+            EXPECT_EQ(p.TempSensors[k].WarningTemperatureL, -1);
         }
     }
 }

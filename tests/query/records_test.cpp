@@ -168,20 +168,28 @@ TEST(EncInfoStructure, SizedToTheCachedEnclosureAndLoadedWithinItsOwnCounts)
     ASSERT_EQ(procs[0].FanCount * 100 + procs[0].PowerSupplyCount * 10 + procs[0].TempSensorCount, 212);
     EXPECT_TRUE(procs[0].Fans && procs[0].PowerSupplies && procs[0].TempSensors);
     EXPECT_EQ(procs[1].FanCount + procs[1].PowerSupplyCount + procs[1].TempSensorCount, 0);
-    memset(procs[0].Fans, 0x5A, 2 * sizeof *procs[0].Fans);
+    memset(procs[0].TempSensors, 0x5A, 2 * sizeof *procs[0].TempSensors);
     memset(&procs[1], 0x5A, offsetof(RaidCEncProcInfo, FanCount));
 
-    // Now the cache has one processor without components: the loader fills
-    // exactly the records of the tree, with "-" and -1 where nothing answers.
-    loadTree(oneController(el("Enclosure", el("EnclosureNumber", "5") + el("Processor"))));
+    // Now the cache has one processor with three fans and one sensor: the
+    // loader fills exactly the records of the tree, each from its own
+    // element, with "-" and -1 where nothing answers.
+    loadTree(oneController(el("Enclosure", el("EnclosureNumber", "5") +
+                                               el("Processor", el("PortNumber", "7") + el("Fan", el("Name", "0")) +
+                                                                   el("Fan", el("Name", "1")) + el("Fan") +
+                                                                   el("TemperatureSensor", el("Temperature", "10"))))));
     ASSERT_EQ(RaidC_LoadEncInfo(0, 0, t.get()), 1);
     EXPECT_EQ(t->EnclosureNumber, 5);
     EXPECT_EQ(t->ProcessorCount, 2);
     EXPECT_EQ(t->Processors, procs);
+    EXPECT_EQ(procs[0].PortNumber, 7);
     EXPECT_EQ(procs[0].FanCount, 2);
+    EXPECT_STREQ(procs[0].Fans[0].Name, "0");
+    EXPECT_STREQ(procs[0].Fans[1].Name, "1");
+    EXPECT_EQ(procs[0].TempSensors[0].Temperature, 10);
     {
-        const RaidCEncFanInfo &rec = procs[0].Fans[1];
-        RAIDC_ENC_FAN_INFO_FIELDS(EXPECT_UNANSWERED)
+        const RaidCEncTempInfo &rec = procs[0].TempSensors[1];
+        RAIDC_ENC_TEMP_INFO_FIELDS(EXPECT_UNANSWERED)
     }
     const RaidCEncProcInfo &rec = procs[1];
     RAIDC_ENC_PROC_INFO_FIELDS(EXPECT_UNANSWERED)
@@ -206,40 +214,6 @@ TEST(EncInfoStructure, SizedToTheCachedEnclosureAndLoadedWithinItsOwnCounts)
     EXPECT_EQ(memcmp(t->Processors, &zero, sizeof zero), 0);
     loadTree(wrapSystem({"<Port/>"}));
     EXPECT_FALSE(build(0, 0)) << "controller without enclosures";
-}
-
-// Processor i carries i fans and 2 - i sensors named after their place, so a
-// record filled from the wrong element shows.
-TEST(EncInfoStructure, ProcessorsAndComponentsLoadIntoTheirOwnRecords)
-{
-    std::string procs;
-    for (int i = 0; i < 3; ++i) {
-        std::string body = el("PortNumber", std::to_string(i));
-        for (int k = 0; k < i; ++k)
-            body += el("Fan", el("Name", std::to_string(i) + "." + std::to_string(k)));
-        for (int k = 0; k < 2 - i; ++k)
-            body += el("TemperatureSensor", el("Temperature", std::to_string(i * 10 + k)));
-        procs += el("Processor", body);
-    }
-    loadTree(oneController(el("Enclosure", procs)));
-    Tree t = build(0, 0);
-    ASSERT_TRUE(t);
-    ASSERT_EQ(RaidC_LoadEncInfo(0, 0, t.get()), 1);
-    EXPECT_STREQ(t->Name, "-");
-    ASSERT_EQ(t->ProcessorCount, 3);
-    for (int i = 0; i < 3; ++i) {
-        const RaidCEncProcInfo &p = t->Processors[i];
-        EXPECT_EQ(p.PortNumber, i);
-        EXPECT_EQ(p.DeviceNumber, -1);
-        ASSERT_EQ(p.FanCount, i);
-        ASSERT_EQ(p.TempSensorCount, 2 - i);
-        for (int k = 0; k < i; ++k)
-            EXPECT_EQ(p.Fans[k].Name, std::to_string(i) + "." + std::to_string(k));
-        for (int k = 0; k < 2 - i; ++k) {
-            EXPECT_EQ(p.TempSensors[k].Temperature, i * 10 + k);
-            EXPECT_EQ(p.TempSensors[k].WarningTemperatureL, -1);
-        }
-    }
 }
 
 #ifdef RAIDC_FAULT_INJECTION

@@ -11,8 +11,7 @@
 
 namespace {
 
-using testutil::loadTree;
-using testutil::wrapSystem;
+using namespace testutil;
 
 // The tree with the attributes of controller `ctrl` removed.
 std::string bare(std::string xml, int ctrl)
@@ -78,26 +77,22 @@ std::string familyTree(bool attributes)
 TEST(ParameterQuery, EveryFamilyKeepsTheOrderOfChecksBoundsAndLetterTest)
 {
     loadTree(familyTree(true));
-    const Answer notFound{RAIDC_PARAM_NOT_FOUND, "-", -1};
+    const Answer notFound{RAIDC_PARAM_NOT_FOUND, "-", -1}, hot{RAIDC_SUCCESS_STRING, "hot", -1};
     for (int k = Ctrl; k <= Port; ++k) {
         SCOPED_TRACE(testing::Message() << "kind " << k);
         const Kind kind = Kind(k);
-        // Past their lists drives and enclosures give 7, arrays and ports 4.
-        const int pastList = kind == Ctrl || kind == Bbu ? 0
-                             : kind >= Array             ? RAIDC_PARAM_NOT_FOUND
-                                                         : RAIDC_DEVICE_NOT_FOUND;
-        EXPECT_EQ(ask(query(kind, "T", 0, 0)), (Answer{RAIDC_SUCCESS_STRING, "hot", -1})) << "the first child, as text";
+        // Past their lists drives and enclosures give 7, arrays and ports 4;
+        // the controller and battery queries take no device index.
+        const bool perCtrl = kind == Ctrl || kind == Bbu;
+        const Answer past{kind >= Array ? RAIDC_PARAM_NOT_FOUND : RAIDC_DEVICE_NOT_FOUND, "-", -1};
+        EXPECT_EQ(ask(query(kind, "T", 0, 0)), hot) << "the first child, as text";
         EXPECT_EQ(ask(query(kind, "T", 0, 0), 2), (Answer{RAIDC_BUFFER_TOO_SMALL, "ho", -1}));
         EXPECT_EQ(ask(query(kind, "T", 0, 0), 0), (Answer{RAIDC_SUCCESS_INT, "", 8})) << "letters skipped";
-        EXPECT_EQ(ask(query(kind, "T", 1, 0)), (pastList ? Answer{pastList, "-", -1} : notFound)) << "no elements";
-        if (pastList) {
-            EXPECT_EQ(ask(query(kind, "T", 0, 1)), notFound) << "an element without children";
-        }
+        EXPECT_EQ(ask(query(kind, "T", 1, 0)), perCtrl ? notFound : past) << "no elements";
+        EXPECT_EQ(ask(query(kind, "T", 0, 1)), perCtrl ? hot : notFound) << "an element without children";
         for (int bad : {-1, 2}) {
             EXPECT_EQ(ask(query(kind, "T", bad, 0)), notFound) << "controller " << bad;
-            if (pastList) {
-                EXPECT_EQ(ask(query(kind, "T", 0, bad)), (Answer{pastList, "-", -1})) << "device " << bad;
-            }
+            EXPECT_EQ(ask(query(kind, "T", 0, bad)), perCtrl ? hot : past) << "device " << bad;
         }
     }
     EXPECT_EQ(ask(query(Bbu, "Second", 0, 0)), notFound) << "only the first battery is read";
@@ -121,25 +116,13 @@ TEST(EnclosureQuery, OrdinalsCountOnlyTheirOwnNameAndKeepChildlessPlaces)
 {
     loadTree(wrapSystem({kEnclosures}));
     const Answer none{RAIDC_PARAM_NOT_FOUND, "-", -1};
-    const struct {
-        Kind kind;
-        const char *param;
-        int enc, proc, comp;
-        unsigned bufLen;
-        Answer want;
-    } rows[] = {
-        {Proc, "Name", 0, 1, 0, 16, {RAIDC_SUCCESS_STRING, "B", -1}},
-        {Fan, "Name", 0, 0, 0, 16, none},
-        {Fan, "Name", 0, 0, 1, 16, {RAIDC_SUCCESS_STRING, "F1", -1}},
-        {Fan, "Name", 0, 0, -1, 16, none},
-        {Temp, "Name", 0, 0, 2, 16, none},
-        {Temp, "Temperature", 0, 0, 1, 0, {RAIDC_SUCCESS_INT, "", 30}},
-    };
-    for (const auto &r : rows)
-        EXPECT_EQ(ask(query(r.kind, r.param, 0, r.enc, r.proc, r.comp), r.bufLen), r.want)
-            << "kind " << r.kind << " " << r.param << " " << r.enc << "/" << r.proc << "/" << r.comp;
+    EXPECT_EQ(ask(query(Proc, "Name", 0, 0, 1)), (Answer{RAIDC_SUCCESS_STRING, "B", -1}));
+    EXPECT_EQ(ask(query(Fan, "Name", 0, 0, 0, 0)), none);
+    EXPECT_EQ(ask(query(Fan, "Name", 0, 0, 0, 1)), (Answer{RAIDC_SUCCESS_STRING, "F1", -1}));
+    EXPECT_EQ(ask(query(Fan, "Name", 0, 0, 0, -1)), none);
+    EXPECT_EQ(ask(query(Temp, "Name", 0, 0, 0, 2)), none);
+    EXPECT_EQ(ask(query(Temp, "Temperature", 0, 0, 0, 1), 0), (Answer{RAIDC_SUCCESS_INT, "", 30}));
     // The component counts that the temperature walk takes as its bounds.
-    pthread_mutex_lock(&RaidC_ThreadMutex);
     const struct {
         int ctrl, enc, proc; // proc -1: the processor count
         int status;
@@ -150,13 +133,10 @@ TEST(EnclosureQuery, OrdinalsCountOnlyTheirOwnNameAndKeepChildlessPlaces)
                   {1, 0, 0, RAIDC_PARAM_NOT_FOUND, 0}};
     for (const auto &r : counts) {
         int64_t n = -1;
-        EXPECT_EQ(r.proc < 0 ? raidinternal_getProcNumberForEncl(r.ctrl, r.enc, &n)
-                             : raidinternal_getTempNumberForProc(r.ctrl, r.enc, r.proc, &n),
-                  r.status)
-            << r.ctrl << "/" << r.enc << "/" << r.proc;
-        EXPECT_EQ(n, r.n) << r.ctrl << "/" << r.enc << "/" << r.proc;
+        const int st = r.proc < 0 ? raidinternal_getProcNumberForEncl(r.ctrl, r.enc, &n)
+                                  : raidinternal_getTempNumberForProc(r.ctrl, r.enc, r.proc, &n);
+        EXPECT_EQ(std::pair(st, n), std::pair(r.status, r.n)) << r.ctrl << "/" << r.enc << "/" << r.proc;
     }
-    pthread_mutex_unlock(&RaidC_ThreadMutex);
 }
 
 TEST(ComponentQuery, StatusSearchesEveryMultiplexerAndCutsSilently)
@@ -164,20 +144,14 @@ TEST(ComponentQuery, StatusSearchesEveryMultiplexerAndCutsSilently)
     loadTree(wrapSystem({"<CtrlId>0</CtrlId>"}, "<Multiplexer><Name>agent</Name><Empty/></Multiplexer>"
                                                 "<Multiplexer><Name>relay</Name><Version>0123456789</Version>"
                                                 "</Multiplexer>"));
-    const struct {
-        const char *param;
-        unsigned bufLen;
-        int status;
-        const char *text;
-    } rows[] = {{"Name", 16, RAIDC_SUCCESS_STRING, "agent"},
-                {"Version", 3, RAIDC_SUCCESS_STRING, "012"},
-                {"Empty", 16, RAIDC_PARAM_NOT_FOUND, "untouched"},
-                {"Missing", 16, RAIDC_PARAM_NOT_FOUND, "untouched"}};
-    for (const auto &r : rows) {
-        char b[16] = "untouched";
-        EXPECT_EQ(RaidC_getStatusInfo(r.param, b, r.bufLen), r.status) << r.param;
-        EXPECT_EQ(std::string(b, r.bufLen < 16 ? r.bufLen : strlen(b)), r.text) << r.param;
-    }
+    char b[16] = "untouched";
+    EXPECT_EQ(RaidC_getStatusInfo("Empty", b, sizeof b), RAIDC_PARAM_NOT_FOUND);
+    EXPECT_EQ(RaidC_getStatusInfo("Missing", b, sizeof b), RAIDC_PARAM_NOT_FOUND);
+    EXPECT_STREQ(b, "untouched");
+    EXPECT_EQ(RaidC_getStatusInfo("Name", b, sizeof b), RAIDC_SUCCESS_STRING);
+    EXPECT_STREQ(b, "agent") << "the first multiplexer that has the parameter";
+    EXPECT_EQ(RaidC_getStatusInfo("Version", b, 3), RAIDC_SUCCESS_STRING);
+    EXPECT_EQ(std::string(b, 4), "012n") << "cut without a terminator";
 }
 
 std::string pd(const std::string &attr, const std::string &body)
@@ -207,8 +181,8 @@ TEST(DriveQuery, RotationClasses)
 }
 
 // Numbers beyond the 32-bit range saturate on every build, in the selection
-// as in the relation map, so the identifier that one hands out finds the
-// drive in the other.
+// as in the relation map (one reader serves both), so the identifier that
+// one hands out finds the drive in the other.
 TEST(DriveQuery, SelectionByNumberPortAndDeviceReadsNumbersAsTheRelationMapDoes)
 {
     const std::string drives =
@@ -219,11 +193,6 @@ TEST(DriveQuery, SelectionByNumberPortAndDeviceReadsNumbersAsTheRelationMapDoes)
         pd(" Nr=\"2147483648\"", "<PortNumber>0</PortNumber><DeviceNumber>1</DeviceNumber><Type>SAS</Type>") +
         pd(" Nr=\"-9999999999\"", "<PortNumber>4294967296</PortNumber><DeviceNumber>5</DeviceNumber><Type>SATA</Type>");
     loadTree(bare(wrapSystem({drives, drives}), 1));
-    int idx = -1, id = 0;
-    ASSERT_EQ(RaidC_convert_PdIdx_2_PdId(0, 4, &id), 0);
-    EXPECT_EQ(id, INT32_MAX);
-    ASSERT_EQ(RaidC_convert_PdId_2_PdIdx(0, INT32_MIN, &idx), 0);
-    EXPECT_EQ(idx, 5);
     // Only the first drive numbered 4 is looked at; controller 1 has no
     // attributes; the last row finds a saturated number, not a wrapped one.
     const struct {

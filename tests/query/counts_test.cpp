@@ -11,8 +11,7 @@
 
 namespace {
 
-using testutil::loadTree;
-using testutil::wrapSystem;
+using namespace testutil;
 
 std::string el(const std::string &name, const std::string &body = "")
 {

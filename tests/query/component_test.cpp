@@ -57,26 +57,20 @@ auto query(Kind k, const char *p, int c, int dev, int pr = 0, int comp = 0)
 
 // Controller 0's elements of every family hold the same parameters: a text
 // with letters, then hexadecimal (which holds a letter) and octal texts of
-// the same name. Each list ends with an element
-// without children; a second battery is never read. Controller 1 has none
-// of the elements.
-std::string familyTree(bool attributes)
+// the same name. Each list ends with an element without children; a second
+// battery is never read. Controller 1 has none of the elements.
+TEST(ParameterQuery, EveryFamilyKeepsTheOrderOfChecksBoundsAndLetterTest)
 {
     const std::string ps = "<T>hot</T><T>0x10</T><T>010</T>";
     auto el = [&](const std::string &name, const std::string &more = "") {
         return "<" + name + " Nr=\"0\">" + ps + more + "</" + name + "><" + name + " Nr=\"1\"/>";
     };
-    std::string xml = wrapSystem(
+    const std::string tree = wrapSystem(
         {ps + el("PhysicalDrive") + el("LogicalDrive") + el("Battery") + "<Battery><Second>x</Second></Battery>" +
              el("Array") +
              el("Port", el("Enclosure", el("Processor", el("Fan") + el("PowerSupply") + el("TemperatureSensor")))),
          "<CtrlId>1</CtrlId>"});
-    return attributes ? xml : bare(xml, 0);
-}
-
-TEST(ParameterQuery, EveryFamilyKeepsTheOrderOfChecksBoundsAndLetterTest)
-{
-    loadTree(familyTree(true));
+    loadTree(tree);
     const Answer notFound{RAIDC_PARAM_NOT_FOUND, "-", -1}, hot{RAIDC_SUCCESS_STRING, "hot", -1};
     for (int k = Ctrl; k <= Port; ++k) {
         SCOPED_TRACE(testing::Message() << "kind " << k);
@@ -96,7 +90,7 @@ TEST(ParameterQuery, EveryFamilyKeepsTheOrderOfChecksBoundsAndLetterTest)
         }
     }
     EXPECT_EQ(ask(query(Bbu, "Second", 0, 0)), notFound) << "only the first battery is read";
-    loadTree(familyTree(false)); // the controller query alone does not look for attributes
+    loadTree(bare(tree, 0)); // the controller query alone does not look for attributes
     for (int k = Ctrl; k <= Port; ++k)
         EXPECT_EQ(std::get<0>(ask(query(Kind(k), "T", 0, 0))), k == Ctrl ? RAIDC_SUCCESS_STRING : RAIDC_PARAM_NOT_FOUND)
             << k;

@@ -136,15 +136,17 @@ std::string sensor(const char *t)
     return el("TemperatureSensor", el("Temperature", t));
 }
 
-// Controllers 0-2: the drive classes and the extern rule (HDDs at 35 and 41,
-// one with a unit suffix at 60, an SSD at 38, an NVMe SSD at 50 and one at
-// 45 whose MediaType says SSD); 3-5: negative and zero readings; 6-7: only
-// processors matching the product pattern count. In 6, enclosure 0 has a
-// matching expander and a hotter SEP that does not match; enclosure 1 is
-// hotter still but has no numeric number.
-TEST(MaxTemperature, ClassesExternRuleReadingsAndTheProductPattern)
+// Controllers 0-2: chip, battery, the drive classes and the extern rule
+// (HDDs at 35 and 41, one with a unit suffix at 60, an SSD at 38, an NVMe SSD
+// at 50 and one at 45 whose MediaType says SSD); 3-5: negative and zero
+// readings; 6-7: only processors matching the product pattern count. In 6,
+// enclosure 0 has a matching expander and a hotter SEP that does not match;
+// enclosure 1 is hotter still but has no numeric number. Past the list the
+// device counts cannot be read.
+TEST(MaxTemperature, ClassesExternRuleReadingsProductPatternAndUnreadableCounts)
 {
-    const std::string mixed = drive("SAS", "HDD", "35") + drive("SATA", "HDD", "41") + drive("SATA", "HDD", "60C") +
+    const std::string mixed = "<ChipTemperature>70</ChipTemperature><Battery><Temperature>33</Temperature></Battery>" +
+                              drive("SAS", "HDD", "35") + drive("SATA", "HDD", "41") + drive("SATA", "HDD", "60C") +
                               drive("SAS", "SSD", "38") + drive("NVMe", "SSD", "50") + drive("NVMe", "SSD", "45");
     loadTree(wrapSystem({mixed, "<PortType>Extern</PortType>" + mixed, "<PortType>Extern</PortType>",
                          drive("SAS", "HDD", "-5") + drive("SAS", "HDD", "-1"),
@@ -157,37 +159,25 @@ TEST(MaxTemperature, ClassesExternRuleReadingsAndTheProductPattern)
                              processor("S12_0_EXPa", sensor("90")) + "</Enclosure></Port>",
                          "<Port><Enclosure><EnclosureNumber>2</EnclosureNumber>" + processor("SAS3_EXPx28", "") +
                              processor("SAS3x36R", sensor("50")) + "</Enclosure></Port>"}));
+    const int ok = RAIDC_SUCCESS_INT, none = RAIDC_DEVICE_NOT_FOUND, ext = RAIDC_DEVICE_EXTERN;
     const struct {
         PerCtrl fn;
         int ctrl;
         Count want;
-    } rows[] = {{RaidC_getPdMaxTemperature, 0, {RAIDC_SUCCESS_INT, 41}},
-                {RaidC_getHDDMaxTemperature, 0, {RAIDC_SUCCESS_INT, 41}},
-                {RaidC_getSSDMaxTemperature, 0, {RAIDC_SUCCESS_INT, 38}},
-                {RaidC_getNVMeMaxTemperature, 0, {RAIDC_SUCCESS_INT, 50}},
-                {RaidC_getPdMaxTemperature, 1, {RAIDC_DEVICE_EXTERN, 41}},
-                {RaidC_getSSDMaxTemperature, 2, {RAIDC_DEVICE_EXTERN, 0}},
-                {RaidC_getPdMaxTemperature, 3, {RAIDC_DEVICE_NOT_FOUND, 0}},
-                {RaidC_getHDDMaxTemperature, 4, {RAIDC_SUCCESS_INT, 0}},
-                {RaidC_getCtrlMaxTemperature, 4, {RAIDC_DEVICE_NOT_FOUND, 0}},
-                {RaidC_getCtrlMaxTemperature, 5, {RAIDC_DEVICE_NOT_FOUND, 0}},
-                {RaidC_getProcMaxTemperature, 6, {RAIDC_SUCCESS_INT, 44}},
-                {RaidC_getProcMaxTemperature, 7, {RAIDC_DEVICE_NOT_FOUND, 0}}};
+    } rows[] = {{RaidC_getPdMaxTemperature, 0, {ok, 41}},    {RaidC_getHDDMaxTemperature, 0, {ok, 41}},
+                {RaidC_getSSDMaxTemperature, 0, {ok, 38}},   {RaidC_getNVMeMaxTemperature, 0, {ok, 50}},
+                {RaidC_getCtrlMaxTemperature, 0, {ok, 70}},  {RaidC_getBBUMaxTemperature, 0, {ok, 33}},
+                {RaidC_getPdMaxTemperature, 1, {ext, 41}},   {RaidC_getSSDMaxTemperature, 2, {ext, 0}},
+                {RaidC_getPdMaxTemperature, 3, {none, 0}},   {RaidC_getHDDMaxTemperature, 4, {ok, 0}},
+                {RaidC_getCtrlMaxTemperature, 4, {none, 0}}, {RaidC_getCtrlMaxTemperature, 5, {none, 0}},
+                {RaidC_getProcMaxTemperature, 6, {ok, 44}},  {RaidC_getProcMaxTemperature, 7, {none, 0}},
+                {RaidC_getCtrlMaxTemperature, 8, {none, 0}}, {RaidC_getBBUMaxTemperature, 8, {none, 0}}};
     for (const auto &r : rows)
         EXPECT_EQ(at(r.fn, r.ctrl), r.want) << "row " << &r - rows;
-}
-
-TEST(MaxTemperature, UnreadableCountsGiveSeventeen)
-{
-    loadTree(wrapSystem({"<ChipTemperature>70</ChipTemperature><Battery><Temperature>33</Temperature></Battery>"}));
-    EXPECT_EQ(at(RaidC_getCtrlMaxTemperature, 0), Count(RAIDC_SUCCESS_INT, 70));
-    EXPECT_EQ(at(RaidC_getBBUMaxTemperature, 0), Count(RAIDC_SUCCESS_INT, 33));
     for (PerCtrl fn : kCounted) {
-        EXPECT_EQ(at(fn, 1), Count(RAIDC_MAXTEMP_NO_COUNT, 0));
+        EXPECT_EQ(at(fn, 8), Count(RAIDC_MAXTEMP_NO_COUNT, 0));
         EXPECT_EQ(at(fn, -1), Count(RAIDC_MAXTEMP_NO_COUNT, 0));
     }
-    EXPECT_EQ(at(RaidC_getCtrlMaxTemperature, 1), Count(RAIDC_DEVICE_NOT_FOUND, 0));
-    EXPECT_EQ(at(RaidC_getBBUMaxTemperature, 1), Count(RAIDC_DEVICE_NOT_FOUND, 0));
 }
 
 // Every answer comes from one cache state: a refresh swaps between a tree

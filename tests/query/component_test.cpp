@@ -72,9 +72,8 @@ TEST(ParameterQuery, EveryFamilyKeepsTheOrderOfChecksBoundsAndLetterTest)
          "<CtrlId>1</CtrlId>"});
     loadTree(tree);
     const Answer notFound{RAIDC_PARAM_NOT_FOUND, "-", -1}, hot{RAIDC_SUCCESS_STRING, "hot", -1};
-    for (int k = Ctrl; k <= Port; ++k) {
-        SCOPED_TRACE(testing::Message() << "kind " << k);
-        const Kind kind = Kind(k);
+    for (Kind kind : {Ctrl, Pd, Ld, Enc, Proc, Fan, Pwr, Temp, Bbu, Array, Port}) {
+        SCOPED_TRACE(testing::Message() << "kind " << kind);
         // Past their lists drives and enclosures give 7, arrays and ports 4;
         // the controller and battery queries take no device index.
         const bool perCtrl = kind == Ctrl || kind == Bbu;

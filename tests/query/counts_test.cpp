@@ -7,6 +7,7 @@
 #include <atomic>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -58,22 +59,29 @@ TEST(Counts, EmptyCacheAndTreeWithoutControllers)
 }
 
 // Controller 0 carries drives directly, under a port and in an enclosure;
-// controller 1 is bare. NVMe and encrypted drives need exact texts; the
-// third drive of controller 0 has no "Secured": skipped, not an end. Those
-// two counts clear their output before any check, the list counts leave it
-// alone.
-TEST(Counts, PerControllerAndTotalCountsPredicatesAndFamilyFlags)
+// controller 1 is bare. NVMe and encrypted drives need exact texts; drives
+// without "Type" or "Secured" are skipped, not an end. The state walks stop
+// at the first drive without a status, keeping the counts so far. All but
+// the list counts clear their output before any check.
+TEST(Counts, PerControllerAndTotalCountsStateWalksPredicatesAndFamilyFlags)
 {
-    const std::string nvme = el("PhysicalDrive", "<Type>NVMe</Type><Secured>true</Secured>");
-    loadTree(wrapSystem({"<CtrlId>0</CtrlId><ControllerFamily>MR</ControllerFamily><Battery/>"
-                         "<RAIDCapabilities/><LogicalDrive/><LogicalDrive/><Array/><Port Nr=\"0\">" +
-                             nvme + "<Enclosure>" + el("PhysicalDrive", "<Type>nvme</Type><Secured>True</Secured>") +
-                             "</Enclosure></Port><Port Nr=\"1\"/>" + el("PhysicalDrive", "<Type>NVMe </Type>"),
-                         "<CtrlId>1</CtrlId><ControllerFamily>MSCC</ControllerFamily>" + nvme}));
+    auto pd = [](const std::string &body) { return el("PhysicalDrive", body); };
+    std::string pds, lds;
+    for (const char *s : {"failed", "", "Failed"})
+        pds += pd(*s ? el("Status", s) : el("Name", "no status"));
+    for (const char *s : {"Degraded", "Optimal", "Partially Degraded", "", "Degraded"})
+        lds += el("LogicalDrive", *s ? el("Status", s) : el("Name", "no status"));
+    const std::string nvme = pd("<Type>NVMe</Type><Secured>true</Secured><Status>Failed</Status>");
+    loadTree(wrapSystem(
+        {"<CtrlId>0</CtrlId><ControllerFamily>MR</ControllerFamily><Battery/><RAIDCapabilities/>"
+         "<Array/><Port Nr=\"0\">" +
+             nvme + "<Enclosure>" + pd("<Type>nvme</Type><Secured>True</Secured><Status>Failed SMART Error</Status>") +
+             "</Enclosure></Port><Port Nr=\"1\"/>" + pd("<Type>NVMe </Type><Status>smart warning</Status>") + pds + lds,
+         "<CtrlId>1</CtrlId><ControllerFamily>MSCC</ControllerFamily>" + nvme}));
     const struct {
         PerCtrl fn;
         int64_t c0, c1, outside;
-    } rows[] = {{RaidC_getPdsNumberForCtrl, 3, 1, 77},        {RaidC_getLdsNumberForCtrl, 2, 0, 77},
+    } rows[] = {{RaidC_getPdsNumberForCtrl, 6, 1, 77},        {RaidC_getLdsNumberForCtrl, 5, 0, 77},
                 {RaidC_getEncNumberForCtrl, 1, 0, 77},        {RaidC_getArraysNumberForCtrl, 1, 0, 77},
                 {RaidC_getPortsNumberForCtrl, 2, 0, 77},      {RaidC_getCtrlNvmePdsTotalNumber, 1, 1, 0},
                 {RaidC_getEncryptedPdsNumberForCtrl, 1, 1, 0}};
@@ -88,7 +96,18 @@ TEST(Counts, PerControllerAndTotalCountsPredicatesAndFamilyFlags)
     for (auto fn : {RaidC_getCtrlsNumber, RaidC_getPdsTotalNumber, RaidC_getLdsTotalNumber, RaidC_getEncTotalNumber,
                     RaidC_getNvmePdsTotalNumber})
         totals.push_back(at(fn).second);
-    EXPECT_EQ(totals, (std::vector<int64_t>{2, 4, 2, 1, 2}));
+    EXPECT_EQ(totals, (std::vector<int64_t>{2, 7, 5, 1, 2}));
+    const struct {
+        int ctrl, status;
+        int64_t failed, smart;
+    } failed[] = {{0, RAIDC_PARAM_NOT_FOUND, 2, 2}, {1, RAIDC_SUCCESS_INT, 1, 0}, {2, RAIDC_PARAM_NOT_FOUND, 0, 0}};
+    for (const auto &r : failed) {
+        int64_t f = -1, smart = -1;
+        const int st = RaidC_getFailedPdsNumberForCtrl(r.ctrl, &f, &smart);
+        EXPECT_EQ(std::tuple(st, f, smart), std::tuple(r.status, r.failed, r.smart)) << r.ctrl;
+    }
+    EXPECT_EQ(at(RaidC_getDegradedLdsNumberForCtrl, 0), Count(RAIDC_PARAM_NOT_FOUND, 2));
+    EXPECT_EQ(at(RaidC_getDegradedLdsNumberForCtrl, 1), Count(RAIDC_SUCCESS_INT, 0));
     for (auto predicate : {RaidC_CtrlHasBBU, RaidC_CtrlCanBeConfigured}) {
         for (int c = -1; c <= 2; ++c)
             EXPECT_EQ(predicate(c), c == 0 ? 1 : 0) << c;
@@ -97,28 +116,6 @@ TEST(Counts, PerControllerAndTotalCountsPredicatesAndFamilyFlags)
     loadTree(wrapSystem({"<Source>IB</Source><ControllerFamily>x-PCIeSSD</ControllerFamily><ControllerFamily/>",
                          "<Source>ib</Source><ControllerFamily>mr</ControllerFamily>"}));
     EXPECT_EQ(RaidC_getCacheStatus(), 1 | 4 | 8);
-}
-
-TEST(Counts, StateWalksStopOnUnreadableStatusKeepingPartialCounts)
-{
-    std::string pds, lds;
-    for (const char *s : {"Failed", "Failed SMART Error", "smart warning", "failed", "", "Failed"})
-        pds += el("PhysicalDrive", *s ? el("Status", s) : el("Name", "no status"));
-    for (const char *s : {"Degraded", "Optimal", "Partially Degraded", "", "Degraded"})
-        lds += el("LogicalDrive", *s ? el("Status", s) : el("Name", "no status"));
-    loadTree(wrapSystem({pds + lds, el("PhysicalDrive", el("Status", "Failed"))}));
-    // Both counts are cleared before any check.
-    const struct {
-        int ctrl, status;
-        int64_t failed, smart;
-    } rows[] = {{0, RAIDC_PARAM_NOT_FOUND, 2, 2}, {1, RAIDC_SUCCESS_INT, 1, 0}, {2, RAIDC_PARAM_NOT_FOUND, 0, 0}};
-    for (const auto &r : rows) {
-        int64_t failed = -1, smart = -1;
-        EXPECT_EQ(RaidC_getFailedPdsNumberForCtrl(r.ctrl, &failed, &smart), r.status) << r.ctrl;
-        EXPECT_EQ(std::pair(failed, smart), std::pair(r.failed, r.smart)) << r.ctrl;
-    }
-    EXPECT_EQ(at(RaidC_getDegradedLdsNumberForCtrl, 0), Count(RAIDC_PARAM_NOT_FOUND, 2));
-    EXPECT_EQ(at(RaidC_getDegradedLdsNumberForCtrl, 1), Count(RAIDC_SUCCESS_INT, 0));
 }
 
 std::string drive(const char *type, const char *media, const char *temp)

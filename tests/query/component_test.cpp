@@ -1,7 +1,5 @@
-// The parameter queries as one family (controller, drives, enclosure and its
-// components, battery, array, port), then what each adds: the enclosure's
-// ordinal walk, the first battery only, the status search, the rotation
-// classes, the drive selection by number and the highest drive number.
+// The parameter queries as one family, then what each adds: the enclosure's
+// ordinal walk, the status search and the drive queries' own rules.
 #include "testutil.h"
 
 #include <gtest/gtest.h>

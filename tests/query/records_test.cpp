@@ -1,8 +1,6 @@
-// The fixed-layout record loaders: field widths, the integer rules, the
-// fallbacks, and what a missing device leaves behind; and the enclosure
-// record tree: sized to the enclosure as cached, filled by the loader within
-// the tree's own counts, released whole, never half-built when an
-// allocation fails.
+// The record loaders: field widths, integer rules, fallbacks, what a missing
+// device leaves behind; and the enclosure record tree, sized to the cache,
+// filled within its own counts, never half-built when an allocation fails.
 #include "testutil.h"
 
 #include <gtest/gtest.h>
@@ -30,14 +28,11 @@ template <typename R> R poisoned()
 }
 
 // Whether only the bytes [from, from + len) of the record were written.
-template <typename R> bool onlyWritten(const R &r, size_t from, size_t len)
+template <typename R> bool onlyWritten(R r, size_t from, size_t len)
 {
-    const auto *p = reinterpret_cast<const unsigned char *>(&r);
-    for (size_t i = 0; i < sizeof r; ++i) {
-        if ((i < from || i >= from + len) && p[i] != 0x5A)
-            return false;
-    }
-    return true;
+    memset(reinterpret_cast<char *>(&r) + from, 0x5A, len);
+    const R untouched = poisoned<R>();
+    return !memcmp(&r, &untouched, sizeof r);
 }
 
 // A field of a poisoned record that every query left unanswered: -1, or

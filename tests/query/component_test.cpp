@@ -96,16 +96,17 @@ TEST(ParameterQuery, EveryFamilyKeepsTheOrderOfChecksBoundsAndLetterTest)
 // An enclosure whose processors, fans and sensors exercise the ordinal walk:
 // a foreign element between the processors, a fan without children before a
 // real one, temperatures with a point and with letters before a number; and
-// an enclosure without processors.
+// an enclosure without processors. Two multiplexers for the status search.
 const char *kEnclosures = "<Port><Enclosure><Processor><Fan/><Fan><Name>F1</Name></Fan>"
                           "<TemperatureSensor><Name>S0</Name></TemperatureSensor>"
                           "<TemperatureSensor><Temperature>3.5</Temperature><Temperature>2x</Temperature>"
                           "<Temperature>30</Temperature></TemperatureSensor></Processor>"
                           "<Other/><Processor><Name>B</Name></Processor></Enclosure><Enclosure/></Port>";
 
-TEST(EnclosureQuery, OrdinalsCountOnlyTheirOwnNameAndKeepChildlessPlaces)
+TEST(ComponentQuery, OrdinalWalkComponentCountsAndStatusSearch)
 {
-    loadTree(wrapSystem({kEnclosures}));
+    loadTree(wrapSystem({kEnclosures}, "<Multiplexer><Name>agent</Name><Empty/></Multiplexer>"
+                                       "<Multiplexer><Name>relay</Name><Version>0123456789</Version></Multiplexer>"));
     const Answer none{RAIDC_PARAM_NOT_FOUND, "-", -1};
     EXPECT_EQ(ask(query(Proc, "Name", 0, 0, 1)), (Answer{RAIDC_SUCCESS_STRING, "B", -1}));
     EXPECT_EQ(ask(query(Fan, "Name", 0, 0, 0, 0)), none);
@@ -128,19 +129,14 @@ TEST(EnclosureQuery, OrdinalsCountOnlyTheirOwnNameAndKeepChildlessPlaces)
                                   : raidinternal_getTempNumberForProc(r.ctrl, r.enc, r.proc, &n);
         EXPECT_EQ(std::pair(st, n), std::pair(r.status, r.n)) << r.ctrl << "/" << r.enc << "/" << r.proc;
     }
-}
-
-TEST(ComponentQuery, StatusSearchesEveryMultiplexerAndCutsSilently)
-{
-    loadTree(wrapSystem({"<CtrlId>0</CtrlId>"}, "<Multiplexer><Name>agent</Name><Empty/></Multiplexer>"
-                                                "<Multiplexer><Name>relay</Name><Version>0123456789</Version>"
-                                                "</Multiplexer>"));
+    // The status search: the first multiplexer that has the parameter, cut
+    // silently.
     char b[16] = "untouched";
     EXPECT_EQ(RaidC_getStatusInfo("Empty", b, sizeof b), RAIDC_PARAM_NOT_FOUND);
     EXPECT_EQ(RaidC_getStatusInfo("Missing", b, sizeof b), RAIDC_PARAM_NOT_FOUND);
     EXPECT_STREQ(b, "untouched");
     EXPECT_EQ(RaidC_getStatusInfo("Name", b, sizeof b), RAIDC_SUCCESS_STRING);
-    EXPECT_STREQ(b, "agent") << "the first multiplexer that has the parameter";
+    EXPECT_STREQ(b, "agent");
     EXPECT_EQ(RaidC_getStatusInfo("Version", b, 3), RAIDC_SUCCESS_STRING);
     EXPECT_EQ(std::string(b, 4), "012n") << "cut without a terminator";
 }
@@ -150,15 +146,17 @@ std::string pd(const std::string &attr, const std::string &body)
     return "<PhysicalDrive" + attr + ">" + body + "</PhysicalDrive>";
 }
 
-TEST(DriveQuery, RotationClasses)
+// The highest drive number reads "Nr" in any base and no other attribute.
+TEST(DriveQuery, RotationClassesAndHighestDriveNumber)
 {
     const std::pair<const char *, const char *> cases[] = {
         {"7200", "7.2"},   {"15000", "15.0"}, {"5000", "4.2"}, {"5001", "5.4"},  {"9000", "7.2"}, {"14000", "10.0"},
         {"19001", "20.0"}, {"1000", "1000"},  {"0", "0"},      {"fast", "fast"}, {"nan", "nan"},  {"1e4", "10.0"}};
+    const char *nr[] = {" Nr=\"0\"", " Nr=\"0x10\"", " Nr=\"3\""};
     std::string drives;
     for (auto &c : cases)
-        drives += pd(" Nr=\"1\"", std::string("<RPM>") + c.first + "</RPM>");
-    loadTree(wrapSystem({drives + pd("", "")}));
+        drives += pd(&c - cases < 3 ? nr[&c - cases] : " Nr=\"1\"", std::string("<RPM>") + c.first + "</RPM>");
+    loadTree(wrapSystem({drives + pd(" Id=\"90\"", ""), pd(" Nr=\"-5\"", "")}));
     for (int i = 0; i < static_cast<int>(std::size(cases)); ++i)
         EXPECT_EQ(ask(query(Pd, "RPM", 0, i)), (Answer{RAIDC_SUCCESS_STRING, cases[i].second, -1}));
     // Text that does not fit is not converted; a class is written whatever bufLen says.
@@ -168,6 +166,14 @@ TEST(DriveQuery, RotationClasses)
     EXPECT_STREQ(buf, "10.0");
     // A drive without children fails before the rotation rule asks for text.
     EXPECT_EQ(ask(query(Pd, "RPM", 0, 12), 0), (Answer{RAIDC_PARAM_NOT_FOUND, "", -1}));
+    // Past the list the output is left alone.
+    const std::pair<int, int64_t> want[] = {
+        {RAIDC_SUCCESS_INT, 16}, {RAIDC_SUCCESS_INT, 0}, {RAIDC_PARAM_NOT_FOUND, 5}};
+    for (int c = 0; c < 3; ++c) {
+        int64_t v = 5;
+        const int st = RaidC_getHighestPdNumForCtrl(c, &v);
+        EXPECT_EQ(std::pair(st, v), want[c]) << c;
+    }
 }
 
 // Numbers beyond the 32-bit range saturate on every build, in the selection
@@ -205,21 +211,6 @@ TEST(DriveQuery, SelectionByNumberPortAndDeviceReadsNumbersAsTheRelationMapDoes)
             return RaidC_getPDInfo_snmpExt(r.param, r.ctrl, r.nr, r.port, r.dev, s, n, i);
         };
         EXPECT_EQ(ask(select, r.bufLen), r.want) << "controller " << r.ctrl << " drive " << r.nr << " " << r.param;
-    }
-}
-
-// Numbers are read in any base; other attributes than "Nr" do not count.
-TEST(DriveQuery, HighestDriveNumber)
-{
-    loadTree(wrapSystem({pd(" Nr=\"0\"", "") + pd(" Nr=\"0x10\"", "") + pd(" Nr=\"3\"", "") + pd(" Id=\"90\"", ""),
-                         pd(" Nr=\"-5\"", "")}));
-    // Past the list the output is left alone.
-    const std::pair<int, int64_t> want[] = {
-        {RAIDC_SUCCESS_INT, 16}, {RAIDC_SUCCESS_INT, 0}, {RAIDC_PARAM_NOT_FOUND, 5}};
-    for (int c = 0; c < 3; ++c) {
-        int64_t v = 5;
-        const int st = RaidC_getHighestPdNumForCtrl(c, &v);
-        EXPECT_EQ(std::pair(st, v), want[c]) << c;
     }
 }
 

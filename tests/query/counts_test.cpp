@@ -36,7 +36,13 @@ using PerCtrl = int (*)(int, int64_t *);
 const PerCtrl kCounted[] = {RaidC_getPdMaxTemperature, RaidC_getHDDMaxTemperature, RaidC_getSSDMaxTemperature,
                             RaidC_getNVMeMaxTemperature, RaidC_getProcMaxTemperature};
 
-TEST(Counts, EmptyCacheAndTreeWithoutControllers)
+// An empty cache, a tree without controllers, then one where controller 0
+// carries drives directly, under a port and in an enclosure and controller 1
+// is bare. NVMe and encrypted drives need exact texts; drives without "Type"
+// or "Secured" are skipped, not an end. The state walks stop at the first
+// drive without a status, keeping the counts so far. All but the list counts
+// clear their output before any check.
+TEST(Counts, PerControllerAndTotalCountsStateWalksPredicatesAndFamilyFlags)
 {
     testutil::onNeverRefreshedCache([] {
         for (PerCtrl fn : kCounted)
@@ -56,15 +62,7 @@ TEST(Counts, EmptyCacheAndTreeWithoutControllers)
         EXPECT_EQ(at(total), Count(RAIDC_SUCCESS_INT, 0));
     EXPECT_EQ(RaidC_getCacheStatus(), 1);
     EXPECT_EQ(at(RaidC_getPdsNumberForCtrl, 0).first, RAIDC_PARAM_NOT_FOUND);
-}
 
-// Controller 0 carries drives directly, under a port and in an enclosure;
-// controller 1 is bare. NVMe and encrypted drives need exact texts; drives
-// without "Type" or "Secured" are skipped, not an end. The state walks stop
-// at the first drive without a status, keeping the counts so far. All but
-// the list counts clear their output before any check.
-TEST(Counts, PerControllerAndTotalCountsStateWalksPredicatesAndFamilyFlags)
-{
     auto pd = [](const std::string &body) { return el("PhysicalDrive", body); };
     std::string pds, lds;
     for (const char *s : {"failed", "", "Failed"})

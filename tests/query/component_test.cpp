@@ -1,18 +1,15 @@
-// The parameter queries as one family (controller, drives, enclosure and its
-// components, battery, array, port), then what each adds: the enclosure's
-// ordinal walk, the first battery only, the status search, the rotation
-// classes, the drive selection by number and the highest drive number.
+// The parameter queries as one family, then what each adds: the enclosure's
+// ordinal walk, the status search and the drive queries' own rules.
 #include "testutil.h"
 
 #include <gtest/gtest.h>
 
-#include <ostream>
 #include <string>
+#include <tuple>
 
 namespace {
 
-using testutil::loadTree;
-using testutil::wrapSystem;
+using namespace testutil;
 
 // The tree with the attributes of controller `ctrl` removed.
 std::string bare(std::string xml, int ctrl)
@@ -20,17 +17,8 @@ std::string bare(std::string xml, int ctrl)
     return xml.erase(xml.find("<Adapter Nr=\"" + std::to_string(ctrl) + "\"") + 8, 7);
 }
 
-struct Answer {
-    int status;
-    std::string text;
-    int64_t value;
-    bool operator==(const Answer &) const = default;
-};
-
-std::ostream &operator<<(std::ostream &os, const Answer &a)
-{
-    return os << "{" << a.status << ", \"" << a.text << "\", " << a.value << "}";
-}
+// A status, the text and the integer as the query left them.
+using Answer = std::tuple<int, std::string, int64_t>;
 
 // Asks once with an intOut, and for text into a bufLen-byte window that the
 // query may leave unterminated (bufLen 0: no buffer, an integer request).
@@ -67,148 +55,90 @@ auto query(Kind k, const char *p, int c, int dev, int pr = 0, int comp = 0)
 
 // Controller 0's elements of every family hold the same parameters: a text
 // with letters, then hexadecimal (which holds a letter) and octal texts of
-// the same name, and an element without text. Each list ends with an element
-// without children; a second battery is never read. Controller 1 has none
-// of the elements.
-std::string familyTree(bool attributes)
+// the same name. Each list ends with an element without children; a second
+// battery is never read. Controller 1 has none of the elements.
+TEST(ParameterQuery, EveryFamilyKeepsTheOrderOfChecksBoundsAndLetterTest)
 {
-    const std::string ps = "<T>hot</T><T>0x10</T><T>010</T><Empty/>";
+    const std::string ps = "<T>hot</T><T>0x10</T><T>010</T>";
     auto el = [&](const std::string &name, const std::string &more = "") {
         return "<" + name + " Nr=\"0\">" + ps + more + "</" + name + "><" + name + " Nr=\"1\"/>";
     };
-    std::string xml = wrapSystem(
+    const std::string tree = wrapSystem(
         {ps + el("PhysicalDrive") + el("LogicalDrive") + el("Battery") + "<Battery><Second>x</Second></Battery>" +
              el("Array") +
              el("Port", el("Enclosure", el("Processor", el("Fan") + el("PowerSupply") + el("TemperatureSensor")))),
          "<CtrlId>1</CtrlId>"});
-    return attributes ? xml : bare(xml, 0);
-}
-
-TEST(ParameterQuery, EveryFamilyKeepsTheOrderOfChecksBoundsAndLetterTest)
-{
-    testutil::onNeverRefreshedCache([] {
-        for (int k = Ctrl; k <= Port; ++k)
-            EXPECT_EQ(ask(query(Kind(k), "T", 0, 0)), (Answer{RAIDC_CACHE_EMPTY, "-", -1})) << "kind " << k;
-    });
-    loadTree(familyTree(true));
-    const Answer notFound{RAIDC_PARAM_NOT_FOUND, "-", -1};
-    for (int k = Ctrl; k <= Port; ++k) {
-        SCOPED_TRACE(testing::Message() << "kind " << k);
-        const Kind kind = Kind(k);
-        // Past their lists drives and enclosures give 7, arrays and ports 4.
-        const int pastList = kind == Ctrl || kind == Bbu ? 0
-                             : kind >= Array             ? RAIDC_PARAM_NOT_FOUND
-                                                         : RAIDC_DEVICE_NOT_FOUND;
-        EXPECT_EQ(ask(query(kind, "T", 0, 0)), (Answer{RAIDC_SUCCESS_STRING, "hot", -1})) << "the first child, as text";
-        EXPECT_EQ(ask(query(kind, "T", 0, 0), 3), (Answer{RAIDC_SUCCESS_STRING, "hot", -1}));
+    loadTree(tree);
+    const Answer notFound{RAIDC_PARAM_NOT_FOUND, "-", -1}, hot{RAIDC_SUCCESS_STRING, "hot", -1};
+    for (Kind kind : {Ctrl, Pd, Ld, Enc, Proc, Fan, Pwr, Temp, Bbu, Array, Port}) {
+        SCOPED_TRACE(testing::Message() << "kind " << kind);
+        // Past their lists drives and enclosures give 7, arrays and ports 4;
+        // the controller and battery queries take no device index.
+        const bool perCtrl = kind == Ctrl || kind == Bbu;
+        const Answer past{kind >= Array ? RAIDC_PARAM_NOT_FOUND : RAIDC_DEVICE_NOT_FOUND, "-", -1};
+        EXPECT_EQ(ask(query(kind, "T", 0, 0)), hot) << "the first child, as text";
         EXPECT_EQ(ask(query(kind, "T", 0, 0), 2), (Answer{RAIDC_BUFFER_TOO_SMALL, "ho", -1}));
         EXPECT_EQ(ask(query(kind, "T", 0, 0), 0), (Answer{RAIDC_SUCCESS_INT, "", 8})) << "letters skipped";
-        EXPECT_EQ(ask(query(kind, "Empty", 0, 0)), notFound);
-        EXPECT_EQ(ask(query(kind, "Empty", 0, 0), 0), (Answer{RAIDC_PARAM_NOT_FOUND, "", -1}));
-        EXPECT_EQ(ask(query(kind, "Missing", 0, 0)), notFound);
-        EXPECT_EQ(ask(query(kind, "t", 0, 0)), notFound) << "names are compared exactly";
-        EXPECT_EQ(ask(query(kind, "T", 1, 0)), (pastList ? Answer{pastList, "-", -1} : notFound)) << "no elements";
-        if (pastList) {
-            EXPECT_EQ(ask(query(kind, "T", 0, 1)), notFound) << "an element without children";
-        }
+        EXPECT_EQ(ask(query(kind, "T", 1, 0)), perCtrl ? notFound : past) << "no elements";
+        EXPECT_EQ(ask(query(kind, "T", 0, 1)), perCtrl ? hot : notFound) << "an element without children";
         for (int bad : {-1, 2}) {
             EXPECT_EQ(ask(query(kind, "T", bad, 0)), notFound) << "controller " << bad;
-            if (pastList) {
-                EXPECT_EQ(ask(query(kind, "T", 0, bad)), (Answer{pastList, "-", -1})) << "device " << bad;
-            }
+            EXPECT_EQ(ask(query(kind, "T", 0, bad)), perCtrl ? hot : past) << "device " << bad;
         }
     }
     EXPECT_EQ(ask(query(Bbu, "Second", 0, 0)), notFound) << "only the first battery is read";
-    loadTree(familyTree(false)); // the controller query alone does not look for attributes
+    loadTree(bare(tree, 0)); // the controller query alone does not look for attributes
     for (int k = Ctrl; k <= Port; ++k)
-        EXPECT_EQ(ask(query(Kind(k), "T", 0, 0)).status, k == Ctrl ? RAIDC_SUCCESS_STRING : RAIDC_PARAM_NOT_FOUND) << k;
+        EXPECT_EQ(std::get<0>(ask(query(Kind(k), "T", 0, 0))), k == Ctrl ? RAIDC_SUCCESS_STRING : RAIDC_PARAM_NOT_FOUND)
+            << k;
 }
 
 // An enclosure whose processors, fans and sensors exercise the ordinal walk:
 // a foreign element between the processors, a fan without children before a
-// real one, temperatures with a point and with letters before a number.
-const char *kEnclosures = "<CtrlId>0</CtrlId><Port Nr=\"0\">"
-                          "<Enclosure Nr=\"1\"><EnclosureNumber>1</EnclosureNumber><Name>Shelf</Name>"
-                          "<Processor Nr=\"0\"><Name>A</Name><Fan/><Fan><Name>F1</Name></Fan>"
-                          "<TemperatureSensor><Name>S0</Name><Temperature>41</Temperature></TemperatureSensor>"
+// real one, temperatures with a point and with letters before a number; and
+// an enclosure without processors. Two multiplexers for the status search.
+const char *kEnclosures = "<Port><Enclosure><Processor><Fan/><Fan><Name>F1</Name></Fan>"
+                          "<TemperatureSensor><Name>S0</Name></TemperatureSensor>"
                           "<TemperatureSensor><Temperature>3.5</Temperature><Temperature>2x</Temperature>"
-                          "<Temperature>30</Temperature></TemperatureSensor>"
-                          "<PowerSupply><Name>P0</Name><Status/></PowerSupply></Processor>"
-                          "<Other><Name>not a processor</Name></Other>"
-                          "<Processor Nr=\"1\"><Name>B</Name></Processor></Enclosure>"
-                          "<Enclosure Nr=\"2\"/></Port>";
+                          "<Temperature>30</Temperature></TemperatureSensor></Processor>"
+                          "<Other/><Processor><Name>B</Name></Processor></Enclosure><Enclosure/></Port>";
 
-TEST(EnclosureQuery, OrdinalsCountOnlyTheirOwnNameAndKeepChildlessPlaces)
+TEST(ComponentQuery, OrdinalWalkComponentCountsAndStatusSearch)
 {
-    loadTree(wrapSystem({kEnclosures}));
+    loadTree(wrapSystem({kEnclosures}, "<Multiplexer><Name>agent</Name><Empty/></Multiplexer>"
+                                       "<Multiplexer><Name>relay</Name><Version>0123456789</Version></Multiplexer>"));
     const Answer none{RAIDC_PARAM_NOT_FOUND, "-", -1};
-    const struct {
-        Kind kind;
-        const char *param;
-        int enc, proc, comp;
-        unsigned bufLen;
-        Answer want;
-    } rows[] = {
-        {Proc, "Name", 0, 1, 0, 16, {RAIDC_SUCCESS_STRING, "B", -1}},
-        {Proc, "Name", 0, 2, 0, 16, none},
-        {Fan, "Name", 0, 0, 0, 16, none},
-        {Fan, "Name", 0, 0, 1, 16, {RAIDC_SUCCESS_STRING, "F1", -1}},
-        {Fan, "Name", 0, 0, -1, 16, none},
-        {Temp, "Name", 0, 0, 2, 16, none},
-        {Temp, "Name", 0, 1, 0, 16, none}, // processor 1 has no components at all
-        {Temp, "Temperature", 0, 0, 1, 0, {RAIDC_SUCCESS_INT, "", 30}},
-    };
-    for (const auto &r : rows)
-        EXPECT_EQ(ask(query(r.kind, r.param, 0, r.enc, r.proc, r.comp), r.bufLen), r.want)
-            << "kind " << r.kind << " " << r.param << " " << r.enc << "/" << r.proc << "/" << r.comp;
-}
-
-TEST(EnclosureQuery, ComponentCountsForTheTemperatureWalk)
-{
-    loadTree(wrapSystem({kEnclosures}));
-    pthread_mutex_lock(&RaidC_ThreadMutex);
+    EXPECT_EQ(ask(query(Proc, "Name", 0, 0, 1)), (Answer{RAIDC_SUCCESS_STRING, "B", -1}));
+    EXPECT_EQ(ask(query(Fan, "Name", 0, 0, 0, 0)), none);
+    EXPECT_EQ(ask(query(Fan, "Name", 0, 0, 0, 1)), (Answer{RAIDC_SUCCESS_STRING, "F1", -1}));
+    EXPECT_EQ(ask(query(Fan, "Name", 0, 0, 0, -1)), none);
+    EXPECT_EQ(ask(query(Temp, "Name", 0, 0, 0, 2)), none);
+    EXPECT_EQ(ask(query(Temp, "Temperature", 0, 0, 0, 1), 0), (Answer{RAIDC_SUCCESS_INT, "", 30}));
+    // The component counts that the temperature walk takes as its bounds.
     const struct {
         int ctrl, enc, proc; // proc -1: the processor count
         int status;
         int64_t n;
-    } rows[] = {{0, 0, -1, RAIDC_SUCCESS_INT, 2},   {0, 1, -1, RAIDC_SUCCESS_INT, 0}, {0, 7, -1, RAIDC_SUCCESS_INT, 0},
-                {0, 0, 0, RAIDC_SUCCESS_INT, 2},    {0, 0, 1, RAIDC_SUCCESS_INT, 0},  {0, 0, 2, RAIDC_SUCCESS_INT, 0},
-                {1, 0, 0, RAIDC_PARAM_NOT_FOUND, 0}};
-    for (const auto &r : rows) {
+    } counts[] = {{0, 0, -1, RAIDC_SUCCESS_INT, 2},   {0, 1, -1, RAIDC_SUCCESS_INT, 0},
+                  {0, 7, -1, RAIDC_SUCCESS_INT, 0},   {0, 0, 0, RAIDC_SUCCESS_INT, 2},
+                  {0, 0, 1, RAIDC_SUCCESS_INT, 0},    {0, 0, 2, RAIDC_SUCCESS_INT, 0},
+                  {1, 0, 0, RAIDC_PARAM_NOT_FOUND, 0}};
+    for (const auto &r : counts) {
         int64_t n = -1;
-        EXPECT_EQ(r.proc < 0 ? raidinternal_getProcNumberForEncl(r.ctrl, r.enc, &n)
-                             : raidinternal_getTempNumberForProc(r.ctrl, r.enc, r.proc, &n),
-                  r.status)
-            << r.ctrl << "/" << r.enc << "/" << r.proc;
-        EXPECT_EQ(n, r.n) << r.ctrl << "/" << r.enc << "/" << r.proc;
+        const int st = r.proc < 0 ? raidinternal_getProcNumberForEncl(r.ctrl, r.enc, &n)
+                                  : raidinternal_getTempNumberForProc(r.ctrl, r.enc, r.proc, &n);
+        EXPECT_EQ(std::pair(st, n), std::pair(r.status, r.n)) << r.ctrl << "/" << r.enc << "/" << r.proc;
     }
-    pthread_mutex_unlock(&RaidC_ThreadMutex);
-}
-
-TEST(ComponentQuery, StatusSearchesEveryMultiplexerAndCutsSilently)
-{
-    testutil::onNeverRefreshedCache([] {
-        char b[16] = "untouched";
-        EXPECT_EQ(RaidC_getStatusInfo("Status", b, sizeof b), RAIDC_CACHE_EMPTY);
-        EXPECT_STREQ(b, "untouched");
-    });
-    loadTree(wrapSystem({"<CtrlId>0</CtrlId>"}, "<Multiplexer><Name>agent</Name><Empty/></Multiplexer>"
-                                                "<Multiplexer><Name>relay</Name><Version>0123456789</Version>"
-                                                "</Multiplexer>"));
-    const struct {
-        const char *param;
-        unsigned bufLen;
-        int status;
-        const char *text;
-    } rows[] = {{"Name", 16, RAIDC_SUCCESS_STRING, "agent"},
-                {"Version", 3, RAIDC_SUCCESS_STRING, "012"},
-                {"Empty", 16, RAIDC_PARAM_NOT_FOUND, "untouched"},
-                {"Missing", 16, RAIDC_PARAM_NOT_FOUND, "untouched"}};
-    for (const auto &r : rows) {
-        char b[16] = "untouched";
-        EXPECT_EQ(RaidC_getStatusInfo(r.param, b, r.bufLen), r.status) << r.param;
-        EXPECT_EQ(std::string(b, r.bufLen < 16 ? r.bufLen : strlen(b)), r.text) << r.param;
-    }
+    // The status search: the first multiplexer that has the parameter, cut
+    // silently.
+    char b[16] = "untouched";
+    EXPECT_EQ(RaidC_getStatusInfo("Empty", b, sizeof b), RAIDC_PARAM_NOT_FOUND);
+    EXPECT_EQ(RaidC_getStatusInfo("Missing", b, sizeof b), RAIDC_PARAM_NOT_FOUND);
+    EXPECT_STREQ(b, "untouched");
+    EXPECT_EQ(RaidC_getStatusInfo("Name", b, sizeof b), RAIDC_SUCCESS_STRING);
+    EXPECT_STREQ(b, "agent");
+    EXPECT_EQ(RaidC_getStatusInfo("Version", b, 3), RAIDC_SUCCESS_STRING);
+    EXPECT_EQ(std::string(b, 4), "012n") << "cut without a terminator";
 }
 
 std::string pd(const std::string &attr, const std::string &body)
@@ -216,15 +146,17 @@ std::string pd(const std::string &attr, const std::string &body)
     return "<PhysicalDrive" + attr + ">" + body + "</PhysicalDrive>";
 }
 
-TEST(DriveQuery, RotationClasses)
+// The highest drive number reads "Nr" in any base and no other attribute.
+TEST(DriveQuery, RotationClassesAndHighestDriveNumber)
 {
     const std::pair<const char *, const char *> cases[] = {
         {"7200", "7.2"},   {"15000", "15.0"}, {"5000", "4.2"}, {"5001", "5.4"},  {"9000", "7.2"}, {"14000", "10.0"},
         {"19001", "20.0"}, {"1000", "1000"},  {"0", "0"},      {"fast", "fast"}, {"nan", "nan"},  {"1e4", "10.0"}};
+    const char *nr[] = {" Nr=\"0\"", " Nr=\"0x10\"", " Nr=\"3\""};
     std::string drives;
     for (auto &c : cases)
-        drives += pd(" Nr=\"1\"", std::string("<RPM>") + c.first + "</RPM>");
-    loadTree(wrapSystem({drives + pd("", "")}));
+        drives += pd(&c - cases < 3 ? nr[&c - cases] : " Nr=\"1\"", std::string("<RPM>") + c.first + "</RPM>");
+    loadTree(wrapSystem({drives + pd(" Id=\"90\"", ""), pd(" Nr=\"-5\"", "")}));
     for (int i = 0; i < static_cast<int>(std::size(cases)); ++i)
         EXPECT_EQ(ask(query(Pd, "RPM", 0, i)), (Answer{RAIDC_SUCCESS_STRING, cases[i].second, -1}));
     // Text that does not fit is not converted; a class is written whatever bufLen says.
@@ -232,14 +164,21 @@ TEST(DriveQuery, RotationClasses)
     char buf[8];
     EXPECT_EQ(RaidC_getPDInfo("RPM", 0, 11, buf, 3, nullptr), RAIDC_SUCCESS_STRING);
     EXPECT_STREQ(buf, "10.0");
-    // The rotation rule wants text; a drive without children fails before it looks.
-    EXPECT_EQ(ask(query(Pd, "RPM", 0, 0), 0), (Answer{RAIDC_INPUT_NOT_INITIALIZED, "", -1}));
+    // A drive without children fails before the rotation rule asks for text.
     EXPECT_EQ(ask(query(Pd, "RPM", 0, 12), 0), (Answer{RAIDC_PARAM_NOT_FOUND, "", -1}));
+    // Past the list the output is left alone.
+    const std::pair<int, int64_t> want[] = {
+        {RAIDC_SUCCESS_INT, 16}, {RAIDC_SUCCESS_INT, 0}, {RAIDC_PARAM_NOT_FOUND, 5}};
+    for (int c = 0; c < 3; ++c) {
+        int64_t v = 5;
+        const int st = RaidC_getHighestPdNumForCtrl(c, &v);
+        EXPECT_EQ(std::pair(st, v), want[c]) << c;
+    }
 }
 
 // Numbers beyond the 32-bit range saturate on every build, in the selection
-// as in the relation map, so the identifier that one hands out finds the
-// drive in the other.
+// as in the relation map (one reader serves both), so the identifier that
+// one hands out finds the drive in the other.
 TEST(DriveQuery, SelectionByNumberPortAndDeviceReadsNumbersAsTheRelationMapDoes)
 {
     const std::string drives =
@@ -250,11 +189,6 @@ TEST(DriveQuery, SelectionByNumberPortAndDeviceReadsNumbersAsTheRelationMapDoes)
         pd(" Nr=\"2147483648\"", "<PortNumber>0</PortNumber><DeviceNumber>1</DeviceNumber><Type>SAS</Type>") +
         pd(" Nr=\"-9999999999\"", "<PortNumber>4294967296</PortNumber><DeviceNumber>5</DeviceNumber><Type>SATA</Type>");
     loadTree(bare(wrapSystem({drives, drives}), 1));
-    int idx = -1, id = 0;
-    ASSERT_EQ(RaidC_convert_PdIdx_2_PdId(0, 4, &id), 0);
-    EXPECT_EQ(id, INT32_MAX);
-    ASSERT_EQ(RaidC_convert_PdId_2_PdIdx(0, INT32_MIN, &idx), 0);
-    EXPECT_EQ(idx, 5);
     // Only the first drive numbered 4 is looked at; controller 1 has no
     // attributes; the last row finds a saturated number, not a wrapped one.
     const struct {
@@ -277,29 +211,6 @@ TEST(DriveQuery, SelectionByNumberPortAndDeviceReadsNumbersAsTheRelationMapDoes)
             return RaidC_getPDInfo_snmpExt(r.param, r.ctrl, r.nr, r.port, r.dev, s, n, i);
         };
         EXPECT_EQ(ask(select, r.bufLen), r.want) << "controller " << r.ctrl << " drive " << r.nr << " " << r.param;
-    }
-}
-
-TEST(DriveQuery, HighestDriveNumber)
-{
-    testutil::onNeverRefreshedCache([] {
-        int64_t v = 5;
-        EXPECT_EQ(RaidC_getHighestPdNumForCtrl(0, &v), RAIDC_CACHE_EMPTY);
-        EXPECT_EQ(v, 5);
-    });
-    loadTree(bare(wrapSystem({pd(" Nr=\"0\"", "") + pd(" Nr=\"7\"", "") + pd(" Nr=\"3\"", "") + pd(" Id=\"90\"", ""),
-                              pd(" Nr=\"-5\"", "") + pd(" Nr=\"0x10\"", ""), "", pd(" Nr=\"9\"", "")}),
-                  3));
-    // Controller 3 has no attributes, 4 is past the list: both leave the output alone.
-    const std::pair<int, int64_t> want[] = {{RAIDC_SUCCESS_INT, 7},
-                                            {RAIDC_SUCCESS_INT, 16},
-                                            {RAIDC_SUCCESS_INT, 0},
-                                            {RAIDC_PARAM_NOT_FOUND, 5},
-                                            {RAIDC_PARAM_NOT_FOUND, 5}};
-    for (int c = 0; c < 5; ++c) {
-        int64_t v = 5;
-        EXPECT_EQ(RaidC_getHighestPdNumForCtrl(c, &v), want[c].first) << c;
-        EXPECT_EQ(v, want[c].second) << c;
     }
 }
 

@@ -1,5 +1,6 @@
-// Runs `raidc` as a monitoring system would and splits what it printed; and
-// the children (the simulator, a watch) the tests start and stop.
+// Runs `raidc` as a monitoring system would and compares what it printed
+// with golden files; and the children (the simulator, a watch) the tests
+// start and stop.
 #pragma once
 
 #include "testutil.h"
@@ -8,6 +9,7 @@
 
 #include <chrono>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <functional>
@@ -39,6 +41,20 @@ inline Output raidc(const std::string &args)
 inline bool has(const std::string &s, const std::string &part)
 {
     return s.find(part) != std::string::npos;
+}
+
+// `text` byte for byte against tests/monitor/golden/<name>, which
+// RAIDC_UPDATE_GOLDEN=1 writes anew instead.
+inline void expectGolden(const std::string &name, const std::string &text)
+{
+    const std::string path = std::string(RAIDC_SOURCE_DIR) + "/tests/monitor/golden/" + name;
+    if (const char *update = getenv("RAIDC_UPDATE_GOLDEN"); update && !strcmp(update, "1")) {
+        FILE *f = fopen(path.c_str(), "w");
+        ASSERT_NE(f, nullptr) << path;
+        fwrite(text.data(), 1, text.size(), f);
+        fclose(f);
+    }
+    EXPECT_EQ(testutil::readFile(path), text) << "differs from " << path;
 }
 
 inline std::vector<std::string> lines(const std::string &path)

@@ -31,7 +31,7 @@ struct Row {
 };
 
 // The check on the row's tree: the command, the output and the exit status,
-// the tree's path and what changes with the clock masked.
+// the paths and what changes with the clock masked.
 std::string run(const Row &row)
 {
     const std::string on = row.tree.empty() ? "no tree" : row.tree[0] == '<' ? "a document" : row.tree;
@@ -61,9 +61,8 @@ std::string run(const Row &row)
     std::string out = std::regex_replace(r.out, std::regex(R"('tree_age'=\d+s)"), "'tree_age'=AGEs");
     out = std::regex_replace(out, std::regex(R"(written [-0-9T:]+Z,)"), "written TIME,");
     out = std::regex_replace(out, std::regex(R"(\d+ (s|days) ago)"), "N $1 ago");
-    for (size_t at; (at = out.find(RAIDC_DEVICE_TREE_PATH)) != std::string::npos;)
-        out.replace(at, strlen(RAIDC_DEVICE_TREE_PATH), "TREE");
-    return "$ raidc check " + row.args + " (" + on + ")\n" + out + "[exit " + std::to_string(r.status) + "]\n";
+    return "$ raidc check " + row.args + " (" + on + ")\n" + withoutPaths(out) + "[exit " + std::to_string(r.status) +
+           "]\n";
 }
 
 // The checks run with the simulator as the agent, which one test stops.

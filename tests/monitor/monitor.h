@@ -18,6 +18,7 @@
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 namespace monitor {
@@ -41,6 +42,15 @@ inline Output raidc(const std::string &args)
 inline bool has(const std::string &s, const std::string &part)
 {
     return s.find(part) != std::string::npos;
+}
+
+// `text` with this build's paths replaced by their names.
+inline std::string withoutPaths(std::string text)
+{
+    for (auto [path, name] : {std::pair{RAIDC_DEVICE_TREE_PATH, "TREE"}, {RAIDC_CMD_SOCKET_PATH, "SOCKET"}})
+        for (size_t at; (at = text.find(path)) != std::string::npos;)
+            text.replace(at, strlen(path), name);
+    return text;
 }
 
 // `text` byte for byte against tests/monitor/golden/<name>, which

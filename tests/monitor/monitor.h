@@ -1,5 +1,5 @@
-// Runs `raidc` as a monitoring system would and splits what it printed; and
-// the children (the simulator, a watch) the tests start and stop.
+// Runs `raidc` as a monitoring system would, compares what it printed with
+// golden files, and starts and stops the children (the simulator, a watch).
 #pragma once
 
 #include "testutil.h"
@@ -8,8 +8,9 @@
 
 #include <chrono>
 #include <csignal>
+#include <cstdlib>
 #include <cstring>
-#include <fcntl.h>
+#include <fstream>
 #include <functional>
 #include <sstream>
 #include <string>
@@ -25,20 +26,31 @@ using namespace std::chrono_literals;
 struct Output {
     int status;
     std::string out;
-    std::string first; // the first line, without its line break
 };
 
 inline Output raidc(const std::string &args)
 {
     Output r;
     r.status = testutil::runCommand(testutil::toolPath("raidc") + " " + args + " 2>/dev/null", &r.out);
-    r.first = r.out.substr(0, r.out.find('\n'));
     return r;
 }
 
-inline bool has(const std::string &s, const std::string &part)
+// `text` with this build's path prefix replaced by "PREFIX".
+inline std::string withoutPaths(std::string text)
 {
-    return s.find(part) != std::string::npos;
+    for (size_t at; *RAIDC_PATH_PREFIX && (at = text.find(RAIDC_PATH_PREFIX)) != std::string::npos;)
+        text.replace(at, strlen(RAIDC_PATH_PREFIX), "PREFIX");
+    return text;
+}
+
+// `text` byte for byte against tests/monitor/golden/<name>, which
+// RAIDC_UPDATE_GOLDEN=1 writes anew instead.
+inline void expectGolden(const std::string &name, const std::string &text)
+{
+    const std::string path = std::string(RAIDC_SOURCE_DIR) + "/tests/monitor/golden/" + name;
+    if (const char *update = getenv("RAIDC_UPDATE_GOLDEN"); update && !strcmp(update, "1"))
+        std::ofstream(path, std::ios::binary) << text;
+    EXPECT_EQ(testutil::readFile(path), text) << "differs from " << path;
 }
 
 inline std::vector<std::string> lines(const std::string &path)
@@ -60,14 +72,11 @@ inline bool eventually(const std::function<bool()> &done, std::chrono::milliseco
     return true;
 }
 
-// A shell command in the background, its output appended to `out`.
-inline pid_t spawn(const std::string &cmd, const std::string &out, const std::string &err = "/dev/null")
+// A shell command in the background (its redirections in `cmd`).
+inline pid_t spawn(const std::string &cmd)
 {
     pid_t pid = fork();
     if (pid == 0) {
-        int o = open(out.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644), e = open(err.c_str(), O_WRONLY | O_CREAT, 0644);
-        dup2(o, 1);
-        dup2(e, 2);
         execl("/bin/sh", "sh", "-c", ("exec " + cmd).c_str(), nullptr);
         _exit(127);
     }
@@ -86,12 +95,25 @@ inline int stop(pid_t pid)
     return WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
 }
 
+// A test with a folder of its own, removed after it.
+class InTempDir : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        char tmpl[] = "/tmp/raidc-monitor-XXXXXX";
+        ASSERT_NE(mkdtemp(tmpl), nullptr);
+        dir = tmpl;
+    }
+    void TearDown() override { testutil::runCommand("rm -rf " + dir); }
+    std::string dir;
+};
+
 // The simulator serving the command socket, once it does.
 inline pid_t serveAgent(const std::string &out = "/dev/null")
 {
     testutil::makePathDirs();
     unlink(RAIDC_CMD_SOCKET_PATH);
-    pid_t pid = spawn(testutil::toolPath("raidc-agent-sim") + " serve", out);
+    pid_t pid = spawn(testutil::toolPath("raidc-agent-sim") + " serve >>" + out + " 2>/dev/null");
     EXPECT_TRUE(eventually([] { return access(RAIDC_CMD_SOCKET_PATH, F_OK) == 0; }));
     return pid;
 }

@@ -7,42 +7,14 @@
 
 #include <gtest/gtest.h>
 
-#include <json-c/json.h>
-
-#include <iostream>
-#include <poll.h>
+#include <regex>
 #include <sys/socket.h>
-#include <sys/stat.h>
 #include <sys/un.h>
 #include <utility>
 
 using namespace monitor;
 
 namespace {
-
-// Fields of one JSON event line, "?" for a missing one.
-std::vector<std::string> fields(const std::string &line, std::initializer_list<const char *> keys)
-{
-    json_object *o = json_tokener_parse(line.c_str());
-    std::vector<std::string> v;
-    for (const char *k : keys) {
-        json_object *f = nullptr;
-        v.push_back(o && json_object_object_get_ex(o, k, &f) ? json_object_get_string(f) : "?");
-    }
-    json_object_put(o);
-    return v;
-}
-
-// "event device controller/index old -> new" of one JSON event line.
-std::string summary(const std::string &line)
-{
-    auto f =
-        fields(line, {"event", "device", "controller", "device_index", "old_value", "new_value", "format_version"});
-    if (f[0] == "?")
-        return "not JSON: " + line;
-    return f[0] + " " + f[1] + " " + f[2] + "/" + f[3] + " " + f[4] + " -> " + f[5] +
-           (f[6] == "1" ? "" : " (format " + f[6] + ")");
-}
 
 struct Pd {
     int id;
@@ -62,86 +34,95 @@ std::string tree(const std::vector<Pd> &pds, const std::string &ldStatus = "Oper
     return testutil::wrapSystem({a});
 }
 
-class Watch : public ::testing::Test {
+class Watch : public InTempDir {
 protected:
     void SetUp() override
     {
-        char tmpl[] = "/tmp/raidc-watch-test-XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        dir_ = tmpl;
-        testutil::makePathDirs();
+        InTempDir::SetUp();
+        out_ = dir + "/out";
         unlink(RAIDC_CMD_SOCKET_PATH);
     }
     void TearDown() override
     {
-        for (pid_t p : children_)
-            stop(p);
-        if (watch_ > 0)
-            stop(watch_);
-        testutil::runCommand("rm -rf " + dir_);
+        if (agent_ > 0)
+            stop(agent_);
+        if (watch_ > 0) {
+            EXPECT_EQ(stop(watch_), 0) << testutil::readFile(dir + "/err"); // a watch ends cleanly
+        }
+        InTempDir::TearDown();
     }
 
-    // Through the simulator, as the agent writes it: under the file lock.
+    std::string writeFile(const std::string &name, const std::string &text, mode_t mode = 0644)
+    {
+        const std::string path = dir + "/" + name;
+        std::ofstream(path) << text;
+        chmod(path.c_str(), mode);
+        return path;
+    }
+
+    // Through the simulator, as the agent writes it: under the file lock,
+    // with a modification time of its own.
     void install(const std::string &xml)
     {
         std::string cmd = testutil::toolPath("raidc-agent-sim") + " install " + writeFile("tree.xml", xml);
         ASSERT_EQ(testutil::runCommand(cmd + " >/dev/null"), 0);
     }
 
-    std::string writeFile(const std::string &name, const std::string &text, mode_t mode = 0644)
+    // A program for --exec that logs its variables and its input, then runs `then`.
+    std::string program(const std::string &then = "")
     {
-        std::string path = dir_ + "/" + name;
-        FILE *f = fopen(path.c_str(), "w");
-        fputs(text.c_str(), f);
-        fclose(f);
-        chmod(path.c_str(), mode);
-        return path;
+        return writeFile(
+            "on-event",
+            "#!/bin/sh\necho \"$RAIDC_EVENT_EVENT $RAIDC_EVENT_CONTROLLER $RAIDC_EVENT_DEVICE_INDEX\" >> " + dir +
+                "/exec.env\ncat >> " + dir + "/exec.json\n" + then,
+            0755);
+    }
+
+    // The event lines and what the program was given, paths and times masked.
+    std::string transcript()
+    {
+        std::string events = testutil::readFile(out_);
+        EXPECT_EQ(testutil::readFile(dir + "/exec.json"), events);
+        return std::regex_replace(withoutPaths(events), std::regex(R"("time":"[^"]*","timestamp":\d+)"),
+                                  R"("time":"TIME","timestamp":0)") +
+               "The program's variables:\n" + testutil::readFile(dir + "/exec.env");
     }
 
     void startWatch(const std::string &extra = "")
     {
-        watch_ = spawn(testutil::toolPath("raidc") + " watch --json --interval 0.2 " + extra, out(), dir_ + "/err");
-        std::this_thread::sleep_for(500ms); // its baseline
+        watch_ = spawn(testutil::toolPath("raidc") + " watch --json --interval 0.2 " + extra + " >" + out_ + " 2>" +
+                       dir + "/err");
+        // It has its baseline once it watches the tree's folder.
+        const std::string notify = "ls -l /proc/" + std::to_string(watch_) + "/fd | grep -q inotify";
+        EXPECT_TRUE(eventually([&] { return testutil::runCommand(notify + " 2>/dev/null") == 0; }));
     }
 
-    // Ends the watch, which must end cleanly.
-    void stopWatch() { EXPECT_EQ(stop(std::exchange(watch_, -1)), 0) << testutil::readFile(dir_ + "/err"); }
-
-    // The event lines that came after the first `seen`.
-    std::vector<std::string> next(size_t &seen, size_t expected)
+    // How many event lines came since the last call: once `expected` more
+    // are there, or for none after more than three intervals.
+    size_t next(size_t expected)
     {
         if (expected)
-            eventually([&] { return lines(out()).size() >= seen + expected; });
+            eventually([&] { return lines(out_).size() >= seen_ + expected; });
         else
-            std::this_thread::sleep_for(700ms); // more than three intervals
-        std::vector<std::string> all = lines(out()), got;
-        for (size_t i = seen; i < all.size(); ++i)
-            got.push_back(summary(all[i]));
-        seen = all.size();
-        return got;
+            std::this_thread::sleep_for(700ms);
+        const size_t before = std::exchange(seen_, lines(out_).size());
+        return seen_ - before;
     }
 
-    std::string out() const { return dir_ + "/out"; }
-
-    std::string dir_;
-    pid_t watch_ = -1;
-    std::vector<pid_t> children_;
+    std::string out_;
+    pid_t agent_ = -1, watch_ = -1;
+    size_t seen_ = 0;
 };
 
 TEST_F(Watch, EachChangeOfTheTreeOrTheAgentGivesOneEventOnceThroughEveryPath)
 {
     // The first run hangs until it is killed, the later ones fail: neither
     // may stop the watch or lose an event.
-    const std::string hung = dir_ + "/hung";
-    std::string script =
-        writeFile("on-event",
-                  "#!/bin/sh\nread -r line\n"
-                  "echo \"$RAIDC_EVENT_EVENT $RAIDC_EVENT_DEVICE_INDEX $line\" >> " +
-                      dir_ + "/exec.log\n[ -e " + hung + " ] && exit 1\n: > " + hung + "\nexec sleep 30\n",
-                  0755);
+    const std::string hung = dir + "/hung";
+    std::string script = program("[ -e " + hung + " ] && exit 1\n: > " + hung + "\nexec sleep 30\n");
     const std::vector<Pd> three = {{0, "Operational"}, {1, "Operational"}, {2, "Operational"}};
     install(tree(three));
-    children_.push_back(serveAgent(dir_ + "/serve.out"));
+    agent_ = serveAgent(dir + "/serve.out");
     startWatch("--exec " + script + " --exec-timeout 0.5");
 
     const std::vector<Pd> failed = {{0, "Operational"}, {1, "Failed"}}, spare = {{7, "Unconfigured Good"}};
@@ -150,105 +131,62 @@ TEST_F(Watch, EachChangeOfTheTreeOrTheAgentGivesOneEventOnceThroughEveryPath)
         return a;
     };
     const struct {
-        const char *what;
         std::vector<Pd> pds;
         const char *ld;
-        std::vector<std::string> events;
+        size_t events;
     } steps[] = {
-        {"unchanged rewrite", three, "Operational", {}},
-        {"drive fails",
-         with(failed, {{2, "Operational"}}),
-         "Operational",
-         {"status_changed physical_drive 0/1 Operational -> Failed"}},
-        {"logical drive degrades",
-         with(failed, {{2, "Operational"}}),
-         "Degraded",
-         {"status_changed logical_drive 0/0 Operational -> Degraded"}},
-        {"drive removed", failed, "Degraded", {"device_removed physical_drive 0/2 yes -> no"}},
-        {"drive added", with(failed, spare), "Degraded", {"device_added physical_drive 0/2 no -> yes"}},
-        {"rebuild starts",
-         with({{0, "Operational"}, {1, "Rebuilding", 3}}, spare),
-         "Degraded",
-         {"status_changed physical_drive 0/1 Failed -> Rebuilding"}},
-        {"rebuild within a step", with({{0, "Operational"}, {1, "Rebuilding", 9}}, spare), "Degraded", {}},
-        {"rebuild passes 10%",
-         with({{0, "Operational"}, {1, "Rebuilding", 12}}, spare),
-         "Degraded",
-         {"rebuild_progress physical_drive 0/1 9 -> 12"}},
-        {"rebuild passes 20% and 30%",
-         with({{0, "Operational"}, {1, "Rebuilding", 31}}, spare),
-         "Degraded",
-         {"rebuild_progress physical_drive 0/1 12 -> 31"}},
-        {"rebuild ends",
-         with({{0, "Operational"}, {1, "Operational"}}, spare),
-         "Degraded",
-         {"rebuild_finished physical_drive 0/1 Rebuilding -> Operational"}},
+        {three, "Operational", 0},                                                 // rewritten unchanged
+        {with(failed, {{2, "Operational"}}), "Operational", 1},                    // a drive fails
+        {with(failed, {{2, "Operational"}}), "Degraded", 1},                       // the logical drive degrades
+        {failed, "Degraded", 1},                                                   // a drive is removed
+        {with(failed, spare), "Degraded", 1},                                      // a spare is added
+        {with({{0, "Operational"}, {1, "Rebuilding", 3}}, spare), "Degraded", 1},  // a rebuild starts
+        {with({{0, "Operational"}, {1, "Rebuilding", 9}}, spare), "Degraded", 0},  // within one 10% step
+        {with({{0, "Operational"}, {1, "Rebuilding", 12}}, spare), "Degraded", 1}, // past 10%
+        {with({{0, "Operational"}, {1, "Rebuilding", 31}}, spare), "Degraded", 1}, // past 20% and 30%: one event
+        {with({{0, "Operational"}, {1, "Operational"}}, spare), "Degraded", 1},    // the rebuild ends
     };
-    size_t seen = 0;
     for (const auto &s : steps) {
         install(tree(s.pds, s.ld));
-        EXPECT_EQ(next(seen, s.events.size()), s.events) << s.what;
+        EXPECT_EQ(next(s.events), s.events) << "step " << &s - steps;
     }
-    // A tree that goes away and comes back unchanged: one event each way.
+    // A tree that goes away and comes back unchanged (whole, by rename):
+    // one event each way.
     testutil::removeTree();
-    EXPECT_EQ(next(seen, 1), (std::vector<std::string>{"tree_unreadable tree -1/-1 0 -> 3"}));
-    install(tree(std::rbegin(steps)->pds, "Degraded"));
-    std::vector<std::string> back = next(seen, 1); // it may catch the file just created, still empty (2)
-    ASSERT_EQ(back.size(), 1u);
-    EXPECT_TRUE(back[0] == "tree_readable tree -1/-1 3 -> 0" || back[0] == "tree_readable tree -1/-1 2 -> 0")
-        << back[0];
-    EXPECT_EQ(next(seen, 0), std::vector<std::string>{});
+    EXPECT_EQ(next(1), 1u);
+    const std::string back = writeFile("back.xml", tree(std::rbegin(steps)->pds, "Degraded"));
+    ASSERT_EQ(rename(back.c_str(), RAIDC_DEVICE_TREE_PATH), 0);
+    EXPECT_EQ(next(1), 1u);
+    EXPECT_EQ(next(0), 0u);
     // The agent stopping and starting again: one event each way, and the
     // probes sent it no command.
-    EXPECT_EQ(stop(children_.back()), 0);
-    EXPECT_EQ(next(seen, 1), (std::vector<std::string>{"agent_down agent -1/-1 up -> down"}));
-    children_.back() = serveAgent(dir_ + "/serve.out");
-    EXPECT_EQ(next(seen, 1), (std::vector<std::string>{"agent_up agent -1/-1 down -> up"}));
-    EXPECT_EQ(next(seen, 0), std::vector<std::string>{});
-    EXPECT_EQ(testutil::readFile(dir_ + "/serve.out"), "ready\nready\n");
-
+    EXPECT_EQ(stop(agent_), 0);
+    EXPECT_EQ(next(1), 1u);
+    agent_ = serveAgent(dir + "/serve.out");
+    EXPECT_EQ(next(1), 1u);
+    EXPECT_EQ(next(0), 0u);
+    EXPECT_EQ(testutil::readFile(dir + "/serve.out"), "ready\nready\n");
     // The program saw every event once, in order, as variables and as JSON.
-    std::vector<std::string> printed = lines(out()), ran;
-    eventually([&] { return (ran = lines(dir_ + "/exec.log")).size() >= printed.size(); });
-    ASSERT_EQ(ran.size(), printed.size());
-    for (size_t i = 0; i < ran.size(); ++i) {
-        auto f = fields(printed[i], {"event", "device_index"});
-        EXPECT_EQ(ran[i], f[0] + " " + f[1] + " " + printed[i]);
-    }
-    stopWatch();
+    eventually([&] { return lines(dir + "/exec.json").size() >= seen_; });
+    expectGolden("watch-events.txt", transcript());
 }
 
 TEST_F(Watch, TestEventsGoThroughEveryPathOncePerController)
 {
     testutil::installFile(testutil::examplePath("two-controllers.xml"));
-    std::string script = writeFile(
-        "on-event", "#!/bin/sh\necho \"$RAIDC_EVENT_EVENT $RAIDC_EVENT_CONTROLLER $(cat)\" >> " + dir_ + "/exec.log\n",
-        0755);
-    std::string out, raidc = testutil::toolPath("raidc");
-    EXPECT_EQ(testutil::runCommand(raidc + " watch --test --json --exec " + script, &out), 0);
-    std::vector<std::string> ran = lines(dir_ + "/exec.log"), printed = lines(writeFile("printed", out));
-    ASSERT_EQ(ran.size(), 2u);
-    ASSERT_EQ(printed.size(), 2u);
-    for (size_t c = 0; c < 2; ++c) {
-        EXPECT_EQ(summary(printed[c]), "test controller " + std::to_string(c) + "/-1  -> ");
-        EXPECT_EQ(ran[c], "test " + std::to_string(c) + " " + printed[c]);
-    }
+    std::string raidc = testutil::toolPath("raidc");
+    EXPECT_EQ(testutil::runCommand(raidc + " watch --test --json --exec " + program() + " >" + out_), 0);
+    expectGolden("watch-test.txt", transcript());
     EXPECT_EQ(testutil::runCommand(raidc + " watch --test --exec /bin/false 2>/dev/null >&2"), 1);
     for (const char *bad : {"--interval 0", "--interval x", "--exec-timeout -1", "extra", "--bogus 1"})
         EXPECT_EQ(testutil::runCommand(raidc + " watch " + bad + " 2>/dev/null"), 2) << bad;
 }
 
-// Sanitizer builds run slower and keep freed memory in quarantine, and the
-// emulator's own memory shows in the figure: they flip for a shorter time
-// and leave memory to the leak checker.
+// Sanitizer builds keep freed memory in quarantine, and the emulator's own
+// memory shows in the figure: they leave memory to the leak checker, and
+// flip fewer times as they run slower.
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__) || defined(RAIDC_TOOL_RUNNER)
 constexpr bool kSanitized = true;
-#elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
-constexpr bool kSanitized = true;
-#else
-constexpr bool kSanitized = false;
-#endif
 #else
 constexpr bool kSanitized = false;
 #endif
@@ -261,110 +199,61 @@ long vmRssKiB(pid_t pid)
     return -1;
 }
 
-// A tree that flips between two states every 100 ms for a minute (or
-// RAIDC_FLIP_SECONDS): every flip is one event, none lost, none twice, and
-// the watch does not grow. Written here, under the agent's file lock, each
-// time with a modification time of its own.
-TEST_F(Watch, TreeFlippingEveryTenthOfASecondLosesNoEventAndDoesNotGrow)
+// A tree that flips between two states as fast as the watch follows: every
+// flip is one event, none lost, none twice, and the watch does not grow.
+TEST_F(Watch, TreeFlippingQuicklyLosesNoEventAndDoesNotGrow)
 {
-    const char *env = getenv("RAIDC_FLIP_SECONDS");
-    const int seconds = env ? atoi(env) : kSanitized ? 10 : 60, flips = seconds * 10;
-    const std::string states[2] = {tree({{0, "Operational"}}), tree({{0, "Offline"}})};
-    time_t stamp = time(nullptr) - 100000;
-    auto write = [&](const std::string &xml) {
-        int fd = open(RAIDC_DEVICE_TREE_PATH, O_RDWR | O_CREAT, 0644);
-        ASSERT_GE(fd, 0);
-        ASSERT_EQ(lockf(fd, F_LOCK, 0), 0);
-        ASSERT_EQ(ftruncate(fd, 0), 0);
-        ASSERT_EQ(::write(fd, xml.data(), xml.size()), ssize_t(xml.size()));
-        timespec t[2] = {{stamp, 0}, {stamp, 0}};
-        stamp++;
-        ASSERT_EQ(futimens(fd, t), 0);
-        lockf(fd, F_ULOCK, 0);
-        close(fd);
-    };
-    write(states[0]);
+    const int flips = kSanitized ? 100 : 200;
+    const char *states[2] = {"Operational", "Offline"};
+    install(tree({{0, states[0]}}));
     startWatch();
     long before = -1;
     for (int i = 1; i <= flips; ++i) {
-        // A tenth of a second after the last write, even when this process
-        // was held up: two writes in a row would be one change.
-        std::this_thread::sleep_for(100ms);
-        write(states[i % 2]);
-        if (i == std::min(flips, 20)) // after the first two seconds the heap has its working size
+        install(tree({{0, states[i % 2]}}));
+        // Each write waits for the last one's event: two writes between
+        // refreshes would be one change, or none.
+        ASSERT_EQ(next(1), 1u) << "flip " << i;
+        const std::string change = std::string("status ") + states[(i + 1) % 2] + " -> " + states[i % 2] + "\"}";
+        ASSERT_NE(lines(out_).back().find(change), std::string::npos) << "flip " << i;
+        if (i == 20) // by now the heap has its working size
             before = vmRssKiB(watch_);
     }
-    size_t seen = 0;
-    std::vector<std::string> got = next(seen, static_cast<size_t>(flips));
-    long after = vmRssKiB(watch_);
-    EXPECT_EQ(next(seen, 0), std::vector<std::string>{});
-    ASSERT_EQ(got.size(), size_t(flips));
-    for (size_t i = 0; i < got.size(); ++i) {
-        const char *from = i % 2 ? "Offline" : "Operational", *to = i % 2 ? "Operational" : "Offline";
-        ASSERT_EQ(got[i], std::string("status_changed physical_drive 0/0 ") + from + " -> " + to) << "flip " << i;
-    }
+    EXPECT_EQ(next(0), 0u);
+    const long after = vmRssKiB(watch_);
     if (!kSanitized) {
-        EXPECT_LE(after - before, 64) << "VmRSS " << before << " kB after two seconds, " << after << " kB at the end";
+        EXPECT_LE(after - before, 64) << "VmRSS " << before << " kB after 20 flips, " << after << " kB at the end";
     }
-    std::cerr << "watch VmRSS " << before << " kB -> " << after << " kB over " << flips << " flips\n";
-    stopWatch();
 }
 
 // The probe connects and hangs up: the listener reads end of file, never a
-// byte. A refused or missing socket is down; a probe that may not look says
-// nothing about the agent.
-TEST(Liveness, ProbeTellsUpDownOrUnknownWithoutSendingAByte)
+// byte. A socket nobody listens on is down. (A missing one is in the check's
+// and the metrics' golden files, one that may not be probed is
+// Check.AgentThatCannotBeProbedIsNotCountedAsDown.)
+TEST(Liveness, ProbeTellsUpOrDownWithoutSendingAByte)
 {
-    using raidchealth::AgentState;
-    using raidchealth::probeAgent;
+    using namespace raidchealth;
     testutil::makePathDirs();
     unlink(RAIDC_CMD_SOCKET_PATH);
-    EXPECT_EQ(probeAgent(), AgentState::Down);
-
-    int l = socket(AF_UNIX, SOCK_STREAM, 0);
-    sockaddr_un a = {};
-    a.sun_family = AF_UNIX;
+    int l = socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0);
+    sockaddr_un a = {AF_UNIX, {}};
     strcpy(a.sun_path, RAIDC_CMD_SOCKET_PATH);
     ASSERT_EQ(bind(l, reinterpret_cast<sockaddr *>(&a), sizeof a), 0);
     ASSERT_EQ(listen(l, 4), 0);
     EXPECT_EQ(probeAgent(), AgentState::Up);
-    pollfd p = {l, POLLIN, 0};
-    ASSERT_EQ(poll(&p, 1, 1000), 1);
-    int c = accept(l, nullptr, nullptr);
+    // The probe is over: its connection waits to be accepted, at its end.
+    int c = accept4(l, nullptr, nullptr, SOCK_NONBLOCK);
+    ASSERT_GE(c, 0);
     char byte;
-    p = {c, POLLIN, 0};
-    ASSERT_EQ(poll(&p, 1, 1000), 1);
-    EXPECT_EQ(read(c, &byte, 1), 0);
+    EXPECT_EQ(read(c, &byte, 1), 0) << "a byte, or the probe did not hang up";
     close(c);
-
-    // Not allowed to connect: unknown, whoever asks.
-    chmod(RAIDC_CMD_SOCKET_PATH, 0);
-    pid_t pid = fork();
-    if (pid == 0) {
-        if (getuid() == 0 && setuid(65534) != 0)
-            _exit(99);
-        _exit(static_cast<int>(probeAgent()));
-    }
-    int st = 0;
-    waitpid(pid, &st, 0);
-    EXPECT_EQ(WEXITSTATUS(st), static_cast<int>(AgentState::Unknown));
-
     close(l); // the socket file stays, nobody listens
     EXPECT_EQ(probeAgent(), AgentState::Down);
     unlink(RAIDC_CMD_SOCKET_PATH);
 
-    testutil::installTree(testutil::wrapSystem({}));
-    struct stat s;
-    ASSERT_EQ(stat(RAIDC_DEVICE_TREE_PATH, &s), 0);
-    time_t before = time(nullptr);
-    raidchealth::TreeAge age = raidchealth::treeAge();
-    EXPECT_TRUE(age.exists);
-    EXPECT_EQ(age.mtime, s.st_mtime);
-    EXPECT_GE(age.ageSeconds, before - s.st_mtime);
-    EXPECT_LE(age.ageSeconds, time(nullptr) - s.st_mtime);
+    // The tree's age, which the tools report, is -1 without a file.
     testutil::removeTree();
-    EXPECT_FALSE(raidchealth::treeAge().exists);
-    EXPECT_EQ(raidchealth::treeAge().ageSeconds, -1);
+    EXPECT_FALSE(treeAge().exists);
+    EXPECT_EQ(treeAge().ageSeconds, -1);
 }
 
 } // namespace

@@ -67,7 +67,7 @@ protected:
     void TearDown() override
     {
         if (agent > 0)
-            stop(agent);
+            stopChild(agent);
     }
     pid_t agent = -1;
 };
@@ -123,7 +123,7 @@ TEST_F(Check, EachTreeThresholdAndCommandLineGivesItsStateAndLine)
          {"--warn-temp hot", "--warn-temp-gpu 50", "--output x", "0", "-w", "-w x", "-w hdd=", "-w gpu=5", "-w 5:3",
           "-w -1", "-t 0", "-t x", "-x", "--agent-down maybe", "--max-age 0", "--max-age x"})
         transcript += run({critical, args});
-    expectGolden("check.txt", transcript);
+    testutil::expectGolden("monitor/golden/check.txt", transcript);
 }
 
 // The simulator serving the command socket, then gone: the missing agent is
@@ -141,12 +141,12 @@ TEST_F(Check, AgentThatStopsAnsweringIsAWarningOneThatCannotBeProbedIsNot)
     EXPECT_EQ(out.find("agent_up"), std::string::npos) << out;
     EXPECT_NE(out.find("\nagent: unknown\n"), std::string::npos) << out;
 
-    EXPECT_EQ(stop(std::exchange(agent, -1)), 0);
+    EXPECT_EQ(stopChild(agent), 0);
     std::string transcript;
     for (const char *args : {"", "--agent-down warning", "--agent-down critical", "--agent-down=ignore"})
         transcript += run({ok, args, 300});
     transcript += run({"", ""});
-    expectGolden("check-agent-down.txt", transcript);
+    testutil::expectGolden("monitor/golden/check-agent-down.txt", transcript);
 }
 
 // A writer that holds the tree's file lock and hangs would hold the check

@@ -38,7 +38,7 @@ TEST(Metrics, EveryExampleTreeGivesValidTextWithItsValues)
         SCOPED_TRACE(tree);
         testutil::installFile(testutil::examplePath(tree.c_str()));
         std::replace(tree.begin(), tree.end(), '/', '-');
-        expectGolden("metrics-" + tree.substr(0, tree.size() - 4) + ".txt", metrics());
+        testutil::expectGolden("monitor/golden/metrics-" + tree.substr(0, tree.size() - 4) + ".txt", metrics());
     }
     // A quote, a backslash, a line break, and a name cut by its 128-byte
     // field in the middle of a two-byte character; a drive of no known type.
@@ -47,7 +47,7 @@ TEST(Metrics, EveryExampleTreeGivesValidTextWithItsValues)
                                       std::string(127, 'a') +
                                       "\xc3\xa9</Name></PhysicalDrive>"
                                       "<PhysicalDrive Nr=\"1\"><Temperature>30</Temperature></PhysicalDrive>"}));
-    expectGolden("metrics-escaped.txt", metrics());
+    testutil::expectGolden("monitor/golden/metrics-escaped.txt", metrics());
 }
 
 // The agent's liveness and the tree's time are exported, and the liveness
@@ -62,9 +62,9 @@ TEST(Metrics, AgentLivenessAndTreeTimeAreExportedEvenWithoutATree)
     EXPECT_NE(r.out.find("\nraid_agent_up 1\n"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("\nraid_device_tree_modified_timestamp_seconds " + std::to_string(st.st_mtime) + "\n"),
               std::string::npos);
-    EXPECT_EQ(stop(agent), 0);
+    EXPECT_EQ(stopChild(agent), 0);
     testutil::removeTree();
-    expectGolden("metrics-no-tree.txt", metrics(1));
+    testutil::expectGolden("monitor/golden/metrics-no-tree.txt", metrics(1));
 }
 
 using MetricsOutput = InTempDir;

@@ -7,9 +7,13 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <fstream>
 #include <regex>
 #include <sys/socket.h>
 #include <sys/un.h>
+#include <sys/wait.h>
+#include <thread>
 #include <utility>
 
 using namespace monitor;
@@ -45,9 +49,9 @@ protected:
     void TearDown() override
     {
         if (agent_ > 0)
-            stop(agent_);
+            stopChild(agent_);
         if (watch_ > 0) {
-            EXPECT_EQ(stop(watch_), 0) << testutil::readFile(dir + "/err"); // a watch ends cleanly
+            EXPECT_EQ(stopChild(watch_), 0) << testutil::readFile(dir + "/err"); // a watch ends cleanly
         }
         InTempDir::TearDown();
     }
@@ -90,8 +94,10 @@ protected:
 
     void startWatch(const std::string &extra = "")
     {
-        watch_ = spawn(testutil::toolPath("raidc") + " watch --json --interval 0.2 " + extra + " >" + out_ + " 2>" +
-                       dir + "/err");
+        watch_ = testutil::spawn({"/bin/sh", "-c",
+                                  "exec " + testutil::toolPath("raidc") + " watch --json --interval 0.2 " + extra +
+                                      " >" + out_ + " 2>" + dir + "/err"},
+                                 "/dev/null");
         // It has its baseline once it watches the tree's folder.
         const std::string notify = "ls -l /proc/" + std::to_string(watch_) + "/fd | grep -q inotify";
         EXPECT_TRUE(eventually([&] { return testutil::runCommand(notify + " 2>/dev/null") == 0; }));
@@ -160,7 +166,7 @@ TEST_F(Watch, EachChangeOfTheTreeOrTheAgentGivesOneEventOnceThroughEveryPath)
     EXPECT_EQ(next(0), 0u);
     // The agent stopping and starting again: one event each way, and the
     // probes sent it no command.
-    EXPECT_EQ(stop(agent_), 0);
+    EXPECT_EQ(stopChild(agent_), 0);
     EXPECT_EQ(next(1), 1u);
     agent_ = serveAgent(dir + "/serve.out");
     EXPECT_EQ(next(1), 1u);
@@ -168,7 +174,7 @@ TEST_F(Watch, EachChangeOfTheTreeOrTheAgentGivesOneEventOnceThroughEveryPath)
     EXPECT_EQ(testutil::readFile(dir + "/serve.out"), "ready\nready\n");
     // The program saw every event once, in order, as variables and as JSON.
     eventually([&] { return lines(dir + "/exec.json").size() >= seen_; });
-    expectGolden("watch-events.txt", transcript());
+    testutil::expectGolden("monitor/golden/watch-events.txt", transcript());
 }
 
 TEST_F(Watch, TestEventsGoThroughEveryPathOncePerController)
@@ -176,7 +182,7 @@ TEST_F(Watch, TestEventsGoThroughEveryPathOncePerController)
     testutil::installFile(testutil::examplePath("two-controllers.xml"));
     std::string raidc = testutil::toolPath("raidc");
     EXPECT_EQ(testutil::runCommand(raidc + " watch --test --json --exec " + program() + " >" + out_), 0);
-    expectGolden("watch-test.txt", transcript());
+    testutil::expectGolden("monitor/golden/watch-test.txt", transcript());
     EXPECT_EQ(testutil::runCommand(raidc + " watch --test --exec /bin/false 2>/dev/null >&2"), 1);
     for (const char *bad : {"--interval 0", "--interval x", "--exec-timeout -1", "extra", "--bogus 1"})
         EXPECT_EQ(testutil::runCommand(raidc + " watch " + bad + " 2>/dev/null"), 2) << bad;

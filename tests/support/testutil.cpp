@@ -47,8 +47,14 @@ void removeTree()
 
 std::string readFile(const std::string &path)
 {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), {}};
+    std::string s;
+    if (FILE *f = fopen(path.c_str(), "rb")) {
+        char buf[65536];
+        for (size_t n; (n = fread(buf, 1, sizeof buf, f)) > 0;)
+            s.append(buf, n);
+        fclose(f);
+    }
+    return s;
 }
 
 std::string examplePath(const char *name)

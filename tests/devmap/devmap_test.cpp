@@ -1,5 +1,7 @@
 // The relation map as the refresh builds it, and the questions answered from it.
-#include "../cache/cachetest.h"
+#include "testutil.h"
+
+#include <gtest/gtest.h>
 
 #include <climits>
 #include <vector>

@@ -1,4 +1,4 @@
-// Helpers of the cache and relation map tests.
+// Helpers of the cache tests.
 #pragma once
 
 #include "testutil.h"

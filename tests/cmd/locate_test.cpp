@@ -135,7 +135,7 @@ TEST(CmdSocket, MisbehavingAgentsGetTheirResultWithinTheBound)
     testutil::loadTree(tree("MR"));
     struct Case {
         std::string what;
-        std::function<void(int)> peer;
+        std::function<pid_t(int)> peer;
         int32_t result, value;
         double atLeast, below;
         bool fillBacklog = false;

@@ -136,6 +136,14 @@ inline std::string header(uint32_t command, uint32_t value, uint32_t dataLength 
     return buf;
 }
 
+// printf into a string, for transcript lines.
+template <typename... Args> std::string format(const char *fmt, Args... args)
+{
+    char buf[512];
+    snprintf(buf, sizeof buf, fmt, args...);
+    return buf;
+}
+
 // One controller: two physical drives, one logical drive.
 inline std::string tree(const std::string &family, const std::string &ctrlId = "4294967298")
 {

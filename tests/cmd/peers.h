@@ -112,12 +112,8 @@ struct StandIn {
         for (;;) {
             int c = accept(fd, nullptr, nullptr);
             char req[RAIDC_CMD_HEADER_LEN];
-            for (size_t got = 0; got < sizeof req;) {
-                ssize_t n = read(c, req + got, sizeof req - got);
-                if (n <= 0)
-                    _exit(1);
-                got += static_cast<size_t>(n);
-            }
+            if (recv(c, req, sizeof req, MSG_WAITALL) != sizeof req)
+                _exit(1);
             do {
                 if (write(c, reply.data(), reply.size()) < 0)
                     _exit(1);
@@ -127,21 +123,19 @@ struct StandIn {
     }
 };
 
-// A header as an agent sends it: processId 0x1234, arguments 1 to 5.
-inline std::string header(uint32_t command, uint32_t value, uint32_t dataLength = 0, uint32_t count = 0)
-{
-    char buf[RAIDC_CMD_HEADER_LEN + 1];
-    snprintf(buf, sizeof buf, "S%08x%08x%08x%08x%08x%08x%08x%08x%08x%08x", 0x1234u, count, command, 1u, 2u, 3u, 4u, 5u,
-             value, dataLength);
-    return buf;
-}
-
 // printf into a string, for transcript lines.
 template <typename... Args> std::string format(const char *fmt, Args... args)
 {
     char buf[512];
     snprintf(buf, sizeof buf, fmt, args...);
     return buf;
+}
+
+// A header as an agent sends it: processId 0x1234, arguments 1 to 5.
+inline std::string header(uint32_t command, uint32_t value, uint32_t dataLength = 0, uint32_t count = 0)
+{
+    return format("S%08x%08x%08x%08x%08x%08x%08x%08x%08x%08x", 0x1234u, count, command, 1u, 2u, 3u, 4u, 5u, value,
+                  dataLength);
 }
 
 // One controller: two physical drives, one logical drive.

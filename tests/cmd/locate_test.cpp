@@ -10,7 +10,6 @@
 #include <chrono>
 #include <sys/stat.h>
 #include <thread>
-#include <tuple>
 
 namespace {
 
@@ -24,51 +23,38 @@ double seconds(std::chrono::steady_clock::time_point t0)
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
 }
 
-struct Timed {
-    int32_t result;
-    int32_t value;
-    double took;
-};
-
-Timed getPdLocate()
+// A locate call as a transcript line: the call, its result and, for a get,
+// the value it left (the -5 it starts with where it wrote none).
+std::string call(const char *name, int32_t (*fn)(int, int, int32_t), int ctrl, int dev, int32_t value)
 {
-    Timed t{0, -5, 0};
-    auto t0 = std::chrono::steady_clock::now();
-    t.result = RaidC_GetPhysicalDriveLocate(0, 0, &t.value);
-    t.took = seconds(t0);
-    return t;
+    return format("%s(%d, %d, %d) = %d\n", name, ctrl, dev, value, fn(ctrl, dev, value));
+}
+std::string call(const char *name, int32_t (*fn)(int, int, int32_t *), int ctrl, int dev)
+{
+    int32_t v = -5;
+    const int32_t r = fn(ctrl, dev, &v);
+    return format("%s(%d, %d) = %d %d\n", name, ctrl, dev, r, v);
 }
 
+// Each call with the command the agent logged for it. CtrlId 2^32+2 and
+// DeviceNumber 2^32+9 go low half first; the family code follows the
+// controller's family text.
 TEST(Locate, SetAndGetRoundTripWithIdentifiersSplitIntoHalvesAndTheFamilyCoded)
 {
     testutil::loadTree(tree("MR"));
     PeerProcess agent(simulator());
-    int32_t v = -1;
-    ASSERT_EQ(RaidC_SetPhysicalDriveLocate(0, 1, 2), 0);
-    // CtrlId 2^32+2 and DeviceNumber 2^32+9: low half first.
-    EXPECT_EQ(agent.line(), "command 5 arg1 2 arg2 1 arg3 9 arg4 1 arg5 10 value 2");
-    ASSERT_EQ(RaidC_GetPhysicalDriveLocate(0, 1, &v), 0);
-    EXPECT_EQ(agent.line(), "command 4 arg1 2 arg2 1 arg3 9 arg4 1 arg5 10 value 0");
-    EXPECT_EQ(v, 2);
-    ASSERT_EQ(RaidC_GetPhysicalDriveLocate(0, 0, &v), 0);
-    EXPECT_EQ(agent.line(), "command 4 arg1 2 arg2 1 arg3 8 arg4 0 arg5 10 value 0");
-    EXPECT_EQ(v, 0);
-
-    ASSERT_EQ(RaidC_SetLogicalDriveLocate(0, 0, -7), 0);
-    EXPECT_EQ(agent.line(), "command 3 arg1 2 arg2 1 arg3 3 arg4 0 arg5 10 value 4294967289");
-    ASSERT_EQ(RaidC_GetLogicalDriveLocate(0, 0, &v), 0);
-    EXPECT_EQ(agent.line(), "command 2 arg1 2 arg2 1 arg3 3 arg4 0 arg5 10 value 0");
-    EXPECT_EQ(v, -7);
-
-    // The family code follows the controller's family text.
-    const std::pair<const char *, const char *> families[] = {
-        {"MR", "10"}, {"PCIeSSD", "11"}, {"MR/PCIeSSD", "11"}, {"SAS HBA", "0"}};
-    for (auto &[family, code] : families) {
+    auto logged = [&agent](const std::string &line) { return line + agent.line() + "\n"; };
+    std::string log = logged(call("SetPD", RaidC_SetPhysicalDriveLocate, 0, 1, 2));
+    log += logged(call("GetPD", RaidC_GetPhysicalDriveLocate, 0, 1));
+    log += logged(call("GetPD", RaidC_GetPhysicalDriveLocate, 0, 0));
+    log += logged(call("SetLD", RaidC_SetLogicalDriveLocate, 0, 0, -7));
+    log += logged(call("GetLD", RaidC_GetLogicalDriveLocate, 0, 0));
+    for (const char *family : {"MR", "PCIeSSD", "MR/PCIeSSD", "SAS HBA"}) {
         testutil::loadTree(tree(family, "1"));
-        ASSERT_EQ(RaidC_SetPhysicalDriveLocate(0, 0, 1), 0) << family;
-        EXPECT_EQ(agent.line(), std::string("command 5 arg1 1 arg2 0 arg3 8 arg4 0 arg5 ") + code + " value 1");
+        log += logged(family + (": " + call("SetPD", RaidC_SetPhysicalDriveLocate, 0, 0, 1)));
     }
     EXPECT_EQ(agent.stop(), 0);
+    testutil::expectGolden("cmd/golden/locate-round-trip.txt", log);
 }
 
 TEST(Locate, MissingIdentifiersSendNothing)
@@ -76,21 +62,17 @@ TEST(Locate, MissingIdentifiersSendNothing)
     // No agent at all: a call that tried to connect would fail with 10.
     testutil::makePathDirs();
     unlink(RAIDC_CMD_SOCKET_PATH);
-    int32_t v = 5;
-    testutil::onNeverRefreshedCache([] {
-        int32_t untouched = 5;
-        EXPECT_EQ(RaidC_GetLogicalDriveLocate(0, 0, &untouched), RAIDC_SOCK_WAIT_FAILED);
-        EXPECT_EQ(untouched, 5);
-    });
+    testutil::onNeverRefreshedCache(
+        [] { EXPECT_EQ(call("GetLD", RaidC_GetLogicalDriveLocate, 0, 0), "GetLD(0, 0) = 4 -5\n"); });
     testutil::loadTree(tree("MR"));
-    EXPECT_EQ(RaidC_SetPhysicalDriveLocate(0, 2, 1), RAIDC_SOCK_WAIT_FAILED);
-    EXPECT_EQ(RaidC_SetLogicalDriveLocate(1, 0, 1), RAIDC_SOCK_WAIT_FAILED);
-    EXPECT_EQ(RaidC_GetPhysicalDriveLocate(0, -1, &v), RAIDC_SOCK_WAIT_FAILED);
-    EXPECT_EQ(v, 5);
+    std::string log = call("SetPD", RaidC_SetPhysicalDriveLocate, 0, 2, 1);
+    log += call("SetLD", RaidC_SetLogicalDriveLocate, 1, 0, 1);
+    log += call("GetPD", RaidC_GetPhysicalDriveLocate, 0, -1);
     testutil::loadTree(tree(std::string(65, 'M'))); // does not fit the 64-byte text
-    EXPECT_EQ(RaidC_SetPhysicalDriveLocate(0, 0, 1), RAIDC_SOCK_WAIT_FAILED);
+    log += "family 'M'*65: " + call("SetPD", RaidC_SetPhysicalDriveLocate, 0, 0, 1);
     testutil::loadTree(tree("MR", "ctrl-7"));
-    EXPECT_EQ(RaidC_SetPhysicalDriveLocate(0, 0, 1), RAIDC_SOCK_WAIT_FAILED);
+    log += "CtrlId ctrl-7: " + call("SetPD", RaidC_SetPhysicalDriveLocate, 0, 0, 1);
+    testutil::expectGolden("cmd/golden/locate-missing.txt", log);
 }
 
 // An agent sending junk before each reply; then the agent restarts: its old
@@ -135,41 +117,33 @@ TEST(CmdSocket, MisbehavingAgentsGetTheirResultWithinTheBound)
     testutil::loadTree(tree("MR"));
     struct Case {
         std::string what;
-        std::function<void(int)> peer;
-        int32_t result, value;
+        std::function<pid_t(int)> peer;
         double atLeast, below;
-        bool fillBacklog = false;
-        bool simulated = false;
+        bool fillBacklog = false, simulated = false;
     };
     const double cut = kBound - 0.5, late = kBound + kSlack;
     std::vector<Case> cases = {
-        {"silent", simulator({"--silent"}), RAIDC_SOCK_TIMEOUT, 0, 0, kBound, false, true},
-        {"hangs up mid-reply", simulator({"--close-mid", "--once"}), RAIDC_SOCK_SYSCALL_FAILED, 0, 0, kBound, false,
-         true},
-        {"one byte every 0.3 s", StandIn{.reply = "x", .repeat = true, .every = 300000}, RAIDC_SOCK_TIMEOUT, 0, cut,
-         late},
-        {"bytes as fast as they go", StandIn{.reply = std::string(4096, 'x'), .repeat = true}, RAIDC_SOCK_TIMEOUT, 0,
-         cut, late},
-        {"never accepts, its backlog full", StandIn{.accepts = false, .backlog = 0}, RAIDC_SOCK_SYSCALL_FAILED, 0, 0,
-         late, true},
+        {"silent", simulator({"--silent"}), 0, kBound, false, true},
+        {"hangs up mid-reply", simulator({"--close-mid", "--once"}), 0, kBound, false, true},
+        {"one byte every 0.3 s", StandIn{.reply = "x", .repeat = true, .every = 300000}, cut, late},
+        {"bytes as fast as they go", StandIn{.reply = std::string(4096, 'x'), .repeat = true}, cut, late},
+        {"never accepts, its backlog full", StandIn{.accepts = false, .backlog = 0}, 0, late, true},
     };
+    // Reply header fields must be eight hex digits; upper case is hex too.
+    const std::string good = header(4, 0xA);
+    for (auto &[at, field] : {std::pair<size_t, const char *>{65, "0000000A"},
+                              {65, "0000000g"},
+                              {65, " 000000a"},
+                              {65, "0x00000a"},
+                              {1, "-0000001"},
+                              {73, "0000000 "}}) {
+        std::string reply = good.substr(0, at) + field + good.substr(at + 8);
+        cases.push_back({reply, StandIn{.reply = reply}, 0, 1});
+    }
     // It would answer properly, but nobody should have asked it.
     if (geteuid() == 0)
-        cases.push_back(
-            {"another user", StandIn{.reply = header(4, 3), .uid = 65534}, RAIDC_SOCK_SYSCALL_FAILED, 0, 0, 1});
-    // Reply header fields must be eight hex digits.
-    const std::string good = header(4, 0xA);
-    const std::tuple<size_t, const char *, int32_t> fields[] = {
-        {65, "0000000A", RAIDC_SOCK_DONE},           // upper case is hex too
-        {65, "0000000g", RAIDC_SOCK_SYSCALL_FAILED}, // value
-        {65, " 000000a", RAIDC_SOCK_SYSCALL_FAILED}, {65, "0x00000a", RAIDC_SOCK_SYSCALL_FAILED},
-        {1, "-0000001", RAIDC_SOCK_SYSCALL_FAILED},  // processId
-        {73, "0000000 ", RAIDC_SOCK_SYSCALL_FAILED}, // dataLength
-    };
-    for (auto &[at, field, result] : fields) {
-        std::string reply = good.substr(0, at) + field + good.substr(at + 8);
-        cases.push_back({reply, StandIn{.reply = reply}, result, result == RAIDC_SOCK_DONE ? 10 : 0, 0, 1});
-    }
+        cases.push_back({"another user", StandIn{.reply = header(4, 3), .uid = 65534}, 0, 1});
+    std::string log;
     for (const Case &c : cases) {
         SCOPED_TRACE(c.what);
         PeerProcess agent(c.peer);
@@ -182,15 +156,19 @@ TEST(CmdSocket, MisbehavingAgentsGetTheirResultWithinTheBound)
                 break;
             }
         }
-        Timed t = getPdLocate();
-        EXPECT_EQ(t.result, c.result);
-        EXPECT_EQ(t.value, c.value);
-        EXPECT_GE(t.took, c.atLeast);
-        EXPECT_LT(t.took, c.below);
+        const auto t0 = std::chrono::steady_clock::now();
+        const std::string line = c.what + ": " + call("GetPD", RaidC_GetPhysicalDriveLocate, 0, 0);
+        EXPECT_GE(seconds(t0), c.atLeast);
+        EXPECT_LT(seconds(t0), c.below);
         for (int fd : queued)
             close(fd);
         EXPECT_TRUE(!c.simulated || agent.stop() == 0) << "raidc-agent-sim ends cleanly, even after a broken exchange";
+        if (c.what == "another user") // only where the test may take on another user
+            EXPECT_EQ(line, "another user: GetPD(0, 0) = 10 0\n");
+        else
+            log += line;
     }
+    testutil::expectGolden("cmd/golden/misbehaving-agents.txt", log);
 }
 
 // raidc-agent-sim's side: a peer of another user gets nothing, and a client
@@ -235,9 +213,10 @@ TEST(Locate, SimulatorRefusesOtherUsersAndServesBesideAFlooder)
         else
             usleep(10000);
     }
-    Timed t = getPdLocate();
-    EXPECT_EQ(t.result, RAIDC_SOCK_DONE);
-    EXPECT_LT(t.took, 1.0);
+    const auto t0 = std::chrono::steady_clock::now();
+    int32_t v = -1;
+    EXPECT_EQ(RaidC_GetPhysicalDriveLocate(0, 0, &v), RAIDC_SOCK_DONE);
+    EXPECT_LT(seconds(t0), 1.0);
     // The flooder's reply has not moved for seconds: it is let go.
     struct pollfd hup = {flood, POLLRDHUP, 0};
     EXPECT_EQ(poll(&hup, 1, 8000), 1);

@@ -9,8 +9,8 @@
 
 #include <csignal>
 #include <cstring>
+#include <fcntl.h>
 #include <functional>
-#include <memory>
 #include <poll.h>
 #include <string>
 #include <sys/socket.h>
@@ -30,23 +30,18 @@ inline int atAgentPath(int (*call)(int, const sockaddr *, socklen_t), int fd)
     return call(fd, reinterpret_cast<sockaddr *>(&a), sizeof a);
 }
 
-// A peer in a child process: `child` runs there with the write end of a pipe
-// on which it says "ready" (and whatever else it logs); stopped when the
-// object goes.
+// A peer in a child process: `start` starts it with the write end of a pipe
+// on which it says "ready" (and whatever else it logs), and gives its process
+// id; stopped when the object goes.
 class PeerProcess {
 public:
-    explicit PeerProcess(const std::function<void(int out)> &child)
+    explicit PeerProcess(const std::function<pid_t(int out)> &start)
     {
         testutil::makePathDirs();
         int fds[2];
-        if (pipe(fds) != 0)
+        if (pipe2(fds, O_CLOEXEC) != 0)
             return;
-        pid_ = fork();
-        if (pid_ == 0) {
-            close(fds[0]);
-            child(fds[1]);
-            _exit(1);
-        }
+        pid_ = start(fds[1]);
         close(fds[1]);
         out_ = fds[0];
         EXPECT_EQ(line(), "ready") << "the peer did not start";
@@ -69,13 +64,9 @@ public:
     {
         if (pid_ <= 0)
             return -1;
-        kill(pid_, SIGTERM);
-        int st = 0;
-        waitpid(pid_, &st, 0);
-        pid_ = -1;
         close(out_);
         unlink(RAIDC_CMD_SOCKET_PATH);
-        return WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
+        return testutil::stopChild(pid_);
     }
 
 private:
@@ -84,22 +75,14 @@ private:
 };
 
 // raidc-agent-sim serve with the given options, and --log unless told
-// otherwise.
-inline std::function<void(int)> simulator(const std::vector<std::string> &opts = {}, bool log = true)
+// otherwise; its standard output and error go to the pipe.
+inline std::function<pid_t(int)> simulator(const std::vector<std::string> &opts = {}, bool log = true)
 {
-    // Everything the child needs is made before fork: it only execs.
-    auto cmd = std::make_shared<std::vector<std::string>>(testutil::toolArgv("raidc-agent-sim", {"serve"}));
+    std::vector<std::string> argv = testutil::toolArgv("raidc-agent-sim", {"serve"});
     if (log)
-        cmd->push_back("--log");
-    cmd->insert(cmd->end(), opts.begin(), opts.end());
-    auto argv = std::make_shared<std::vector<char *>>();
-    for (std::string &a : *cmd)
-        argv->push_back(a.data());
-    argv->push_back(nullptr);
-    return [cmd, argv](int out) {
-        dup2(out, 1);
-        execvp(argv->front(), argv->data());
-    };
+        argv.push_back("--log");
+    argv.insert(argv.end(), opts.begin(), opts.end());
+    return [argv](int out) { return testutil::spawn(argv, "/dev/fd/" + std::to_string(out)); };
 }
 
 // A stand-in agent. It binds the socket path, takes on `uid` when that is
@@ -114,41 +97,45 @@ struct StandIn {
     uid_t uid = 0;
     int backlog = 5;
 
-    void operator()(int out) const
+    pid_t operator()(int out) const
     {
+        if (const pid_t pid = fork(); pid != 0)
+            return pid;
         signal(SIGPIPE, SIG_DFL);
         unlink(RAIDC_CMD_SOCKET_PATH);
         int fd = socket(AF_UNIX, SOCK_STREAM, 0);
         if (atAgentPath(bind, fd) != 0 || (uid && setuid(uid) != 0) || listen(fd, backlog) != 0 ||
             write(out, "ready\n", 6) != 6)
-            return;
+            _exit(1);
         while (!accepts)
             pause();
         for (;;) {
             int c = accept(fd, nullptr, nullptr);
             char req[RAIDC_CMD_HEADER_LEN];
-            for (size_t got = 0; got < sizeof req;) {
-                ssize_t n = read(c, req + got, sizeof req - got);
-                if (n <= 0)
-                    return;
-                got += static_cast<size_t>(n);
-            }
+            if (recv(c, req, sizeof req, MSG_WAITALL) != sizeof req)
+                _exit(1);
             do {
                 if (write(c, reply.data(), reply.size()) < 0)
-                    return;
+                    _exit(1);
                 usleep(every);
             } while (repeat);
         }
     }
 };
 
+// printf into a string, for transcript lines.
+template <typename... Args> std::string format(const char *fmt, Args... args)
+{
+    char buf[512];
+    snprintf(buf, sizeof buf, fmt, args...);
+    return buf;
+}
+
 // A header as an agent sends it: processId 0x1234, arguments 1 to 5.
 inline std::string header(uint32_t command, uint32_t value, uint32_t dataLength = 0, uint32_t count = 0)
 {
-    char buf[RAIDC_CMD_HEADER_LEN + 1];
-    snprintf(buf, sizeof buf, "S%08x%08x%08x%08x%08x%08x%08x%08x%08x%08x", 0x1234u, count, command, 1u, 2u, 3u, 4u, 5u,
-             value, dataLength);
-    return buf;
+    return format("S%08x%08x%08x%08x%08x%08x%08x%08x%08x%08x", 0x1234u, count, command, 1u, 2u, 3u, 4u, 5u, value,
+                  dataLength);
 }
 
 // One controller: two physical drives, one logical drive.

@@ -10,6 +10,7 @@
 
 namespace {
 
+using cmdtest::format;
 using cmdtest::header;
 
 bool readable(int fd, int ms)
@@ -18,10 +19,22 @@ bool readable(int fd, int ms)
     return poll(&p, 1, ms) > 0;
 }
 
+// Bytes as a transcript shows them, a NUL as \0.
+std::string shown(std::string s)
+{
+    for (size_t at; (at = s.find('\0')) != std::string::npos;)
+        s.replace(at, 1, "\\0");
+    return s;
+}
+
+// Each case writes a transcript: every call with its result and the state it
+// left the object in, and the bytes the peer took; compared with
+// golden/link-<case>.txt, this process's id masked.
 class Link : public ::testing::Test {
 protected:
     RaidCCmdSocket server{}, client{};
     int peer = -1; // the accepted end, blocking, used raw
+    std::string log;
 
     void SetUp() override
     {
@@ -36,6 +49,11 @@ protected:
 
     void TearDown() override
     {
+        const char *name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        const std::string pid = format("%08x", getpid()); // this process's, in the messages it sends
+        for (size_t at; (at = log.find(pid)) != std::string::npos;)
+            log.replace(at, pid.size(), "<pid>");
+        testutil::expectGolden(std::string("cmd/golden/link-") + name + ".txt", log);
         close_RaidCCmdSocket(&client);
         free(client.data);
         if (peer >= 0)
@@ -50,6 +68,19 @@ protected:
         return server.AcceptedSocket;
     }
 
+    // A call's result and the state of the object it was made on.
+    void note(const char *call, int32_t result, const RaidCCmdSocket &o)
+    {
+        const RaidCCmdHeader &h = o.header;
+        log += format("%s = %d: header %08x %u %u %u %u %u %u %u %u %u data %s", call, result, h.processId,
+                      h.messageCount, h.command, h.arg1, h.arg2, h.arg3, h.arg4, h.arg5, h.value, h.dataLength,
+                      o.data ? ("\"" + shown(o.data) + "\"").c_str() : "null");
+        log += format(" sent %u received %u readCount %u connected %d readBuffer %s writeBuffer %s\n", o.sendCounter,
+                      o.receiveCounter, o.readCount, o.isConnected, o.readBuffer ? "set" : "null",
+                      o.writeBuffer ? "set" : "null");
+    }
+    void note(const char *call, int32_t result) { note(call, result, client); }
+
     void put(const std::string &bytes) { ASSERT_EQ(write(peer, bytes.data(), bytes.size()), (ssize_t)bytes.size()); }
 
     // The next n bytes from the peer, fewer if it hangs up first.
@@ -59,6 +90,8 @@ protected:
         s.resize(static_cast<size_t>(std::max<ssize_t>(0, recv(peer, s.data(), n, MSG_WAITALL))));
         return s;
     }
+    // The same into the transcript.
+    void took(size_t n) { log += "peer took " + shown(take(n)) + "\n"; }
 
     // Receive steps until the message is complete or something else happens.
     int32_t receive()
@@ -71,50 +104,36 @@ protected:
     }
 };
 
+// The second message counts one before it; the length takes in the NUL.
 TEST_F(Link, FramesHeaderOnlyAndPayloadMessagesToTheirExactSize)
 {
     client.header = {0x1234, 0, 4, 1, 2, 3, 4, 5, 0xABCDEF12, 0};
-    ASSERT_EQ(sendData_RaidCCmdSocket(&client), 0);
-    EXPECT_EQ(take(81), header(4, 0xABCDEF12));
+    note("send", sendData_RaidCCmdSocket(&client));
+    took(81);
     EXPECT_FALSE(readable(peer, 50));
-    EXPECT_EQ(client.writeBuffer, nullptr);
-
-    // The second message counts one before it; the length takes in the NUL.
     client.data = const_cast<char *>("hello");
-    ASSERT_EQ(sendData_RaidCCmdSocket(&client), 0);
+    note("send hello", sendData_RaidCCmdSocket(&client));
     client.data = nullptr;
-    EXPECT_EQ(take(87), header(4, 0xABCDEF12, 6, 1) + std::string("hello\0", 6));
+    took(87);
     EXPECT_FALSE(readable(peer, 50));
-
     client.sendCounter = 0x7FFFFFFF;
     client.header.dataLength = 0;
-    ASSERT_EQ(sendData_RaidCCmdSocket(&client), 0);
-    EXPECT_EQ(take(81), header(4, 0xABCDEF12, 0, 0x7FFFFFFF));
-    EXPECT_EQ(client.sendCounter, 1u);
+    note("send after 0x7FFFFFFF", sendData_RaidCCmdSocket(&client));
+    took(81);
 }
 
+// Only the steps that complete a message are noted; every other answers 1.
 TEST_F(Link, AssemblesMessagesTrickledByteByByte)
 {
-    std::string msg = header(2, 9, 4) + std::string("abc\0", 4) + header(3, 7, 0);
-    size_t firstEnd = 85;
+    const std::string msg = header(2, 9, 4) + std::string("abc\0", 4) + header(3, 7, 0);
     for (size_t i = 0; i < msg.size(); ++i) {
         put(msg.substr(i, 1));
-        int32_t r = receiveData_RaidCCmdSocket(&client);
-        bool complete = i + 1 == firstEnd || i + 1 == msg.size();
-        ASSERT_EQ(r, complete ? 0 : 1) << "after byte " << i;
-        if (i + 1 == firstEnd) {
-            EXPECT_EQ(client.header.command, 2u);
-            EXPECT_EQ(client.header.value, 9u);
-            EXPECT_EQ(client.header.processId, 0x1234u);
-            ASSERT_NE(client.data, nullptr);
-            EXPECT_STREQ(client.data, "abc");
-            EXPECT_EQ(client.header.dataLength, 0u);
-            free(client.data);
-        }
+        const int32_t r = receiveData_RaidCCmdSocket(&client);
+        if (r != RAIDC_SOCK_RECV_AGAIN)
+            note(format("receive byte %zu", i).c_str(), r);
+        if (i == 84)
+            free(client.data); // the second message has no payload: data goes back to null
     }
-    EXPECT_EQ(client.data, nullptr); // the second message has no payload
-    EXPECT_EQ(client.header.command, 3u);
-    EXPECT_EQ(client.receiveCounter, 2u);
 }
 
 TEST_F(Link, PartialWritesResumeWhereTheyStopped)
@@ -130,7 +149,7 @@ TEST_F(Link, PartialWritesResumeWhereTheyStopped)
     for (char buf[65536]; (r = sendData_RaidCCmdSocket(&client)) == RAIDC_SOCK_SEND_AGAIN; ++again)
         got.append(buf, static_cast<size_t>(std::max<ssize_t>(0, recv(peer, buf, sizeof buf, MSG_DONTWAIT))));
     client.data = nullptr;
-    ASSERT_EQ(r, 0);
+    note("send 300000 bytes", r);
     EXPECT_GT(again, 2);
     got += take(82 + text.size() - got.size()); // all of it is on its way
     ASSERT_EQ(got.size(), 82 + text.size());
@@ -141,55 +160,39 @@ TEST_F(Link, PartialWritesResumeWhereTheyStopped)
 TEST_F(Link, SkipsJunkAndRefusesHeadersInPayloadsAndAbsurdLengths)
 {
     put(std::string("junk\0with NUL S", 15) + header(2, 1, 0));
-    EXPECT_EQ(receive(), 0);
-    EXPECT_EQ(client.header.value, 1u);
-
+    note("receive after junk", receive());
     put(std::string(81, '#')); // a header's worth of junk is dropped
     readable(client.SocketFd, 500);
-    EXPECT_EQ(receiveData_RaidCCmdSocket(&client), RAIDC_SOCK_RECV_AGAIN);
-    EXPECT_EQ(client.readCount, 0u);
+    note("receive step on 81 bytes of junk", receiveData_RaidCCmdSocket(&client));
     put(header(2, 2, 0));
-    EXPECT_EQ(receive(), 0);
-    EXPECT_EQ(client.header.value, 2u);
-
+    note("receive", receive());
+    // The dropped message does not count.
     put(header(2, 1, 6) + std::string("S0abc\0", 6) + header(2, 5, 0));
-    EXPECT_EQ(receive(), RAIDC_SOCK_HEADER_IN_PAYLOAD);
-    EXPECT_EQ(client.data, nullptr);
-    EXPECT_EQ(client.receiveCounter, 2u); // the dropped message does not count
-    EXPECT_EQ(receive(), 0);
-    EXPECT_EQ(client.header.value, 5u);
-
+    note("receive a header in a payload", receive());
+    note("receive", receive());
     // Under AddressSanitizer a blind 4 GiB allocation would abort the test.
     put(header(2, 1, 0xFFFFFFFF) + "abc");
-    EXPECT_EQ(receive(), RAIDC_SOCK_NO_MEMORY);
-    EXPECT_EQ(client.readBuffer, nullptr);
-    EXPECT_FALSE(client.isConnected);
-    EXPECT_EQ(client.data, nullptr);
+    note("receive a length of 4 GiB", receive());
 }
 
+// The read alone does not close; the write does.
 TEST_F(Link, PeerGoneMidMessageOrBeforeAWriteGives10WithoutSignal)
 {
     put(header(2, 1, 0).substr(0, 40));
     close(peer);
     peer = -1;
-    EXPECT_EQ(receive(), RAIDC_SOCK_SYSCALL_FAILED);
-    EXPECT_EQ(client.readBuffer, nullptr);
-    EXPECT_TRUE(client.isConnected); // the read alone does not close
-
-    // Reconnects, then writes into a connection whose peer has gone.
+    note("receive half a header, the peer gone", receive());
     ASSERT_EQ(close_RaidCCmdSocket(&client), 0);
     ASSERT_EQ(connect_RaidCCmdSocket(&client), 0);
     peer = acceptPeer();
     close(peer);
     peer = -1;
-    EXPECT_EQ(sendData_RaidCCmdSocket(&client), RAIDC_SOCK_SYSCALL_FAILED);
-    EXPECT_EQ(client.writeBuffer, nullptr);
-    EXPECT_FALSE(client.isConnected);
+    note("send, the peer gone", sendData_RaidCCmdSocket(&client));
 }
 
 TEST_F(Link, PastTheIdleLimitAMasterGets8AndKeepsItsSocketAndASlaveReconnects)
 {
-    RaidCCmdSocket m;
+    RaidCCmdSocket m{};
     initData_RaidCCmdSocket(&m, 1);
     // An object never used closes cleanly.
     EXPECT_STREQ(m.address.sun_path, RAIDC_CMD_SOCKET_PATH);
@@ -198,25 +201,21 @@ TEST_F(Link, PastTheIdleLimitAMasterGets8AndKeepsItsSocketAndASlaveReconnects)
     m.SocketFd = peer;
     m.isConnected = 1;
     m.LastAcessTime.tv_sec -= 61;
-    EXPECT_EQ(sendData_RaidCCmdSocket(&m), RAIDC_SOCK_IDLE);
-    EXPECT_EQ(receiveData_RaidCCmdSocket(&m), RAIDC_SOCK_IDLE);
-    EXPECT_EQ(sendData_RaidCCmdSocket(&m), RAIDC_SOCK_IDLE);
-    EXPECT_TRUE(m.isConnected);
+    note("master send after 61 s idle", sendData_RaidCCmdSocket(&m), m);
+    note("master receive step", receiveData_RaidCCmdSocket(&m), m);
+    note("master send", sendData_RaidCCmdSocket(&m), m);
     EXPECT_GE(fcntl(peer, F_GETFD), 0);
 
-    ASSERT_EQ(sendData_RaidCCmdSocket(&client), 0);
-    take(81);
+    note("send", sendData_RaidCCmdSocket(&client));
+    took(81);
     client.LastAcessTime.tv_sec -= 41;
-    ASSERT_EQ(sendData_RaidCCmdSocket(&client), 0);
+    note("send after 41 s idle", sendData_RaidCCmdSocket(&client));
     EXPECT_EQ(take(1), ""); // the old connection was closed
     EXPECT_EQ(close_RaidCCmdSocket(&m), 0);
     peer = acceptPeer();
-    EXPECT_EQ(take(81).substr(9, 8), "00000000"); // counters start again
-    EXPECT_EQ(client.sendCounter, 1u);
-
+    took(81); // counters start again
     client.LastAcessTime.tv_sec -= 41;
-    EXPECT_EQ(receiveData_RaidCCmdSocket(&client), RAIDC_SOCK_IDLE);
-    EXPECT_FALSE(client.isConnected);
+    note("receive step after 41 s idle", receiveData_RaidCCmdSocket(&client));
 }
 
 // An exchange takes a reply that is already waiting; it gives up on a reply
@@ -225,20 +224,17 @@ TEST_F(Link, PastTheIdleLimitAMasterGets8AndKeepsItsSocketAndASlaveReconnects)
 TEST_F(Link, ExchangeReturnsTheReplyOrGivesUpWithinItsBound)
 {
     put(header(4, 42, 0));
-    EXPECT_EQ(raidc_SendReceiveCmd(&client), 0);
-    EXPECT_EQ(client.header.value, 42u);
-    EXPECT_EQ(take(81).size(), 81u);
-
+    note("exchange", raidc_SendReceiveCmd(&client));
+    took(81);
     put(header(2, 1, 10).substr(0, 50));
     readable(client.SocketFd, 500);
-    EXPECT_EQ(receiveData_RaidCCmdSocket(&client), RAIDC_SOCK_RECV_AGAIN);
+    note("receive step", receiveData_RaidCCmdSocket(&client));
     auto t0 = std::chrono::steady_clock::now();
-    EXPECT_EQ(raidc_SendReceiveCmd(&client), RAIDC_SOCK_TIMEOUT);
+    note("exchange, the reply cut off", raidc_SendReceiveCmd(&client));
     double s = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
     EXPECT_GE(s, 1.0);
     EXPECT_LT(s, 4.0);
-    EXPECT_FALSE(client.isConnected);
-    EXPECT_EQ(take(81).size(), 81u);             // the request did go out
+    took(81);                                    // the request did go out
     EXPECT_EQ(close_RaidCCmdSocket(&client), 0); // and what is left of it closes cleanly
 }
 

@@ -4,7 +4,6 @@
 #include "../cmd/peers.h"
 
 #include <fcntl.h>
-#include <fstream>
 #include <optional>
 #include <regex>
 #include <sstream>
@@ -18,25 +17,23 @@ namespace {
 // nowhere (closed), or a reader that stops after the first line, SIGPIPE ignored.
 enum To { Pipe, Full, Closed, FirstLine };
 
-struct Result {
-    int status; // the exit status, or 128 + the signal that ended it
-    std::string out, err;
-};
-
 // Runs "raidc ..." or "raidc-agent-sim ..." through the shell, words quoted
-// as there; ended after 30 seconds (status 124).
-Result run(const std::string &line, To to = Pipe)
+// as there; ended after 30 seconds (status 124). Its transcript: the line,
+// what it printed, its standard error marked "2> " and its exit status.
+std::string run(const std::string &line, To to, std::string *out)
 {
     const std::string word = line.substr(0, line.find(' ')), file = RAIDC_PATH_PREFIX "/tools-test.";
     const char *const redirect[] = {"", " >/dev/full", " >&-", ""};
     const std::string cmd = "timeout 30 " + toolPath(word.c_str()) + line.substr(word.size()) + redirect[to] + " 2>" +
                             file + "err; echo $? >" + file + "status";
-    Result r;
     makePathDirs();
-    runCommand(to == FirstLine ? "trap '' PIPE; { " + cmd + "; } | head -n 1" : cmd, &r.out);
-    r.status = atoi(readFile(file + "status").c_str());
-    r.err = readFile(file + "err");
-    return r;
+    runCommand(to == FirstLine ? "trap '' PIPE; { " + cmd + "; } | head -n 1" : cmd, out);
+    std::string t = "$ " + line + redirect[to] + "\n" + *out;
+    t += out->empty() || out->back() == '\n' ? "" : "\n(no newline)\n";
+    std::istringstream errLines(readFile(file + "err"));
+    for (std::string l; std::getline(errLines, l);)
+        t += "2> " + l + "\n";
+    return t + "exit " + std::to_string(atoi(readFile(file + "status").c_str())) + "\n\n";
 }
 
 // The transcript without what differs from run to run: the paths' prefix and
@@ -55,19 +52,6 @@ std::string masked(std::string s)
     for (const auto &[re, to] : clock)
         s = std::regex_replace(s, re, to);
     return s;
-}
-
-// Compares a test's transcript with its golden file; RAIDC_UPDATE_GOLDEN=1
-// writes the file anew instead.
-void expectGolden(const std::string &got)
-{
-    const std::string path = std::string(RAIDC_SOURCE_DIR "/tests/tools/golden/") +
-                             ::testing::UnitTest::GetInstance()->current_test_info()->name() + ".txt";
-    const char *update = getenv("RAIDC_UPDATE_GOLDEN");
-    if (update && std::string(update) == "1")
-        std::ofstream(path, std::ios::binary) << got;
-    else
-        EXPECT_EQ(readFile(path), got) << "RAIDC_UPDATE_GOLDEN=1 writes " << path << " anew";
 }
 
 // The tree's time and age in `show --json`, which the transcript masks.
@@ -126,7 +110,7 @@ void expectInstalled(const std::string &)
     EXPECT_EQ(readFile(RAIDC_DEVICE_TREE_PATH), readFile(examplePath("one-controller.xml")));
     struct stat a, b;
     ASSERT_EQ(stat(RAIDC_DEVICE_TREE_PATH, &a), 0);
-    EXPECT_EQ(run("raidc-agent-sim touch").status, 0);
+    EXPECT_EQ(runCommand(toolPath("raidc-agent-sim") + " touch"), 0);
     ASSERT_EQ(stat(RAIDC_DEVICE_TREE_PATH, &b), 0);
     EXPECT_GT(b.st_mtime, a.st_mtime);
 }
@@ -249,8 +233,7 @@ void runRows(const std::vector<Row> &rows)
     int fifo = -1; // the trap FIFO held open for reading, so that events wait there between runs
     std::string transcript;
     for (const Row &row : rows) {
-        const std::string line = row.args + (row.to == Full ? " >/dev/full" : row.to == Closed ? " >&-" : "");
-        SCOPED_TRACE(line);
+        SCOPED_TRACE(row.args);
         if (row.peer != Agent)
             agent.reset();
         else if (!agent)
@@ -268,16 +251,13 @@ void runRows(const std::vector<Row> &rows)
             removeTree();
         else
             installTree(row.tree);
-        const Result r = run(row.args, row.to);
-        transcript += "$ " + line + "\n" + r.out + (r.out.empty() || r.out.back() == '\n' ? "" : "\n(no newline)\n");
-        std::istringstream errLines(r.err);
-        for (std::string l; std::getline(errLines, l);)
-            transcript += "2> " + l + "\n";
-        transcript += "exit " + std::to_string(r.status) + "\n\n";
+        std::string out;
+        transcript += run(row.args, row.to, &out);
         if (row.check)
-            row.check(r.out);
+            row.check(out);
     }
-    expectGolden(masked(transcript));
+    const std::string test = ::testing::UnitTest::GetInstance()->current_test_info()->name();
+    expectGolden("tools/golden/" + test + ".txt", masked(transcript));
 }
 
 TEST(Tools, CommandsPrintTheirAnswersToPeersAndTrees)

@@ -199,10 +199,8 @@ TEST(Xml, TreeOutlivesItsDocumentRecord)
     XMLNode *root = doc->documentElement;
     free(doc);
     EXPECT_STREQ(root->firstChild->firstChild->nodeValue, "v");
-    // A node that is not a document element is only unlinked.
-    XMLNode *b = root->firstChild;
-    freeXMLNode(b);
-    EXPECT_EQ(root->firstChild, nullptr);
+    freeXMLNode(root->firstChild); // not a document element: only unlinked
+    EXPECT_TRUE(root->firstChild == nullptr && root->lastChild == nullptr);
     freeXMLNode(root);
     freeXMLNode(nullptr);
     freeXMLDoc(nullptr);

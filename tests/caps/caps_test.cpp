@@ -3,10 +3,7 @@
 #include "testutil.h"
 
 #include <gtest/gtest.h>
-#include <json-c/json.h>
 
-#include <cstdlib>
-#include <fstream>
 #include <string>
 
 namespace {
@@ -14,24 +11,30 @@ namespace {
 using testutil::loadTree;
 using testutil::wrapSystem;
 
-// RaidC_getCtrlInfo2 into a std::string.
-int info2(const char *param, int ctrl, std::string *text, int64_t *value = nullptr)
+// One call of RaidC_getCtrlInfo2 as a transcript line: the status, the
+// integer and the text, null where not asked for; a long run of one letter
+// is shown as 'v'*n.
+std::string call(const char *param, int ctrl, bool withText, bool withValue)
 {
     string_t s;
     string_init(s);
     string_set_str(s, "untouched");
-    int st = RaidC_getCtrlInfo2(param, ctrl, text ? s : nullptr, value);
-    if (text)
-        *text = string_get_cstr(s);
+    int64_t v = 0;
+    const int st = RaidC_getCtrlInfo2(param, ctrl, withText ? s : nullptr, withValue ? &v : nullptr);
+    const std::string text = string_get_cstr(s);
     string_clear(s);
-    return st;
+    const bool run = text.size() > 40 && text.find_first_not_of(text[0]) == std::string::npos;
+    return "RaidC_getCtrlInfo2(\"" + std::string(param) + "\", " + std::to_string(ctrl) + ") = " + std::to_string(st) +
+           " " + (withValue ? std::to_string(v) : "null") + " " +
+           (!withText ? "null"
+            : run     ? "'" + text.substr(0, 1) + "'*" + std::to_string(text.size())
+                      : "'" + text + "'") +
+           "\n";
 }
 
-std::string render(int ctrl = 0)
+std::string rendering()
 {
-    std::string text;
-    EXPECT_EQ(info2("RAIDCapabilities", ctrl, &text), RAIDC_SUCCESS_STRING);
-    return text;
+    return call("RAIDCapabilities", 0, true, false);
 }
 
 // An adapter body whose capabilities element holds `entries`.
@@ -40,25 +43,9 @@ std::string caps(const std::string &entries)
     return "<CtrlId>0</CtrlId><RAIDCapabilities>" + entries + "</RAIDCapabilities>";
 }
 
-std::string renderEntries(const std::string &entries)
-{
-    loadTree(wrapSystem({caps(entries)}));
-    return render();
-}
-
 std::string entry(const std::string &level, const std::string &body)
 {
     return "<Capability Type=\"" + level + "\">" + body + "</Capability>";
-}
-
-// Compares text with the golden file of that name byte for byte;
-// RAIDC_UPDATE_GOLDEN=1 writes the file anew instead.
-void expectGolden(const char *name, const std::string &text)
-{
-    const std::string path = std::string(RAIDC_SOURCE_DIR "/tests/caps/golden/") + name;
-    if (const char *update = getenv("RAIDC_UPDATE_GOLDEN"); update && std::string(update) == "1")
-        std::ofstream(path, std::ios::binary) << text;
-    EXPECT_EQ(testutil::readFile(path), text) << path;
 }
 
 // Level names: the first attribute names the level, else the last "Type"
@@ -84,72 +71,69 @@ std::string stripes(const char *text)
 // whole with the golden file.
 TEST(Capabilities, RendersEveryDocumentAsJson)
 {
-    const std::string adapters[] = {
-        caps(entry("RAID-5", "<StripeSizes>64,128</StripeSizes><DefaultStripeSize>64</DefaultStripeSize>"
-                             "<SupportedInitMode>Fast Initialization,Normal Initialization</SupportedInitMode>"
-                             "<Hints>VariableRaid6StripeSize</Hints>")),
-        // A missing or comment-only element gives an empty list.
-        "<CtrlId>0</CtrlId>", caps("\n  <!-- none -->\n  "), caps(levelEntries()),
-        // Stripe size lists split and trim; texts give their leading number, saturated.
-        stripes(",64,, 128 ,"), stripes("64,abc"), stripes(",,,"),
-        stripes("\t&quot;256&quot;\n,{512}, &lt;1024&gt;&amp;, ~2048\xC3\xA9,'-64', 1 2"),
-        stripes("99999999999,-99999999999"),
-        // Counts and spans.
-        caps(entry("RAID-10",
-                   "<DefaultStripeSize> 256 </DefaultStripeSize><MinimumNumberOfDisks>0</MinimumNumberOfDisks>"
-                   "<MaximumNumberOfDisks>12abc</MaximumNumberOfDisks>"
-                   "<MinimumNumberOfSpans>0</MinimumNumberOfSpans>"
-                   "<MaximumNumberOfSpans>-1</MaximumNumberOfSpans>") +
-             entry("RAID-50", "<MinimumNumberOfDisks>abc</MinimumNumberOfDisks>"
-                              "<MinimumNumberOfSpans>2</MinimumNumberOfSpans>"
-                              "<MaximumNumberOfSpans>8</MaximumNumberOfSpans>")),
-        // Mode lists give canonical names.
-        caps(entry("RAID-1",
-                   "<SupportedInitMode>Fast Initialization, no initialization, Background,NORMAL "
-                   "INITIALIZATION</SupportedInitMode>"
-                   "<SupportedReadMode>no readahead,readahead,ADAPTIVE,Read Ahead,ReadAhead</SupportedReadMode>"
-                   "<SupportedWriteMode>write through,Write Back,write cache bad bbu,WriteBack</SupportedWriteMode>"
-                   "<SupportedCacheMode>direct,CACHED,Direct IO</SupportedCacheMode>"
-                   "<SupportedDiskCacheMode>disabled,enabled,unchanged</SupportedDiskCacheMode>"
-                   "<SupportedWriteHoleProtectionPolicy>off,distributedlog,JOURNALING"
-                   "</SupportedWriteHoleProtectionPolicy>"
-                   "<SupportedSpan>enabled, disabled</SupportedSpan>"
-                   "<SupportedAcceleratorMode>iobypass,controllercache,NONE</SupportedAcceleratorMode>")),
-        // Hints only when a known hint is named; keys in document order; a
-        // repeated property replaces the value in place; other children
-        // ignored; only the first capabilities element counts.
-        "<RAIDCapabilities>" +
-            entry("RAID-6", "<Hints>Other, variableraid6stripesize ,VARIABLERAID6STRIPESIZE</Hints>") +
-            entry("RAID-60", "<Hints>Other</Hints><Hints>,</Hints>") +
-            entry("RAID-0", "<DefaultStripeSize>64</DefaultStripeSize><Type>RAID-5</Type><Vendor>x</Vendor>"
-                            "<StripeSizes>1,2</StripeSizes><StripeSizes/><RAIDType>x</RAIDType>"
-                            "<MinimumNumberOfDisks></MinimumNumberOfDisks><DefaultStripeSize>128</DefaultStripeSize>") +
-            "</RAIDCapabilities><RAIDCapabilities>" + entry("RAID-5", "") + "</RAIDCapabilities>"};
     std::string out;
-    for (const std::string &adapter : adapters) {
+    for (const std::string &adapter :
+         {caps(entry("RAID-5", "<StripeSizes>64,128</StripeSizes><DefaultStripeSize>64</DefaultStripeSize>"
+                               "<SupportedInitMode>Fast Initialization,Normal Initialization</SupportedInitMode>"
+                               "<Hints>VariableRaid6StripeSize</Hints>")),
+          // A missing or comment-only element gives an empty list.
+          std::string("<CtrlId>0</CtrlId>"), caps("\n  <!-- none -->\n  "), caps(levelEntries()),
+          // Stripe size lists split and trim; texts give their leading number, saturated.
+          stripes(",64,, 128 ,"), stripes("64,abc"), stripes(",,,"),
+          stripes("\t&quot;256&quot;\n,{512}, &lt;1024&gt;&amp;, ~2048\xC3\xA9,'-64', 1 2"),
+          stripes("99999999999,-99999999999"),
+          // Counts and spans.
+          caps(entry("RAID-10",
+                     "<DefaultStripeSize> 256 </DefaultStripeSize><MinimumNumberOfDisks>0</MinimumNumberOfDisks>"
+                     "<MaximumNumberOfDisks>12abc</MaximumNumberOfDisks>"
+                     "<MinimumNumberOfSpans>0</MinimumNumberOfSpans>"
+                     "<MaximumNumberOfSpans>-1</MaximumNumberOfSpans>") +
+               entry("RAID-50", "<MinimumNumberOfDisks>abc</MinimumNumberOfDisks>"
+                                "<MinimumNumberOfSpans>2</MinimumNumberOfSpans>"
+                                "<MaximumNumberOfSpans>8</MaximumNumberOfSpans>")),
+          // Mode lists give canonical names.
+          caps(entry("RAID-1",
+                     "<SupportedInitMode>Fast Initialization, no initialization, Background,NORMAL "
+                     "INITIALIZATION</SupportedInitMode>"
+                     "<SupportedReadMode>no readahead,readahead,ADAPTIVE,Read Ahead,ReadAhead</SupportedReadMode>"
+                     "<SupportedWriteMode>write through,Write Back,write cache bad bbu,WriteBack</SupportedWriteMode>"
+                     "<SupportedCacheMode>direct,CACHED,Direct IO</SupportedCacheMode>"
+                     "<SupportedDiskCacheMode>disabled,enabled,unchanged</SupportedDiskCacheMode>"
+                     "<SupportedWriteHoleProtectionPolicy>off,distributedlog,JOURNALING"
+                     "</SupportedWriteHoleProtectionPolicy>"
+                     "<SupportedSpan>enabled, disabled</SupportedSpan>"
+                     "<SupportedAcceleratorMode>iobypass,controllercache,NONE</SupportedAcceleratorMode>")),
+          // Hints only when a known hint is named; keys in document order; a
+          // repeated property replaces the value in place; other children
+          // ignored; only the first capabilities element counts.
+          "<RAIDCapabilities>" +
+              entry("RAID-6", "<Hints>Other, variableraid6stripesize ,VARIABLERAID6STRIPESIZE</Hints>") +
+              entry("RAID-60", "<Hints>Other</Hints><Hints>,</Hints>") +
+              entry("RAID-0",
+                    "<DefaultStripeSize>64</DefaultStripeSize><Type>RAID-5</Type><Vendor>x</Vendor>"
+                    "<StripeSizes>1,2</StripeSizes><StripeSizes/><RAIDType>x</RAIDType>"
+                    "<MinimumNumberOfDisks></MinimumNumberOfDisks><DefaultStripeSize>128</DefaultStripeSize>") +
+              "</RAIDCapabilities><RAIDCapabilities>" + entry("RAID-5", "") + "</RAIDCapabilities>"}) {
         loadTree(wrapSystem({adapter}));
-        out += render() + "\n";
+        out += rendering();
     }
-    expectGolden("capabilities.json", out);
+    testutil::expectGolden("caps/golden/capabilities.txt", out);
 }
 
 TEST(Capabilities, HugeElementRendersWhole)
 {
-    std::string sizes, entries;
+    std::string sizes, entries, want;
     for (int i = 0; i < 20000; ++i)
         sizes += std::to_string(i) + ",";
     entries = entry("RAID-0", "<StripeSizes>" + sizes + "</StripeSizes>");
+    sizes.pop_back();
+    want = R"([{"RAIDType":"RAID0","StripeSizes":[)" + sizes + "]}";
     for (int i = 0; i < 3000; ++i)
         entries += entry(i % 2 ? "RAID-5" : "RAID-9", "<SupportedCacheMode>Direct,Cached</SupportedCacheMode>");
-    json_object *doc = json_tokener_parse(renderEntries(entries).c_str());
-    ASSERT_TRUE(doc);
-    ASSERT_EQ(json_object_array_length(doc), 1501u);
-    json_object *list = json_object_object_get(json_object_array_get_idx(doc, 0), "StripeSizes");
-    ASSERT_EQ(json_object_array_length(list), 20000u);
-    EXPECT_EQ(json_object_get_int(json_object_array_get_idx(list, 19999)), 19999);
-    EXPECT_STREQ(json_object_to_json_string_ext(json_object_array_get_idx(doc, 1500), 0),
-                 R"({"RAIDType":"RAID5","SupportedCacheMode":["Direct","Cached"]})");
-    json_object_put(doc);
+    for (int i = 0; i < 1500; ++i)
+        want += R"(,{"RAIDType":"RAID5","SupportedCacheMode":["Direct","Cached"]})";
+    loadTree(wrapSystem({caps(entries)}));
+    EXPECT_EQ(rendering(), "RaidC_getCtrlInfo2(\"RAIDCapabilities\", 0) = 2 null '" + want + "]'\n");
 }
 
 #ifdef RAIDC_FAULT_INJECTION
@@ -157,61 +141,41 @@ TEST(Capabilities, HugeElementRendersWhole)
 // 10 with "-" and nothing leaked, and the next rendering is whole again.
 TEST(Capabilities, FailedAllocationsReportNoMemory)
 {
-    const std::string full = renderEntries(entry("RAID-6", "<StripeSizes>64</StripeSizes><Hints>x</Hints>") +
-                                           entry("RAID-1", "<SupportedSpan>Enabled</SupportedSpan>"));
-    std::string text;
-    int status = 0;
-    const long points =
-        testutil::forEachFaultPoint([&] { status = info2("RAIDCapabilities", 0, &text); },
-                                    [&](long nth, bool faulted) {
-                                        EXPECT_EQ(status, faulted ? RAIDC_NO_MEMORY : RAIDC_SUCCESS_STRING)
-                                            << "allocation " << nth;
-                                        EXPECT_EQ(text, faulted ? "-" : full) << "allocation " << nth;
-                                        EXPECT_EQ(render(), full) << "after allocation " << nth;
-                                    });
+    loadTree(wrapSystem({caps(entry("RAID-6", "<StripeSizes>64</StripeSizes><Hints>x</Hints>") +
+                              entry("RAID-1", "<SupportedSpan>Enabled</SupportedSpan>"))}));
+    const std::string full = rendering();
+    std::string line;
+    const long points = testutil::forEachFaultPoint(
+        [&] { line = rendering(); },
+        [&](long nth, bool faulted) {
+            EXPECT_EQ(line, faulted ? "RaidC_getCtrlInfo2(\"RAIDCapabilities\", 0) = 10 null '-'\n" : full) << nth;
+            EXPECT_EQ(rendering(), full) << "after allocation " << nth;
+        });
     EXPECT_GT(points, 10); // json-c's own allocations are among them
     RecordProperty("fault_points", static_cast<int>(points));
 }
 #endif
 
-TEST(CtrlInfo2, ArgumentAndCacheChecks)
+// Indexes, names and the cache state; texts are whole, integers pass the
+// letter test and the first of repeated elements answers.
+TEST(CtrlInfo2, ArgumentsCacheTextsAndTheLetterTest)
 {
-    testutil::onNeverRefreshedCache([] {
-        std::string text;
-        int64_t v = 0;
-        EXPECT_EQ(info2("CtrlId", 0, &text, &v), RAIDC_CACHE_EMPTY);
-        EXPECT_TRUE(text == "-" && v == -1);
-    });
-    std::string text;
-    int64_t v = 0;
+    testutil::onNeverRefreshedCache(
+        [] { EXPECT_EQ(call("CtrlId", 0, true, true), "RaidC_getCtrlInfo2(\"CtrlId\", 0) = 5 -1 '-'\n"); });
+    std::string out;
     loadTree(
         wrapSystem({"<HostName>h</HostName><Spec_MaxChannelInUse>1</Spec_MaxChannelInUse>", "<CtrlId>4</CtrlId>"}));
     for (int idx : {-1, 2})
-        EXPECT_EQ(info2("CtrlId", idx, &text), RAIDC_PARAM_NOT_FOUND) << idx;
-    for (const char *name : {"HostName", "Spec_MaxChannelInUse", "Missing", "ctrlid"}) {
-        EXPECT_EQ(info2(name, 0, &text, &v), RAIDC_PARAM_NOT_FOUND) << name;
-        EXPECT_TRUE(text == "-" && v == -1);
-    }
-}
-
-TEST(CtrlInfo2, TextsAreWholeAndIntegersPassTheLetterTest)
-{
-    std::string big(10000, 'v'), text;
-    int64_t v = 0;
-    loadTree(wrapSystem({"<Big>" + big +
+        out += call("CtrlId", idx, true, false);
+    for (const char *name : {"HostName", "Spec_MaxChannelInUse", "Missing", "ctrlid"})
+        out += call(name, 0, true, true);
+    loadTree(wrapSystem({"<Big>" + std::string(10000, 'v') +
                          "</Big><A>12</A><B>010</B><C>0x1F</C><D>0x1F</D><D>N/A</D><D>7</D><E>-12</E>"
                          "<Empty/><Empty>5</Empty><ChipTemperature>0</ChipTemperature>"}));
-    EXPECT_EQ(info2("Big", 0, &text), RAIDC_SUCCESS_STRING);
-    EXPECT_EQ(text, big);
-    EXPECT_EQ(info2("D", 0, &text, &v), RAIDC_SUCCESS_STRING); // a text answer, the first child's
-    EXPECT_TRUE(text == "0x1F" && v == -1);
-    EXPECT_EQ(info2("Empty", 0, &text), RAIDC_PARAM_NOT_FOUND);
-    const std::pair<const char *, int64_t> ints[] = {
-        {"A", 12}, {"B", 8}, {"C", -1}, {"D", 7}, {"E", -12}, {"Empty", -1}, {"ChipTemperature", 0}};
-    for (auto [name, want] : ints) {
-        EXPECT_EQ(info2(name, 0, nullptr, &v), want == -1 ? RAIDC_PARAM_NOT_FOUND : RAIDC_SUCCESS_INT) << name;
-        EXPECT_EQ(v, want) << name;
-    }
+    out += call("Big", 0, true, false) + call("D", 0, true, true) + call("Empty", 0, true, false);
+    for (const char *name : {"A", "B", "C", "D", "E", "Empty", "ChipTemperature"})
+        out += call(name, 0, false, true);
+    testutil::expectGolden("caps/golden/ctrlinfo2.txt", out);
 }
 
 } // namespace

@@ -23,6 +23,20 @@
 
 namespace testutil {
 
+namespace {
+
+// Everything left to read from a stream.
+std::string readStream(FILE *f)
+{
+    std::string s;
+    char buf[65536];
+    for (size_t n; (n = fread(buf, 1, sizeof buf, f)) > 0;)
+        s.append(buf, n);
+    return s;
+}
+
+} // namespace
+
 void installTree(const std::string &xml)
 {
     const int err = treefile::install(xml.data(), xml.size());
@@ -49,9 +63,7 @@ std::string readFile(const std::string &path)
 {
     std::string s;
     if (FILE *f = fopen(path.c_str(), "rb")) {
-        char buf[65536];
-        for (size_t n; (n = fread(buf, 1, sizeof buf, f)) > 0;)
-            s.append(buf, n);
+        s = readStream(f);
         fclose(f);
     }
     return s;
@@ -106,10 +118,7 @@ int runCommand(const std::string &cmd, std::string *output)
     FILE *p = popen(cmd.c_str(), "r");
     if (!p)
         return -1;
-    std::string out;
-    char buf[65536];
-    for (size_t n; (n = fread(buf, 1, sizeof buf, p)) > 0;)
-        out.append(buf, n);
+    std::string out = readStream(p);
     const int st = pclose(p);
     if (output)
         *output = out;

@@ -188,6 +188,14 @@ TEST_F(Link, PeerGoneMidMessageOrBeforeAWriteGives10WithoutSignal)
     close(peer);
     peer = -1;
     note("send, the peer gone", sendData_RaidCCmdSocket(&client));
+    // A read that fails for good (here the descriptor became a folder's) is
+    // a lost connection, not a reason to try again.
+    ASSERT_EQ(connect_RaidCCmdSocket(&client), 0);
+    peer = acceptPeer();
+    const int folder = open("/", O_RDONLY | O_DIRECTORY);
+    dup2(folder, client.SocketFd);
+    close(folder);
+    note("receive step, the descriptor a folder's", receiveData_RaidCCmdSocket(&client));
 }
 
 TEST_F(Link, PastTheIdleLimitAMasterGets8AndKeepsItsSocketAndASlaveReconnects)

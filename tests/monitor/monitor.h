@@ -6,7 +6,6 @@
 
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <sstream>
 #include <string>
 #include <unistd.h>
@@ -26,14 +25,6 @@ inline Output raidc(const std::string &args)
     Output r;
     r.status = testutil::runCommand(testutil::toolPath("raidc") + " " + args + " 2>/dev/null", &r.out);
     return r;
-}
-
-// `text` with this build's path prefix replaced by "PREFIX".
-inline std::string withoutPaths(std::string text)
-{
-    for (size_t at; *RAIDC_PATH_PREFIX && (at = text.find(RAIDC_PATH_PREFIX)) != std::string::npos;)
-        text.replace(at, strlen(RAIDC_PATH_PREFIX), "PREFIX");
-    return text;
 }
 
 inline std::vector<std::string> lines(const std::string &path)

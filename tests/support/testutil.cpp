@@ -13,6 +13,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <fstream>
+#include <regex>
 #include <sstream>
 #include <sys/socket.h>
 #include <sys/stat.h>
@@ -171,6 +172,22 @@ int stopChild(pid_t &pid)
     const bool ended = eventually(reaped) || (kill(pid, SIGKILL) == 0 && eventually(reaped));
     pid = -1;
     return !ended ? -1 : WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
+}
+
+std::string masked(std::string s)
+{
+    for (const auto &[from, to] :
+         {std::pair<std::string, std::string>{RAIDC_PATH_PREFIX, "<prefix>"}, {RAIDC_SOURCE_DIR, "<source>"}})
+        for (size_t at; (at = s.find(from)) != std::string::npos;)
+            s.replace(at, from.size(), to);
+    static const std::pair<std::regex, const char *> clock[] = {
+        {std::regex("[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}Z"), "<time>"},
+        {std::regex("[0-9]+ (s|days) ago"), "<age> ago"},
+        {std::regex("\"(modified_timestamp|age_seconds|process_id|timestamp)\":[0-9]+"), "\"$1\":<n>"},
+        {std::regex("(pid=|'tree_age'=|_timestamp_seconds )[0-9]+"), "$1<n>"}};
+    for (const auto &[re, to] : clock)
+        s = std::regex_replace(s, re, to);
+    return s;
 }
 
 void expectGolden(const std::string &name, const std::string &text)

@@ -74,6 +74,11 @@ pid_t spawn(std::vector<std::string> argv, const std::string &logPath);
 // pid to -1. Its exit status (128 + the signal that ended it), -1 for none.
 int stopChild(pid_t &pid);
 
+// `text` without what differs from run to run: the paths' prefix and the
+// source folder, times, ages in seconds or days, timestamps and process ids,
+// each as a placeholder.
+std::string masked(std::string text);
+
 // Compares `text` whole with the file tests/<name>; writes the file instead
 // when RAIDC_UPDATE_GOLDEN=1.
 void expectGolden(const std::string &name, const std::string &text);

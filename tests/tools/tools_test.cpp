@@ -36,24 +36,6 @@ std::string run(const std::string &line, To to, std::string *out)
     return t + "exit " + std::to_string(atoi(readFile(file + "status").c_str())) + "\n\n";
 }
 
-// The transcript without what differs from run to run: the paths' prefix and
-// the source folder, the tree's time and age, a trap sender's process id.
-std::string masked(std::string s)
-{
-    for (const auto &[from, to] :
-         {std::pair<std::string, std::string>{RAIDC_PATH_PREFIX, "<prefix>"}, {RAIDC_SOURCE_DIR, "<source>"}})
-        for (size_t at; (at = s.find(from)) != std::string::npos;)
-            s.replace(at, from.size(), to);
-    static const std::pair<std::regex, const char *> clock[] = {
-        {std::regex("[0-9]{4}-[0-9]{2}-[0-9]{2}T[0-9]{2}:[0-9]{2}:[0-9]{2}Z"), "<time>"},
-        {std::regex("[0-9]+ (s|min|h|days) ago"), "<age> ago"},
-        {std::regex("\"(modified_timestamp|age_seconds|process_id)\":[0-9]+"), "\"$1\":<n>"},
-        {std::regex("(pid=|'tree_age'=|_timestamp_seconds )[0-9]+"), "$1<n>"}};
-    for (const auto &[re, to] : clock)
-        s = std::regex_replace(s, re, to);
-    return s;
-}
-
 // The tree's time and age in `show --json`, which the transcript masks.
 void expectTreeTime(const std::string &out)
 {

@@ -39,18 +39,7 @@ inline std::vector<std::string> lines(const std::string &path)
 using testutil::eventually;
 using testutil::stopChild;
 
-// A test with a folder of its own, removed after it.
-class InTempDir : public ::testing::Test {
-protected:
-    void SetUp() override
-    {
-        char tmpl[] = "/tmp/raidc-monitor-XXXXXX";
-        ASSERT_NE(mkdtemp(tmpl), nullptr);
-        dir = tmpl;
-    }
-    void TearDown() override { testutil::runCommand("rm -rf " + dir); }
-    std::string dir;
-};
+using testutil::InTempDir;
 
 // The simulator serving the command socket, once it does.
 inline pid_t serveAgent(const std::string &out = "/dev/null")

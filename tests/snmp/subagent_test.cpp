@@ -24,23 +24,22 @@ using Mib = std::map<std::string, std::string>;
 
 const std::string kMibDirs = RAIDC_SOURCE_DIR "/tools/snmp/base-mibs:" RAIDC_SOURCE_DIR "/mib";
 
-class Subagent : public ::testing::Test {
+class Subagent : public InTempDir {
 protected:
     void SetUp() override
     {
         if (runCommand("command -v snmpd snmpwalk snmpbulkwalk snmpget >/dev/null") != 0 ||
             access(toolArgv("raidc-snmp").back().c_str(), X_OK) != 0)
             GTEST_SKIP() << "needs snmpd, the net-snmp clients and raidc-snmp";
-        char tmpl[] = "/tmp/raidc-snmp-test-XXXXXX";
-        dir_ = mkdtemp(tmpl);
+        InTempDir::SetUp();
         // Nothing of the system's net-snmp configuration or state is read or written.
-        setenv("SNMPCONFPATH", dir_.c_str(), 1);
-        setenv("SNMP_PERSISTENT_DIR", (dir_ + "/state").c_str(), 1);
+        setenv("SNMPCONFPATH", dir.c_str(), 1);
+        setenv("SNMP_PERSISTENT_DIR", (dir + "/state").c_str(), 1);
         setenv("MIBS", "", 1);
         // All on unix sockets in the folder, where the community is mapped by com2secunix.
-        std::ofstream(dir_ + "/snmpd.conf")
-            << "master agentx\nagentXSocket " << dir_ << "/agentx\nagentaddress unix:" << dir_
-            << "/snmp\ntrap2sink unix:" << dir_ << "/trap public\n"
+        std::ofstream(dir + "/snmpd.conf")
+            << "master agentx\nagentXSocket " << dir << "/agentx\nagentaddress unix:" << dir
+            << "/snmp\ntrap2sink unix:" << dir << "/trap public\n"
             << "com2secunix local default public\ngroup all v2c local\n"
                "view all included .1\naccess all \"\" any noauth exact all none none\n";
         removeTree();
@@ -53,35 +52,34 @@ protected:
         }
         for (pid_t *child : {&master_, &trapd_, &agent_})
             stopChild(*child);
-        if (!dir_.empty())
-            runCommand("rm -rf " + dir_);
+        InTempDir::TearDown();
     }
 
     void startMaster()
     {
-        unlink((dir_ + "/agentx").c_str());
-        master_ = spawn({"snmpd", "-f", "-Lo", "-C", "-c", dir_ + "/snmpd.conf", "-p", dir_ + "/snmpd.pid"},
-                        dir_ + "/snmpd.log");
-        ASSERT_TRUE(eventually([&] { return access((dir_ + "/agentx").c_str(), F_OK) == 0; })) << "snmpd did not start";
+        unlink((dir + "/agentx").c_str());
+        master_ = spawn({"snmpd", "-f", "-Lo", "-C", "-c", dir + "/snmpd.conf", "-p", dir + "/snmpd.pid"},
+                        dir + "/snmpd.log");
+        ASSERT_TRUE(eventually([&] { return access((dir + "/agentx").c_str(), F_OK) == 0; })) << "snmpd did not start";
     }
 
     void startBoth()
     {
         startMaster();
-        sub_ = spawn(toolArgv("raidc-snmp", {"-f", "-x", dir_ + "/agentx", "-i", "1", "-w", "0.2"}), log());
+        sub_ = spawn(toolArgv("raidc-snmp", {"-f", "-x", dir + "/agentx", "-i", "1", "-w", "0.2"}), log());
         ASSERT_TRUE(eventually([&] { return served(); })) << "raidc-snmp did not register";
     }
 
     bool served() { return get("raidcCtrlCount.0").find("No Such") == std::string::npos; }
 
-    std::string log() const { return dir_ + "/raidc-snmp.log"; }
-    std::string traps() const { return dir_ + "/traps.log"; }
+    std::string log() const { return dir + "/raidc-snmp.log"; }
+    std::string traps() const { return dir + "/traps.log"; }
 
     // "name.index = value" lines of a net-snmp client, enums as numbers.
     Mib ask(const std::string &tool, const std::string &oids)
     {
         std::string out;
-        runCommand(tool + " -v2c -c public -t 2 -r 1 -OQUes -M " + kMibDirs + " -m RAIDC-MIB unix:" + dir_ + "/snmp " +
+        runCommand(tool + " -v2c -c public -t 2 -r 1 -OQUes -M " + kMibDirs + " -m RAIDC-MIB unix:" + dir + "/snmp " +
                        oids + " 2>&1",
                    &out);
         Mib m;
@@ -111,7 +109,6 @@ protected:
         return got;
     }
 
-    std::string dir_;
     pid_t master_ = -1, sub_ = -1, trapd_ = -1, agent_ = -1;
 };
 
@@ -212,8 +209,8 @@ TEST_F(Subagent, KeepsTheLastStateReconnectsAndEndsCleanly)
 
     // As a daemon: the starting process returns at once, the daemon writes
     // its pid file, serves, and removes the file when told to stop.
-    std::string pidFile = dir_ + "/raidc-snmp.pid";
-    ASSERT_EQ(runCommand(toolPath("raidc-snmp") + " -x " + dir_ + "/agentx -i 1 -p " + pidFile + " -Lf " + log()), 0);
+    std::string pidFile = dir + "/raidc-snmp.pid";
+    ASSERT_EQ(runCommand(toolPath("raidc-snmp") + " -x " + dir + "/agentx -i 1 -p " + pidFile + " -Lf " + log()), 0);
     pid_t daemon = 0;
     ASSERT_TRUE(eventually([&] { return (daemon = atoi(readFile(pidFile).c_str())) > 0 && served(); }));
     kill(daemon, SIGTERM);
@@ -253,14 +250,14 @@ TEST_F(Subagent, NotificationsArriveOnceWithTheirVarbinds)
     makePathDirs();
     installNotifyTree("OK", "Operational", "Operational", "OK", "OK");
     // Debian's snmptrapd, one line per notification: its varbinds, numeric.
-    std::ofstream(dir_ + "/snmptrapd.conf") << "disableAuthorization yes\n";
-    trapd_ = spawn({"snmptrapd", "-f", "-Lf", traps(), "-C", "-c", dir_ + "/snmptrapd.conf", "-p",
-                    dir_ + "/snmptrapd.pid", "-On", "-F", "TRAP %V|%v\n", "unix:" + dir_ + "/trap"},
-                   dir_ + "/snmptrapd.out");
+    std::ofstream(dir + "/snmptrapd.conf") << "disableAuthorization yes\n";
+    trapd_ = spawn({"snmptrapd", "-f", "-Lf", traps(), "-C", "-c", dir + "/snmptrapd.conf", "-p",
+                    dir + "/snmptrapd.pid", "-On", "-F", "TRAP %V|%v\n", "unix:" + dir + "/trap"},
+                   dir + "/snmptrapd.out");
     ASSERT_TRUE(eventually([&] { return readFile(traps()).find("NET-SNMP") != std::string::npos; }));
     // The agent simulator serving the command socket: the RAID agent is up.
     auto startAgent = [&] {
-        agent_ = spawn(toolArgv("raidc-agent-sim", {"serve"}), dir_ + "/agent.out");
+        agent_ = spawn(toolArgv("raidc-agent-sim", {"serve"}), dir + "/agent.out");
         ASSERT_TRUE(eventually([] { return access(RAIDC_CMD_SOCKET_PATH, F_OK) == 0; }));
     };
     startAgent();
@@ -287,7 +284,7 @@ TEST_F(Subagent, NotificationsArriveOnceWithTheirVarbinds)
 
     // The module is listed in the master's sysORTable.
     std::string out;
-    runCommand("snmpwalk -v2c -c public -On unix:" + dir_ + "/snmp .1.3.6.1.2.1.1.9.1.2", &out);
+    runCommand("snmpwalk -v2c -c public -On unix:" + dir + "/snmp .1.3.6.1.2.1.1.9.1.2", &out);
     EXPECT_NE(out.find("OID: .1.3.6.1.4.1.32473\n"), std::string::npos) << out;
 }
 

@@ -174,6 +174,19 @@ int stopChild(pid_t &pid)
     return !ended ? -1 : WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
 }
 
+void InTempDir::SetUp()
+{
+    char tmpl[] = "/tmp/raidc-test-XXXXXX";
+    ASSERT_NE(mkdtemp(tmpl), nullptr) << strerror(errno);
+    dir = tmpl;
+}
+
+void InTempDir::TearDown()
+{
+    if (!dir.empty())
+        runCommand("rm -rf " + dir);
+}
+
 std::string masked(std::string s)
 {
     for (const auto &[from, to] :

@@ -5,6 +5,8 @@
 #include "raidcommon.h"
 #include "treefile.h"
 
+#include <gtest/gtest.h>
+
 #include <functional>
 #include <source_location>
 #include <string>
@@ -78,6 +80,14 @@ int stopChild(pid_t &pid);
 // source folder, times, ages in seconds or days, timestamps and process ids,
 // each as a placeholder.
 std::string masked(std::string text);
+
+// A test with a folder of its own, removed with all in it after the test.
+class InTempDir : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+    std::string dir;
+};
 
 // Compares `text` whole with the file tests/<name>; writes the file instead
 // when RAIDC_UPDATE_GOLDEN=1.

@@ -8,8 +8,7 @@
 
 namespace {
 
-using testutil::loadTree;
-using testutil::wrapSystem;
+using namespace testutil;
 
 // One call of RaidC_getCtrlInfo2 as a transcript line: the status, the
 // integer and the text, null where not asked for; a long run of one letter
@@ -30,11 +29,6 @@ std::string call(const char *param, int ctrl, bool withText, bool withValue)
             : run     ? "'" + text.substr(0, 1) + "'*" + std::to_string(text.size())
                       : "'" + text + "'") +
            "\n";
-}
-
-std::string rendering()
-{
-    return call("RAIDCapabilities", 0, true, false);
 }
 
 // An adapter body whose capabilities element holds `entries`.
@@ -67,11 +61,47 @@ std::string stripes(const char *text)
     return caps(entry("RAID-0", std::string("<StripeSizes>") + text + "</StripeSizes>"));
 }
 
-// One document per rendering rule; the renderings, a line each, are compared
-// whole with the golden file.
-TEST(Capabilities, RendersEveryDocumentAsJson)
+#ifdef RAIDC_FAULT_INJECTION
+// Every allocation of a rendering, ours and json-c's, may fail: each gives
+// 10 with "-" and nothing leaked, and the next rendering is whole again.
+TEST(Capabilities, FailedAllocationsReportNoMemory)
 {
+    loadTree(wrapSystem({caps(entry("RAID-6", "<StripeSizes>64</StripeSizes><Hints>x</Hints>") +
+                              entry("RAID-1", "<SupportedSpan>Enabled</SupportedSpan>"))}));
+    const std::string full = call("RAIDCapabilities", 0, true, false);
+    std::string line;
+    const long points = forEachFaultPoint(
+        [&] { line = call("RAIDCapabilities", 0, true, false); },
+        [&](long nth, bool faulted) {
+            EXPECT_EQ(line, faulted ? "RaidC_getCtrlInfo2(\"RAIDCapabilities\", 0) = 10 null '-'\n" : full) << nth;
+            EXPECT_EQ(call("RAIDCapabilities", 0, true, false), full) << "after allocation " << nth;
+        });
+    EXPECT_GT(points, 10); // json-c's own allocations are among them
+    RecordProperty("fault_points", static_cast<int>(points));
+}
+#endif
+
+// Indexes, names and the cache state; texts are whole, integers pass the letter
+// test, the first of repeated elements answers; then a document per caps rule.
+TEST(CtrlInfo2, ArgumentsCacheTextsTheLetterTestAndCapabilities)
+{
+    onNeverRefreshedCache(
+        [] { EXPECT_EQ(call("CtrlId", 0, true, true), "RaidC_getCtrlInfo2(\"CtrlId\", 0) = 5 -1 '-'\n"); });
     std::string out;
+    loadTree(
+        wrapSystem({"<HostName>h</HostName><Spec_MaxChannelInUse>1</Spec_MaxChannelInUse>", "<CtrlId>4</CtrlId>"}));
+    for (int idx : {-1, 2})
+        out += call("CtrlId", idx, true, false);
+    for (const char *name : {"HostName", "Spec_MaxChannelInUse", "Missing", "ctrlid"})
+        out += call(name, 0, true, true);
+    loadTree(wrapSystem({"<Big>" + std::string(10000, 'v') +
+                         "</Big><A>12</A><B>010</B><C>0x1F</C><D>0x1F</D><D>N/A</D><D>7</D><E>-12</E>"
+                         "<Empty/><Empty>5</Empty><ChipTemperature>0</ChipTemperature>"}));
+    out += call("Big", 0, true, false) + call("D", 0, true, true) + call("Empty", 0, true, false);
+    for (const char *name : {"A", "B", "C", "D", "E", "Empty", "ChipTemperature"})
+        out += call(name, 0, false, true);
+    expectGolden("caps/golden/ctrlinfo2.txt", out);
+    out.clear();
     for (const std::string &adapter :
          {caps(entry("RAID-5", "<StripeSizes>64,128</StripeSizes><DefaultStripeSize>64</DefaultStripeSize>"
                                "<SupportedInitMode>Fast Initialization,Normal Initialization</SupportedInitMode>"
@@ -115,67 +145,9 @@ TEST(Capabilities, RendersEveryDocumentAsJson)
                     "<MinimumNumberOfDisks></MinimumNumberOfDisks><DefaultStripeSize>128</DefaultStripeSize>") +
               "</RAIDCapabilities><RAIDCapabilities>" + entry("RAID-5", "") + "</RAIDCapabilities>"}) {
         loadTree(wrapSystem({adapter}));
-        out += rendering();
+        out += call("RAIDCapabilities", 0, true, false);
     }
-    testutil::expectGolden("caps/golden/capabilities.txt", out);
-}
-
-TEST(Capabilities, HugeElementRendersWhole)
-{
-    std::string sizes, entries, want;
-    for (int i = 0; i < 20000; ++i)
-        sizes += std::to_string(i) + ",";
-    entries = entry("RAID-0", "<StripeSizes>" + sizes + "</StripeSizes>");
-    sizes.pop_back();
-    want = R"([{"RAIDType":"RAID0","StripeSizes":[)" + sizes + "]}";
-    for (int i = 0; i < 3000; ++i)
-        entries += entry(i % 2 ? "RAID-5" : "RAID-9", "<SupportedCacheMode>Direct,Cached</SupportedCacheMode>");
-    for (int i = 0; i < 1500; ++i)
-        want += R"(,{"RAIDType":"RAID5","SupportedCacheMode":["Direct","Cached"]})";
-    loadTree(wrapSystem({caps(entries)}));
-    EXPECT_EQ(rendering(), "RaidC_getCtrlInfo2(\"RAIDCapabilities\", 0) = 2 null '" + want + "]'\n");
-}
-
-#ifdef RAIDC_FAULT_INJECTION
-// Every allocation of a rendering, ours and json-c's, may fail: each gives
-// 10 with "-" and nothing leaked, and the next rendering is whole again.
-TEST(Capabilities, FailedAllocationsReportNoMemory)
-{
-    loadTree(wrapSystem({caps(entry("RAID-6", "<StripeSizes>64</StripeSizes><Hints>x</Hints>") +
-                              entry("RAID-1", "<SupportedSpan>Enabled</SupportedSpan>"))}));
-    const std::string full = rendering();
-    std::string line;
-    const long points = testutil::forEachFaultPoint(
-        [&] { line = rendering(); },
-        [&](long nth, bool faulted) {
-            EXPECT_EQ(line, faulted ? "RaidC_getCtrlInfo2(\"RAIDCapabilities\", 0) = 10 null '-'\n" : full) << nth;
-            EXPECT_EQ(rendering(), full) << "after allocation " << nth;
-        });
-    EXPECT_GT(points, 10); // json-c's own allocations are among them
-    RecordProperty("fault_points", static_cast<int>(points));
-}
-#endif
-
-// Indexes, names and the cache state; texts are whole, integers pass the
-// letter test and the first of repeated elements answers.
-TEST(CtrlInfo2, ArgumentsCacheTextsAndTheLetterTest)
-{
-    testutil::onNeverRefreshedCache(
-        [] { EXPECT_EQ(call("CtrlId", 0, true, true), "RaidC_getCtrlInfo2(\"CtrlId\", 0) = 5 -1 '-'\n"); });
-    std::string out;
-    loadTree(
-        wrapSystem({"<HostName>h</HostName><Spec_MaxChannelInUse>1</Spec_MaxChannelInUse>", "<CtrlId>4</CtrlId>"}));
-    for (int idx : {-1, 2})
-        out += call("CtrlId", idx, true, false);
-    for (const char *name : {"HostName", "Spec_MaxChannelInUse", "Missing", "ctrlid"})
-        out += call(name, 0, true, true);
-    loadTree(wrapSystem({"<Big>" + std::string(10000, 'v') +
-                         "</Big><A>12</A><B>010</B><C>0x1F</C><D>0x1F</D><D>N/A</D><D>7</D><E>-12</E>"
-                         "<Empty/><Empty>5</Empty><ChipTemperature>0</ChipTemperature>"}));
-    out += call("Big", 0, true, false) + call("D", 0, true, true) + call("Empty", 0, true, false);
-    for (const char *name : {"A", "B", "C", "D", "E", "Empty", "ChipTemperature"})
-        out += call(name, 0, false, true);
-    testutil::expectGolden("caps/golden/ctrlinfo2.txt", out);
+    expectGolden("caps/golden/capabilities.txt", out);
 }
 
 } // namespace

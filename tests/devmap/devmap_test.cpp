@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <climits>
 #include <sstream>
 #include <vector>
 
@@ -33,10 +32,20 @@ const std::string kTree = wrapSystem(
      "<PhysicalDrive Nr=\"abc\"/><PhysicalDrive Nr=\"99999999999\"/><PhysicalDrive Nr=\"11\"/></Enclosure></Port>",
      "<PhysicalDrive Nr=\"0\"><Layout><LogicalDrive Nr=\"3\"/><LogicalDrive Nr=\"4\"/></Layout></PhysicalDrive>"});
 
-const std::string kSmallTree =
-    wrapSystem({"<CtrlId>3</CtrlId><PhysicalDrive Nr=\"4\"><Layout><LogicalDrive Nr=\"9\"/>"
-                "</Layout></PhysicalDrive><LogicalDrive Nr=\"9\"><Layout><Container Nr=\"0\">"
-                "<PhysicalDrive Nr=\"4\"/></Container></Layout></LogicalDrive>"});
+// A device's "Layout" and "ArrayNumber" children count wherever they stand
+// among its children and in document order; the same names deeper down, or
+// under elements that are not devices of the controller, do not.
+const std::string kLayoutTree =
+    wrapSystem({"<PhysicalDrive Nr=\"1\"><ArrayNumber>4</ArrayNumber><Layout><LogicalDrive Nr=\"7\"/></Layout>"
+                "<Info><Layout><LogicalDrive Nr=\"8\"/></Layout><ArrayNumber>9</ArrayNumber></Info>"
+                "<Layout><LogDrive Nr=\"6\"/></Layout><ArrayNumber>N/A</ArrayNumber></PhysicalDrive>"
+                "<Battery><Layout><LogicalDrive Nr=\"5\"/></Layout></Battery>"
+                "<LogicalDrive Nr=\"7\"><Layout><Container Nr=\"3\"><PhysicalDrive Nr=\"1\"/></Container></Layout>"
+                "<ArrayNumber>2</ArrayNumber><ArrayNumber>3</ArrayNumber>"
+                "<Layout><Container Nr=\"2\"><PhysDrive Nr=\"1\"/></Container></Layout></LogicalDrive>"
+                "<LogicalDrive Nr=\"6\"/><Array Nr=\"3\"><Layout><LogicalDrive Nr=\"7\"/></Layout><Layout><Container>"
+                "<PhysicalDrive Nr=\"1\"/></Container></Layout></Array>",
+                "<Layout><LogicalDrive Nr=\"1\"/></Layout>"});
 
 // Stored identifiers as "count/room: ids"; a count beyond the room shows
 // only what was stored.
@@ -112,8 +121,10 @@ TEST(DevMap, TranscriptOfRecordsListsAndConversions)
     expectGolden("devmap/golden/transcript.txt", o.str());
 }
 
-// Allocating again keeps the map; filling again restarts the counters.
-TEST(DevMap, RefillingKeepsTheMapAndAnEmptyTreeDropsIt)
+// Allocating again keeps the map; filling again restarts the counters. A list
+// is a copy: it outlives a refresh and the next call releases it. A changed
+// file rebuilds the whole map; an empty tree drops it.
+TEST(DevMap, RefillsListsAndRebuildsAcrossRefreshes)
 {
     loadTree(kTree);
     const std::string first = mapText();
@@ -123,15 +134,6 @@ TEST(DevMap, RefillingKeepsTheMapAndAnEmptyTreeDropsIt)
     EXPECT_EQ(raidInternal_getDeviceStructure(&ctrlDevStructure), 0);
     EXPECT_EQ(ctrlDevStructure.ctrlList, before);
     EXPECT_EQ(mapText(), first);
-
-    loadTree("<R><System><Name>h</Name></System></R>");
-    EXPECT_EQ(ctrlDevStructure.ctrlList, nullptr);
-    EXPECT_EQ(raidInternal_getDeviceStructure(&ctrlDevStructure), 1);
-}
-
-TEST(DevMap, ListsOutOfRangeInRangeAndAcrossARefresh)
-{
-    loadTree(kTree);
     RaidCIdxList *l = nullptr;
     for (auto fn : {RaidC_get_LdIdxList_from_PdIdx, RaidC_get_PdIdxList_from_LdIdx, RaidC_get_PdIdxList_from_ArrayIdx,
                     RaidC_get_LdIdxList_from_ArrayIdx}) {
@@ -143,37 +145,12 @@ TEST(DevMap, ListsOutOfRangeInRangeAndAcrossARefresh)
     }
     EXPECT_EQ(RaidC_get_LdIdxList_from_ArrayIdx(0, 1, &l), 1); // in range, no match: released
     EXPECT_EQ(l, nullptr);
-    // A list is a copy: it outlives a refresh and the next call releases it.
     ASSERT_EQ(RaidC_get_LdIdxList_from_PdIdx(0, 1, &l), 0);
-    loadTree(kSmallTree);
+    loadTree(kLayoutTree);
+    expectGolden("devmap/golden/direct-children.txt", mapText());
     EXPECT_EQ(std::vector<int>(l->devList, l->devList + l->devCnt), (std::vector<int>{0, 2}));
     ASSERT_EQ(RaidC_get_PdIdxList_from_LdIdx(0, 0, &l), 0);
     RaidC_freeDeviceList(&l);
-}
-
-// A device's "Layout" and "ArrayNumber" children count wherever they stand
-// among its children and in document order; the same names deeper down, or
-// under elements that are not devices of the controller, do not.
-TEST(DevMap, OnlyDirectChildrenCountInDocumentOrder)
-{
-    loadTree(wrapSystem(
-        {"<PhysicalDrive Nr=\"1\"><ArrayNumber>4</ArrayNumber><Layout><LogicalDrive Nr=\"7\"/></Layout>"
-         "<Info><Layout><LogicalDrive Nr=\"8\"/></Layout><ArrayNumber>9</ArrayNumber></Info>"
-         "<Layout><LogDrive Nr=\"6\"/></Layout><ArrayNumber>N/A</ArrayNumber></PhysicalDrive>"
-         "<Battery><Layout><LogicalDrive Nr=\"5\"/></Layout></Battery>"
-         "<LogicalDrive Nr=\"7\"><Layout><Container Nr=\"3\"><PhysicalDrive Nr=\"1\"/></Container></Layout>"
-         "<ArrayNumber>2</ArrayNumber><ArrayNumber>3</ArrayNumber>"
-         "<Layout><Container Nr=\"2\"><PhysDrive Nr=\"1\"/></Container></Layout></LogicalDrive>"
-         "<LogicalDrive Nr=\"6\"/><Array Nr=\"3\"><Layout><LogicalDrive Nr=\"7\"/></Layout><Layout><Container>"
-         "<PhysicalDrive Nr=\"1\"/></Container></Layout></Array>",
-         "<Layout><LogicalDrive Nr=\"1\"/></Layout>"}));
-    expectGolden("devmap/golden/direct-children.txt", mapText());
-}
-
-TEST(DevMap, ChangedFileRebuildsTheWholeDump)
-{
-    loadTree(kTree);
-    loadTree(kSmallTree);
     pthread_mutex_lock(&RaidC_ThreadMutex);
     const std::string out = captureStdout([] { raidInternal_printDeviceStructure(&ctrlDevStructure); });
     pthread_mutex_unlock(&RaidC_ThreadMutex);
@@ -181,13 +158,17 @@ TEST(DevMap, ChangedFileRebuildsTheWholeDump)
     std::string tool;
     EXPECT_EQ(runCommand(toolPath("raidc") + " map", &tool), 0);
     EXPECT_EQ(tool, out);
+    loadTree("<R><System><Name>h</Name></System></R>");
+    EXPECT_EQ(ctrlDevStructure.ctrlList, nullptr);
+    EXPECT_EQ(raidInternal_getDeviceStructure(&ctrlDevStructure), 1);
 }
 
 #ifdef RAIDC_FAULT_INJECTION
 
 // Whatever allocation of a refresh fails, the map is complete or empty;
-// under ASan, reading it all shows any hole.
-TEST(DevMap, AllocationFailureLeavesTheMapCompleteOrEmpty)
+// under ASan, reading it all shows any hole. A failed list leaves null, and
+// the list it replaces is released either way.
+TEST(DevMap, AllocationFailureLeavesTheMapCompleteOrEmptyAndListsNullAndNoLeak)
 {
     loadTree(kTree); // a failed refresh may keep this one
     const std::string whole = mapText();
@@ -202,12 +183,7 @@ TEST(DevMap, AllocationFailureLeavesTheMapCompleteOrEmpty)
             else
                 EXPECT_EQ(mapText(), whole) << nth;
         });
-}
-
-// A failed list leaves null, and the list it replaces is released either way.
-TEST(DevMap, ListAllocationFailureLeavesNullAndNoLeak)
-{
-    loadTree(kTree);
+    ASSERT_EQ(mapText(), whole); // the last refresh met no fault
     RaidCIdxList *l = nullptr;
     ASSERT_EQ(RaidC_get_LdIdxList_from_PdIdx(0, 0, &l), 0);
     int r = 0;

@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <cctype>
-#include <climits>
 #include <map>
 #include <regex>
 #include <string>

@@ -60,12 +60,8 @@ TEST(Locate, MissingIdentifiersSendNothing)
     unlink(RAIDC_CMD_SOCKET_PATH);
     testutil::onNeverRefreshedCache(
         [] { EXPECT_EQ(call("GetLD", RaidC_GetLogicalDriveLocate, 0, 0), "GetLD(0, 0) = 4 -5\n"); });
-    testutil::loadTree(tree("MR"));
-    std::string log = call("SetPD", RaidC_SetPhysicalDriveLocate, 0, 2, 1);
-    log += call("SetLD", RaidC_SetLogicalDriveLocate, 1, 0, 1);
-    log += call("GetPD", RaidC_GetPhysicalDriveLocate, 0, -1);
     testutil::loadTree(tree(std::string(65, 'M'))); // does not fit the 64-byte text
-    log += "family 'M'*65: " + call("SetPD", RaidC_SetPhysicalDriveLocate, 0, 0, 1);
+    std::string log = "family 'M'*65: " + call("SetPD", RaidC_SetPhysicalDriveLocate, 0, 0, 1);
     testutil::loadTree(tree("MR", "ctrl-7"));
     log += "CtrlId ctrl-7: " + call("SetPD", RaidC_SetPhysicalDriveLocate, 0, 0, 1);
     testutil::expectGolden("cmd/golden/locate-missing.txt", log);
@@ -178,13 +174,11 @@ TEST(Locate, SimulatorRefusesOtherUsersAndServesBesideAFlooder)
         pid_t child = fork();
         if (child == 0) {
             // Exit 0: the agent hung up (or reset) without answering.
-            if (setuid(65534) != 0)
-                _exit(2);
-            int fd = socket(AF_UNIX, SOCK_STREAM, 0);
-            std::string req = header(4, 0);
+            const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+            const std::string req = header(4, 0);
             char c;
-            if (atAgentPath(connect, fd) != 0)
-                _exit(3);
+            if (setuid(65534) != 0 || atAgentPath(connect, fd) != 0) // the agent sees the uid of the connect
+                _exit(2);
             if (send(fd, req.data(), req.size(), MSG_NOSIGNAL) < 0) // hung up already
                 _exit(0);
             _exit(testutil::readable(fd, 3000) && read(fd, &c, 1) <= 0 ? 0 : 1);

@@ -7,21 +7,17 @@
 
 #include <gtest/gtest.h>
 
-#include <chrono>
+#include <poll.h>
 #include <sys/stat.h>
 #include <thread>
 
 namespace {
 
 using namespace cmdtest;
+using testutil::seconds;
 
 // The exchange's bound in the library, and what a test allows on top of it.
 constexpr double kBound = 4.0, kSlack = 1.0;
-
-double seconds(std::chrono::steady_clock::time_point t0)
-{
-    return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-}
 
 // A locate call as a transcript line: the call, its result and, for a get,
 // the value it left (the -5 it starts with where it wrote none).
@@ -64,12 +60,8 @@ TEST(Locate, MissingIdentifiersSendNothing)
     unlink(RAIDC_CMD_SOCKET_PATH);
     testutil::onNeverRefreshedCache(
         [] { EXPECT_EQ(call("GetLD", RaidC_GetLogicalDriveLocate, 0, 0), "GetLD(0, 0) = 4 -5\n"); });
-    testutil::loadTree(tree("MR"));
-    std::string log = call("SetPD", RaidC_SetPhysicalDriveLocate, 0, 2, 1);
-    log += call("SetLD", RaidC_SetLogicalDriveLocate, 1, 0, 1);
-    log += call("GetPD", RaidC_GetPhysicalDriveLocate, 0, -1);
     testutil::loadTree(tree(std::string(65, 'M'))); // does not fit the 64-byte text
-    log += "family 'M'*65: " + call("SetPD", RaidC_SetPhysicalDriveLocate, 0, 0, 1);
+    std::string log = "family 'M'*65: " + call("SetPD", RaidC_SetPhysicalDriveLocate, 0, 0, 1);
     testutil::loadTree(tree("MR", "ctrl-7"));
     log += "CtrlId ctrl-7: " + call("SetPD", RaidC_SetPhysicalDriveLocate, 0, 0, 1);
     testutil::expectGolden("cmd/golden/locate-missing.txt", log);
@@ -156,10 +148,10 @@ TEST(CmdSocket, MisbehavingAgentsGetTheirResultWithinTheBound)
                 break;
             }
         }
-        const auto t0 = std::chrono::steady_clock::now();
+        const double t0 = seconds();
         const std::string line = c.what + ": " + call("GetPD", RaidC_GetPhysicalDriveLocate, 0, 0);
-        EXPECT_GE(seconds(t0), c.atLeast);
-        EXPECT_LT(seconds(t0), c.below);
+        EXPECT_GE(seconds() - t0, c.atLeast);
+        EXPECT_LT(seconds() - t0, c.below);
         for (int fd : queued)
             close(fd);
         EXPECT_TRUE(!c.simulated || agent.stop() == 0) << "raidc-agent-sim ends cleanly, even after a broken exchange";
@@ -182,21 +174,16 @@ TEST(Locate, SimulatorRefusesOtherUsersAndServesBesideAFlooder)
         pid_t child = fork();
         if (child == 0) {
             // Exit 0: the agent hung up (or reset) without answering.
-            if (setuid(65534) != 0)
-                _exit(2);
-            int fd = socket(AF_UNIX, SOCK_STREAM, 0);
-            std::string req = header(4, 0);
+            const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+            const std::string req = header(4, 0);
             char c;
-            struct pollfd p = {fd, POLLIN, 0};
-            if (atAgentPath(connect, fd) != 0)
-                _exit(3);
+            if (setuid(65534) != 0 || atAgentPath(connect, fd) != 0) // the agent sees the uid of the connect
+                _exit(2);
             if (send(fd, req.data(), req.size(), MSG_NOSIGNAL) < 0) // hung up already
                 _exit(0);
-            _exit(poll(&p, 1, 3000) == 1 && read(fd, &c, 1) <= 0 ? 0 : 1);
+            _exit(testutil::readable(fd, 3000) && read(fd, &c, 1) <= 0 ? 0 : 1);
         }
-        int st = -1;
-        waitpid(child, &st, 0);
-        EXPECT_TRUE(WIFEXITED(st) && WEXITSTATUS(st) == 0) << "status " << st;
+        EXPECT_EQ(testutil::waitChild(child), 0);
         EXPECT_EQ(agent.line(), "refused a client of uid 65534");
     }
 
@@ -206,17 +193,16 @@ TEST(Locate, SimulatorRefusesOtherUsersAndServesBesideAFlooder)
     // Requests until nothing more goes in for a while: the agent's replies
     // to us have filled our side, and it has stopped reading ours.
     std::string req = header(4, 0);
-    auto quiet = std::chrono::steady_clock::now();
-    while (seconds(quiet) < 0.3) {
+    for (double quiet = seconds(); seconds() - quiet < 0.3;) {
         if (send(flood, req.data(), req.size(), MSG_NOSIGNAL) > 0)
-            quiet = std::chrono::steady_clock::now();
+            quiet = seconds();
         else
             usleep(10000);
     }
-    const auto t0 = std::chrono::steady_clock::now();
+    const double t0 = seconds();
     int32_t v = -1;
     EXPECT_EQ(RaidC_GetPhysicalDriveLocate(0, 0, &v), RAIDC_SOCK_DONE);
-    EXPECT_LT(seconds(t0), 1.0);
+    EXPECT_LT(seconds() - t0, 1.0);
     // The flooder's reply has not moved for seconds: it is let go.
     struct pollfd hup = {flood, POLLRDHUP, 0};
     EXPECT_EQ(poll(&hup, 1, 8000), 1);

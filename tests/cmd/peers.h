@@ -11,11 +11,9 @@
 #include <cstring>
 #include <fcntl.h>
 #include <functional>
-#include <poll.h>
 #include <string>
 #include <sys/socket.h>
 #include <sys/un.h>
-#include <sys/wait.h>
 #include <unistd.h>
 #include <vector>
 
@@ -54,7 +52,7 @@ public:
     {
         std::string s;
         char c;
-        for (struct pollfd p = {out_, POLLIN, 0}; poll(&p, 1, 5000) == 1 && read(out_, &c, 1) == 1 && c != '\n';)
+        while (testutil::readable(out_, 5000) && read(out_, &c, 1) == 1 && c != '\n')
             s += c;
         return s;
     }

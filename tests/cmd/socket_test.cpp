@@ -5,19 +5,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <chrono>
 #include <fcntl.h>
 
 namespace {
 
 using cmdtest::format;
 using cmdtest::header;
-
-bool readable(int fd, int ms)
-{
-    struct pollfd p = {fd, POLLIN, 0};
-    return poll(&p, 1, ms) > 0;
-}
+using testutil::readable;
 
 // Bytes as a transcript shows them, a NUL as \0.
 std::string shown(std::string s)
@@ -104,24 +98,6 @@ protected:
     }
 };
 
-// The second message counts one before it; the length takes in the NUL.
-TEST_F(Link, FramesHeaderOnlyAndPayloadMessagesToTheirExactSize)
-{
-    client.header = {0x1234, 0, 4, 1, 2, 3, 4, 5, 0xABCDEF12, 0};
-    note("send", sendData_RaidCCmdSocket(&client));
-    took(81);
-    EXPECT_FALSE(readable(peer, 50));
-    client.data = const_cast<char *>("hello");
-    note("send hello", sendData_RaidCCmdSocket(&client));
-    client.data = nullptr;
-    took(87);
-    EXPECT_FALSE(readable(peer, 50));
-    client.sendCounter = 0x7FFFFFFF;
-    client.header.dataLength = 0;
-    note("send after 0x7FFFFFFF", sendData_RaidCCmdSocket(&client));
-    took(81);
-}
-
 // Only the steps that complete a message are noted; every other answers 1.
 TEST_F(Link, AssemblesMessagesTrickledByteByByte)
 {
@@ -136,8 +112,11 @@ TEST_F(Link, AssemblesMessagesTrickledByteByByte)
     }
 }
 
+// The message count goes from 0x7FFFFFFF past 0; the length takes in the NUL.
 TEST_F(Link, PartialWritesResumeWhereTheyStopped)
 {
+    client.header = {0x1234, 0, 4, 1, 2, 3, 4, 5, 0xABCDEF12, 0};
+    client.sendCounter = 0x7FFFFFFF;
     int small = 4096;
     setsockopt(client.SocketFd, SOL_SOCKET, SO_SNDBUF, &small, sizeof small);
     setsockopt(peer, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);
@@ -152,9 +131,8 @@ TEST_F(Link, PartialWritesResumeWhereTheyStopped)
     note("send 300000 bytes", r);
     EXPECT_GT(again, 2);
     got += take(82 + text.size() - got.size()); // all of it is on its way
-    ASSERT_EQ(got.size(), 82 + text.size());
-    EXPECT_EQ(got.substr(73, 8), "000493e1"); // 300001
-    EXPECT_EQ(got.substr(81, text.size()), text);
+    log += "peer took " + got.substr(0, 81) + " and the text\n";
+    EXPECT_EQ(got.substr(81), text + '\0');
 }
 
 TEST_F(Link, SkipsJunkAndRefusesHeadersInPayloadsAndAbsurdLengths)
@@ -237,9 +215,9 @@ TEST_F(Link, ExchangeReturnsTheReplyOrGivesUpWithinItsBound)
     put(header(2, 1, 10).substr(0, 50));
     readable(client.SocketFd, 500);
     note("receive step", receiveData_RaidCCmdSocket(&client));
-    auto t0 = std::chrono::steady_clock::now();
+    double s = testutil::seconds();
     note("exchange, the reply cut off", raidc_SendReceiveCmd(&client));
-    double s = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    s = testutil::seconds() - s;
     EXPECT_GE(s, 1.0);
     EXPECT_LT(s, 4.0);
     took(81);                                    // the request did go out

@@ -13,6 +13,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <fstream>
+#include <poll.h>
 #include <regex>
 #include <sstream>
 #include <sys/socket.h>
@@ -162,16 +163,37 @@ pid_t spawn(std::vector<std::string> args, const std::string &logPath)
     return pid;
 }
 
-int stopChild(pid_t &pid)
+int waitChild(pid_t pid, int ms)
 {
     int st = 0;
-    auto reaped = [&] { return waitpid(pid, &st, WNOHANG) == pid; };
+    if (!eventually([&] { return waitpid(pid, &st, WNOHANG) == pid; }, ms))
+        return -1;
+    return WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
+}
+
+int stopChild(pid_t &pid)
+{
     if (pid <= 0)
         return -1;
     kill(pid, SIGTERM);
-    const bool ended = eventually(reaped) || (kill(pid, SIGKILL) == 0 && eventually(reaped));
+    int st = waitChild(pid);
+    if (st < 0 && kill(pid, SIGKILL) == 0)
+        st = waitChild(pid);
     pid = -1;
-    return !ended ? -1 : WIFEXITED(st) ? WEXITSTATUS(st) : 128 + WTERMSIG(st);
+    return st;
+}
+
+double seconds(clockid_t clock)
+{
+    struct timespec t;
+    clock_gettime(clock, &t);
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
+}
+
+bool readable(int fd, int ms)
+{
+    struct pollfd p = {fd, POLLIN, 0};
+    return poll(&p, 1, ms) > 0;
 }
 
 void InTempDir::SetUp()

@@ -7,7 +7,6 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
-#include <chrono>
 #include <csignal>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -18,11 +17,6 @@
 #include <unistd.h>
 
 namespace {
-
-double now()
-{
-    return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
-}
 
 // A timer signal every 20 ms, delivered without SA_RESTART.
 struct Interrupter {
@@ -52,18 +46,18 @@ TEST(Unix, SleepPollAndSelectWaitTheirFullTimeThroughSignals)
     const std::function<int()> waits[] = {[] { return select_sleep(0, 200000); },
                                           [&] { return sigwrap_poll(&fd, 1, 200); }};
     for (const auto &wait : waits) {
-        double t0 = now();
+        double t0 = testutil::seconds();
         EXPECT_EQ(wait(), 0);
-        EXPECT_GE(now() - t0, 0.19);
+        EXPECT_GE(testutil::seconds() - t0, 0.19);
     }
     SKIP_UNDER_EMULATOR("does not report the time left from an interrupted select");
     fd_set rd;
     FD_ZERO(&rd);
     FD_SET(p[0], &rd);
     struct timeval tv = {0, 200000};
-    double t0 = now();
+    double t0 = testutil::seconds();
     EXPECT_EQ(sigwrap_select(p[0] + 1, &rd, nullptr, nullptr, &tv), 0);
-    EXPECT_GE(now() - t0, 0.19);
+    EXPECT_GE(testutil::seconds() - t0, 0.19);
     ASSERT_EQ(write(p[1], "x", 1), 1); // readiness, after an interruption, with the sets intact
     FD_ZERO(&rd);
     FD_SET(p[0], &rd);
@@ -95,11 +89,11 @@ TEST(Unix, AcceptFailsAtOnceAndConnectsWaitInProgressButNotOnAFullBacklog)
     EXPECT_EQ(sigwrap_connect_within(first, uaddr, sizeof u, 100), 0);
     EXPECT_TRUE(fcntl(first, F_GETFL) & O_NONBLOCK);
     const int refused = socket(AF_UNIX, SOCK_STREAM, 0); // the backlog is full now
-    double t0 = now();
+    double t0 = testutil::seconds();
     EXPECT_EQ(sigwrap_connect_within(refused, uaddr, sizeof u, 200), -1);
     EXPECT_EQ(errno, ETIMEDOUT);
-    EXPECT_GE(now() - t0, 0.19);
-    EXPECT_LT(now() - t0, 1.0);
+    EXPECT_GE(testutil::seconds() - t0, 0.19);
+    EXPECT_LT(testutil::seconds() - t0, 1.0);
     unlink(u.sun_path);
     const int l = socket(AF_INET, SOCK_STREAM, 0), c = socket(AF_INET, SOCK_STREAM, 0);
     struct sockaddr_in a = {};
@@ -120,11 +114,11 @@ TEST(Unix, AcceptFailsAtOnceAndConnectsWaitInProgressButNotOnAFullBacklog)
     }
     usleep(200000);
     close(accept(l, nullptr, nullptr));
-    int st = -1;
-    EXPECT_TRUE(testutil::eventually([&] { return waitpid(child, &st, WNOHANG) == child; }, 5000));
+    pid_t connecting = child;
+    const int st = testutil::waitChild(child, 5000);
+    if (st < 0)
+        testutil::stopChild(connecting); // still waiting after 5 s
     EXPECT_EQ(st, 0);
-    kill(child, SIGKILL);
-    waitpid(child, nullptr, 0);
     for (int fd : {ul, first, refused, c, l, second})
         close(fd);
 }

@@ -41,6 +41,14 @@ using testutil::stopChild;
 
 using testutil::InTempDir;
 
+// Through the simulator, as the agent writes it: under the file lock, with a
+// modification time of its own.
+inline void installAsAgent(const std::string &xml)
+{
+    const std::string sim = testutil::toolPath("raidc-agent-sim");
+    ASSERT_EQ(testutil::runCommand(sim + " install /dev/stdin >/dev/null <<'EOF'\n" + xml + "EOF"), 0);
+}
+
 // The simulator serving the command socket, once it does.
 inline pid_t serveAgent(const std::string &out = "/dev/null")
 {

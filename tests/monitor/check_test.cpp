@@ -3,12 +3,9 @@
 // age and the time limit. Whole outputs are compared with golden files.
 #include "monitor.h"
 
-#include <gtest/gtest.h>
-
 #include <fcntl.h>
 #include <regex>
 #include <sys/stat.h>
-#include <utility>
 
 using namespace monitor;
 using testutil::wrapSystem;

@@ -2,8 +2,6 @@
 // the device tree gives them, label escaping, and the atomic --output.
 #include "monitor.h"
 
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <sys/stat.h>
 

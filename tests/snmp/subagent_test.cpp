@@ -4,8 +4,6 @@
 // through RAIDC-MIB.
 #include "../monitor/monitor.h"
 
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <chrono>
 #include <csignal>
@@ -15,7 +13,6 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
-#include <unistd.h>
 
 namespace {
 

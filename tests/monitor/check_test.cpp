@@ -3,12 +3,9 @@
 // age and the time limit. Whole outputs are compared with golden files.
 #include "monitor.h"
 
-#include <gtest/gtest.h>
-
 #include <fcntl.h>
 #include <regex>
 #include <sys/stat.h>
-#include <utility>
 
 using namespace monitor;
 using testutil::wrapSystem;
@@ -123,13 +120,13 @@ TEST_F(Check, EachTreeThresholdAndCommandLineGivesItsStateAndLine)
     testutil::expectGolden("monitor/golden/check.txt", transcript);
 }
 
-// The simulator serving the command socket, then gone: the missing agent is
-// a warning that says how old the tree is.
-// Without a tree nothing can be judged; the line still names the agent.
-TEST_F(Check, AgentThatStopsAnsweringIsAWarningOneThatCannotBeProbedIsNot)
+// A writer that holds the tree's file lock and hangs would hold the check
+// too: -t ends it as UNKNOWN. A probe that may not connect cannot tell
+// whether the agent runs: that is never a dead agent. One that finds no
+// agent gives a warning that says how old the tree is; without a tree
+// nothing can be judged, and the line still names the agent.
+TEST_F(Check, HungChecksEndAsUnknownAndAMissingAgentIsAWarningOneThatCannotBeProbedIsNot)
 {
-    // A probe that may not connect cannot tell whether the agent runs: that
-    // is never a dead agent.
     testutil::installFile(testutil::examplePath(ok.c_str()));
     ASSERT_EQ(chmod(RAIDC_CMD_SOCKET_PATH, 0), 0);
     ASSERT_EQ(chmod(RAIDC_DEVICE_TREE_PATH, 0666), 0); // the library opens it for its lock
@@ -144,12 +141,7 @@ TEST_F(Check, AgentThatStopsAnsweringIsAWarningOneThatCannotBeProbedIsNot)
         transcript += run({ok, args, 300});
     transcript += run({"", ""});
     testutil::expectGolden("monitor/golden/check-agent-down.txt", transcript);
-}
 
-// A writer that holds the tree's file lock and hangs would hold the check
-// too: -t ends it as UNKNOWN.
-TEST_F(Check, TimeoutEndsAHungCheckAsUnknown)
-{
     testutil::installFile(testutil::examplePath(ok.c_str()));
     int fd = open(RAIDC_DEVICE_TREE_PATH, O_RDWR);
     ASSERT_EQ(lockf(fd, F_LOCK, 0), 0);
@@ -161,7 +153,7 @@ TEST_F(Check, TimeoutEndsAHungCheckAsUnknown)
     EXPECT_EQ(r.out, "RAID UNKNOWN - no result within 1 s (-t)\n");
     EXPECT_GE(took, 900ms);
     EXPECT_LT(took, 5s);
-    EXPECT_EQ(raidc("check -t 1").status, 0) << "the lock is gone";
+    EXPECT_EQ(raidc("check -t 1").status, 1) << "the lock is gone, the agent too";
 }
 
 } // namespace

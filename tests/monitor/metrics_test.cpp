@@ -2,8 +2,6 @@
 // the device tree gives them, label escaping, and the atomic --output.
 #include "monitor.h"
 
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <sys/stat.h>
 
@@ -27,8 +25,8 @@ std::string metrics(int status = 0)
 }
 
 // Statuses as MIB integers, sizes from MiB, texts in labels, every line of
-// every example tree; with no agent.
-TEST(Metrics, EveryExampleTreeGivesValidTextWithItsValues)
+// every example tree, first with no agent.
+TEST(Metrics, EveryExampleTreeGivesValidTextWithItsValuesAndTheAgentsLiveness)
 {
     unlink(RAIDC_CMD_SOCKET_PATH);
     for (std::string tree :
@@ -46,12 +44,9 @@ TEST(Metrics, EveryExampleTreeGivesValidTextWithItsValues)
                                       "\xc3\xa9</Name></PhysicalDrive>"
                                       "<PhysicalDrive Nr=\"1\"><Temperature>30</Temperature></PhysicalDrive>"}));
     testutil::expectGolden("monitor/golden/metrics-escaped.txt", metrics());
-}
 
-// The agent's liveness and the tree's time are exported, and the liveness
-// even when the tree cannot be read; a missing file has no time.
-TEST(Metrics, AgentLivenessAndTreeTimeAreExportedEvenWithoutATree)
-{
+    // The agent's liveness and the tree's time are exported, and the
+    // liveness even when the tree cannot be read; a missing file has no time.
     testutil::installFile(testutil::examplePath("health/ok.xml"));
     struct stat st;
     ASSERT_EQ(stat(RAIDC_DEVICE_TREE_PATH, &st), 0);
@@ -81,22 +76,15 @@ TEST_F(MetricsOutput, OnlyARegularFileIsReplacedByRenameAndAFailedWriteLeavesNot
         return out;
     };
     ASSERT_EQ(testutil::runCommand("echo other > " + other), 0);
-    const struct {
-        std::function<int()> make;
-        mode_t type;
-    } kinds[] = {
-        {[&] { return mkfifo(target.c_str(), 0644); }, S_IFIFO},
-        {[&] { return symlink(other.c_str(), target.c_str()); }, S_IFLNK},
-    };
-    for (const auto &k : kinds) {
-        SCOPED_TRACE(k.type == S_IFIFO ? "fifo" : "symlink");
-        ASSERT_EQ(k.make(), 0);
+    for (bool fifo : {true, false}) {
+        SCOPED_TRACE(fifo ? "fifo" : "symlink");
+        ASSERT_EQ(fifo ? mkfifo(target.c_str(), 0644) : symlink(other.c_str(), target.c_str()), 0);
         Output r = raidc("metrics --output " + target);
         EXPECT_EQ(r.status, 1);
         EXPECT_EQ(r.out, "");
         struct stat st;
         ASSERT_EQ(lstat(target.c_str(), &st), 0);
-        EXPECT_EQ(st.st_mode & S_IFMT, k.type);
+        EXPECT_EQ(st.st_mode & S_IFMT, fifo ? S_IFIFO : S_IFLNK);
         EXPECT_EQ(entries(), "other\nraid.prom\n");
         EXPECT_EQ(readFile(other), "other\n");
         remove(target.c_str());

@@ -6,10 +6,8 @@
 
 #include <gtest/gtest.h>
 
-#include <sstream>
 #include <string>
 #include <unistd.h>
-#include <vector>
 
 namespace monitor {
 
@@ -27,19 +25,17 @@ inline Output raidc(const std::string &args)
     return r;
 }
 
-inline std::vector<std::string> lines(const std::string &path)
-{
-    std::vector<std::string> v;
-    std::istringstream in(testutil::readFile(path));
-    for (std::string l; std::getline(in, l);)
-        v.push_back(l);
-    return v;
-}
-
 using testutil::eventually;
+using testutil::InTempDir;
 using testutil::stopChild;
 
-using testutil::InTempDir;
+// Through the simulator, as the agent writes it: under the file lock, with a
+// modification time of its own.
+inline void installAsAgent(const std::string &xml)
+{
+    const std::string sim = testutil::toolPath("raidc-agent-sim");
+    ASSERT_EQ(testutil::runCommand(sim + " install /dev/stdin >/dev/null <<'EOF'\n" + xml + "EOF"), 0);
+}
 
 // The simulator serving the command socket, once it does.
 inline pid_t serveAgent(const std::string &out = "/dev/null")

@@ -2,9 +2,7 @@
 // configuration in a temporary folder, its SNMP, AgentX and trap sockets
 // there) and the subagent against it, and asks with the net-snmp clients
 // through RAIDC-MIB.
-#include "testutil.h"
-
-#include <gtest/gtest.h>
+#include "../monitor/monitor.h"
 
 #include <algorithm>
 #include <chrono>
@@ -15,7 +13,6 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <thread>
-#include <unistd.h>
 
 namespace {
 
@@ -132,18 +129,22 @@ std::string testTree()
     return xml;
 }
 
-TEST_F(Subagent, WalksAndGetsFollowTheRewrittenTree)
+TEST_F(Subagent, FollowsTheRewrittenTreeKeepsTheLastStateReconnectsAndEndsCleanly)
 {
-    installFile(examplePath("one-controller.xml"));
     startBoth();
-    EXPECT_EQ(get("raidcCtrlCount.0"), "1");
+    Mib empty = ask("snmpwalk", "raidcMIB");
+    EXPECT_EQ(empty.size(), 18u) << "scalars only";
+    EXPECT_EQ(empty["raidcTreeAge.0"], "-1") << "no file";
+    EXPECT_EQ(empty["raidcCtrlCount.0"], "0");
+    installFile(examplePath("one-controller.xml"));
+    EXPECT_TRUE(eventually([&] { return get("raidcCtrlCount.0") == "1"; }, 3000)) << "shows after the next refresh";
     installTree(testTree());
-    EXPECT_TRUE(eventually([&] { return get("raidcCtrlCount.0") == "2"; }, 3000)) << "shows after the next refresh";
+    ASSERT_TRUE(eventually([&] { return get("raidcCtrlCount.0") == "2"; }, 3000));
 
     time_t before = time(nullptr);
     Mib walked = ask("snmpwalk", "raidcMIB");
     time_t after = time(nullptr);
-    EXPECT_EQ(withoutLiveness(ask("snmpbulkwalk", "raidcMIB")), withoutLiveness(walked));
+    const Mib good = withoutLiveness(walked);
     struct stat st;
     ASSERT_EQ(stat(RAIDC_DEVICE_TREE_PATH, &st), 0);
     EXPECT_EQ(walked["raidcAgentStatus.0"], "2") << "no agent listens";
@@ -156,7 +157,7 @@ TEST_F(Subagent, WalksAndGetsFollowTheRewrittenTree)
     // logical drive's 3 Partially Degraded, 5 Failed. The SSDs here are NVMe
     // drives, and only the expanders' sensors count for raidcProcMaxTemp.
     std::string text;
-    for (const auto &[name, value] : withoutLiveness(walked))
+    for (const auto &[name, value] : good)
         text += name + " = " + value + "\n";
     expectGolden("snmp/golden/walk.txt", text);
 
@@ -168,25 +169,15 @@ TEST_F(Subagent, WalksAndGetsFollowTheRewrittenTree)
     for (const char *missing : {"raidcBbuName.2", "raidcPdStatus.1.13", "raidcCtrlName.3", "raidcCtrlCount.1"})
         EXPECT_EQ(m[missing], "No Such Instance currently exists at this OID") << missing;
     EXPECT_EQ(m["raidcPdEntry.99.1.1"], "No Such Object available on this agent at this OID");
-}
 
-TEST_F(Subagent, KeepsTheLastStateReconnectsAndEndsCleanly)
-{
-    startBoth();
-    Mib empty = ask("snmpwalk", "raidcMIB");
-    EXPECT_EQ(empty.size(), 18u) << "scalars only";
-    EXPECT_EQ(empty["raidcTreeAge.0"], "-1") << "no file";
-    EXPECT_EQ(empty["raidcCtrlCount.0"], "0");
-
-    installFile(examplePath("one-controller.xml"));
-    ASSERT_TRUE(eventually([&] { return get("raidcCtrlCount.0") == "1"; }, 3000));
-    Mib good = withoutLiveness(ask("snmpwalk", "raidcMIB"));
+    // A broken or missing tree keeps the last state, and each new failure
+    // is logged once.
     auto failures = [&] {
         std::string lines;
         runCommand("grep -c 'cannot refresh' " + log(), &lines);
         return atoi(lines.c_str());
     };
-    int before = failures(); // the start without a file
+    int failed = failures(); // the start without a file
     installTree("<?xml version=\"1.0\"?><RAIDStorageDeviceTree><System><Adapter>");
     for (int i = 0; i < 3; ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(600)); // past the next refresh
@@ -195,7 +186,7 @@ TEST_F(Subagent, KeepsTheLastStateReconnectsAndEndsCleanly)
     removeTree();
     std::this_thread::sleep_for(std::chrono::milliseconds(1100));
     EXPECT_EQ(withoutLiveness(ask("snmpbulkwalk", "raidcMIB")), good);
-    EXPECT_EQ(failures(), before + 2) << "each new failure is logged once";
+    EXPECT_EQ(failures(), failed + 2);
     EXPECT_EQ(waitpid(sub_, nullptr, WNOHANG), 0) << "still running";
 
     // The master restarts: the subagent registers again.
@@ -232,15 +223,14 @@ void installNotifyTree(const char *ctrl, const char *ld, const char *pd1, const 
         return "<PhysicalDrive Nr=\"" + std::to_string(id) + "\"><Product>P</Product><Name>D" + std::to_string(id) +
                "</Name><Status>" + status + "</Status></PhysicalDrive>";
     };
-    std::string xml =
+    monitor::installAsAgent(
         wrapSystem({std::string("<AdapterNumber>0</AdapterNumber><CtrlId>0</CtrlId><Name>C0</Name><Status>") + ctrl +
                     "</Status><LogicalDrive Nr=\"0\"><Name>L0</Name><RAIDLevel>RAID-1</RAIDLevel><Status>" + ld +
                     "</Status></LogicalDrive>" + pd(0, "Operational") + pd(1, pd1) +
                     "<Battery Nr=\"0\"><Name>B0</Name><Status>" + bbu +
                     "</Status></Battery><Port Nr=\"0\"><Enclosure Nr=\"0\"><EnclosureNumber>0</EnclosureNumber>"
                     "<Name>E0</Name><Status>" +
-                    enc + "</Status></Enclosure></Port>"});
-    ASSERT_EQ(runCommand(toolPath("raidc-agent-sim") + " install /dev/stdin >/dev/null <<'EOF'\n" + xml + "EOF"), 0);
+                    enc + "</Status></Enclosure></Port>"}));
 }
 
 TEST_F(Subagent, NotificationsArriveOnceWithTheirVarbinds)
@@ -255,12 +245,7 @@ TEST_F(Subagent, NotificationsArriveOnceWithTheirVarbinds)
                     dir + "/snmptrapd.pid", "-On", "-F", "TRAP %V|%v\n", "unix:" + dir + "/trap"},
                    dir + "/snmptrapd.out");
     ASSERT_TRUE(eventually([&] { return readFile(traps()).find("NET-SNMP") != std::string::npos; }));
-    // The agent simulator serving the command socket: the RAID agent is up.
-    auto startAgent = [&] {
-        agent_ = spawn(toolArgv("raidc-agent-sim", {"serve"}), dir + "/agent.out");
-        ASSERT_TRUE(eventually([] { return access(RAIDC_CMD_SOCKET_PATH, F_OK) == 0; }));
-    };
-    startAgent();
+    agent_ = monitor::serveAgent(); // the RAID agent is up
     startBoth();
     EXPECT_EQ(get("raidcAgentStatus.0"), "1");
 
@@ -270,7 +255,7 @@ TEST_F(Subagent, NotificationsArriveOnceWithTheirVarbinds)
     notifications(6);
     EXPECT_EQ(stopChild(agent_), 0);
     notifications(7);
-    startAgent();
+    agent_ = monitor::serveAgent();
     notifications(8);
     kill(sub_, SIGUSR1);
     notifications(9);

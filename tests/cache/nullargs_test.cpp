@@ -48,8 +48,6 @@ std::string everyFamily()
     transcript.str("");
     ROW(RaidC_getCtrlInfo(nullptr, 0, buf, sizeof buf, &num));
     ROW(RaidC_getCtrlInfo("Name", 0, nullptr, 0, nullptr));
-    ROW(RaidC_getCtrlInfo("Spec_MaxChannelInUse", 0, buf, sizeof buf, nullptr));
-    ROW(RaidC_getCtrlInfo("ChipTemperature", 0, buf, sizeof buf, nullptr));
     ROW(RaidC_getPDInfo(nullptr, 0, 0, buf, sizeof buf, &num));
     ROW(RaidC_getPDInfo("Name", 0, 0, nullptr, 0, nullptr));
     ROW(RaidC_getPDInfo("RPM", 0, 0, nullptr, 0, &num));

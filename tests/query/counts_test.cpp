@@ -105,7 +105,6 @@ TEST(Counts, PerControllerAndTotalCountsStateWalksPredicatesAndFamilyFlags)
         EXPECT_EQ(std::tuple(st, f, smart), std::tuple(r.status, r.failed, r.smart)) << r.ctrl;
     }
     EXPECT_EQ(at(RaidC_getDegradedLdsNumberForCtrl, 0), Count(RAIDC_PARAM_NOT_FOUND, 2));
-    EXPECT_EQ(at(RaidC_getDegradedLdsNumberForCtrl, 1), Count(RAIDC_SUCCESS_INT, 0));
     for (auto predicate : {RaidC_CtrlHasBBU, RaidC_CtrlCanBeConfigured}) {
         for (int c = -1; c <= 2; ++c)
             EXPECT_EQ(predicate(c), c == 0 ? 1 : 0) << c;

@@ -115,10 +115,7 @@ TEST(Refresh, ListsFollowDocumentOrderSkipLayoutReferencesAndStopAt1024)
     ASSERT_EQ(pds->count, 4);
     for (int i = 0; i < 4; ++i)
         EXPECT_STREQ(pds->nodes[i]->attributes->nodeValue, std::to_string(i + 1).c_str());
-    EXPECT_EQ(ldCtrlList[0]->count, 1);
-    EXPECT_EQ(encCtrlList[0]->count, 2);
-    EXPECT_EQ(arrayCtrlList[0]->count, 1);
-    EXPECT_EQ(portCtrlList[0]->count, 2);
+    EXPECT_EQ(encCtrlList[0]->count, 2); // the other lists' counts: Counts.* in tests/query
 
     for (auto [l, n] : {std::pair{raidInternal_getProcessorList(ctrlList, 0), 1},
                         {raidInternal_getBatteryList(ctrlList, 0), 1},

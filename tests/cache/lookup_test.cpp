@@ -198,16 +198,11 @@ std::string everyFamily()
     ROW(RaidC_getPDInfo_snmpExt("Type", 0, 0, 0, 1, nullptr, 0, nullptr));
     ROW(RaidC_getLDInfo(nullptr, 0, 0, buf, sizeof buf, &num));
     ROW(RaidC_getLDInfo("Name", 0, 0, nullptr, 0, nullptr));
+    // The enclosure, its components, arrays and ports share one worker.
     ROW(RaidC_getEncInfo(nullptr, 0, 0, buf, sizeof buf, &num));
     ROW(RaidC_getEncInfo("Name", 0, 0, nullptr, 0, nullptr));
-    ROW(RaidC_getEncProcInfo(nullptr, 0, 0, 0, buf, sizeof buf, &num));
-    ROW(RaidC_getEncFanInfo("Name", 0, 0, 0, 0, nullptr, 0, nullptr));
-    ROW(RaidC_getEncPwrInfo(nullptr, 0, 0, 0, 0, buf, sizeof buf, &num));
-    ROW(RaidC_getEncTempInfo("Name", 0, 0, 0, 0, nullptr, 0, nullptr));
     ROW(RaidC_getBBUInfo(nullptr, 0, buf, sizeof buf, &num));
     ROW(RaidC_getBBUInfo("Name", 0, nullptr, 0, nullptr));
-    ROW(RaidC_getArrayInfo(nullptr, 0, 0, buf, sizeof buf, &num));
-    ROW(RaidC_getPortInfo("Name", 0, 0, nullptr, 0, nullptr));
     ROW(RaidC_getStatusInfo(nullptr, buf, sizeof buf));
     ROW(RaidC_getStatusInfo("Status", nullptr, 8));
     ROW(RaidC_getCtrlInfo2(nullptr, 0, str, &num));

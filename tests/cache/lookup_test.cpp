@@ -209,12 +209,10 @@ std::string everyFamily()
     transcript << "text: " << str->ptr << "\n";
     ROW(RaidC_getCtrlInfo2("CtrlId", 0, nullptr, nullptr));
     ROW(RaidC_getCtrlInfo2("RAIDCapabilities", 0, nullptr, &num));
-    // A record loader given no record has nothing to fill and reports no field.
+    // A record loader given no record has nothing to fill and reports no field;
+    // all share one frame, which the enclosure loader follows with its own walk.
     ROW(RaidC_LoadCtrlInfo(0, nullptr));
-    ROW(RaidC_LoadPdlInfo(0, 0, nullptr));
-    ROW(RaidC_LoadLdInfo(0, 0, nullptr));
     ROW(RaidC_LoadEncInfo(0, 0, nullptr));
-    ROW(RaidC_LoadBbuInfo(0, nullptr));
     ROW(RaidC_getFailedPdsNumberForCtrl(0, nullptr, &num));
     ROW(RaidC_getFailedPdsNumberForCtrl(0, &num, nullptr));
     ROW(raidinternal_getProcNumberForEncl(0, 0, nullptr));

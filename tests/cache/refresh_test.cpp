@@ -33,8 +33,7 @@ const std::string kGood = wrapSystem({"<CtrlId>7</CtrlId><Name>first</Name>"});
 // parsed: the next refresh reads the file again.
 TEST(Refresh, BadFileGivesTwoAndKeepsEarlierCache)
 {
-    for (const std::string &bad : {std::string(), kGood.substr(0, kGood.size() / 2),
-                                   std::string("<?xml version=\"1.0\"?><!DOCTYPE a [<!ENTITY x \"xx\">]><a>&x;</a>")}) {
+    for (const std::string &bad : {std::string(), kGood.substr(0, kGood.size() / 2)}) {
         SCOPED_TRACE(bad);
         loadTree(kGood);
         installTree(bad);

@@ -1,10 +1,5 @@
-// The parameter queries as one family, then what each adds: the enclosure's
-// ordinal walk, the status search and the drive queries' own rules. Device
-// counts, state counts, the controller predicates, family flags and maximum
-// temperatures per device class. The record loaders: field widths, integer
-// rules, fallbacks, what a missing device leaves behind; and the enclosure
-// record tree, sized to the cache, filled within its own counts, never
-// half-built when an allocation fails.
+// The parameter queries as one family and what each adds; device and state
+// counts, predicates and maximum temperatures; the record loaders.
 #include "testutil.h"
 
 #include <gtest/gtest.h>
@@ -343,8 +338,8 @@ std::string sensor(const char *t)
 
 // Controllers 0-2: the drive classes and the extern rule (HDDs at 35 and 41,
 // one with a unit suffix at 60, an SSD at 38, NVMe drives at 50 and 45; the
-// classes of well-formed trees are in the tools' transcripts); 3-5: negative and zero
-// readings; 6-7: only processors matching the product pattern count. In 6,
+// classes of well-formed trees are in the tools' transcripts); 3-5: negative
+// and zero readings; 6-7: only processors matching the product pattern count. In 6,
 // enclosure 0 has a matching expander and a hotter SEP that does not match;
 // enclosure 1 is hotter still but has no numeric number. Past the list the
 // device counts cannot be read.

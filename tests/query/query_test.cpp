@@ -238,9 +238,8 @@ template <typename F, typename... Idx> Count at(F fn, Idx... idx)
 
 using PerCtrl = int (*)(int, int64_t *);
 
-// The maximum temperatures that need a count of devices first.
-const PerCtrl kCounted[] = {RaidC_getPdMaxTemperature, RaidC_getHDDMaxTemperature, RaidC_getSSDMaxTemperature,
-                            RaidC_getNVMeMaxTemperature, RaidC_getProcMaxTemperature};
+// The maximum temperatures that need a count of devices first; the drive classes share one walk.
+const PerCtrl kCounted[] = {RaidC_getPdMaxTemperature, RaidC_getProcMaxTemperature};
 
 // An empty cache, a tree without controllers, then one where controller 0
 // carries drives directly, under a port and in an enclosure and controller 1

@@ -8,6 +8,7 @@
 #include <string>
 #include <sys/stat.h>
 #include <thread>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -128,20 +129,17 @@ TEST(Refresh, LargeAndDeepFilesInTurnReadWhole)
     char small[8];
     EXPECT_EQ(RaidC_getCtrlInfo("Big", 0, small, sizeof small, nullptr), RAIDC_BUFFER_TOO_SMALL);
     std::vector<char> buf(6 << 20);
-    struct Case {
-        size_t size;
-        char fill;
-        bool nulAfter;
-    } cases[] = {{3 << 20, 'a', false}, {2 << 20, 'b', false}, {5 << 20, 'c', false}, {2 << 20, 'd', true}};
-    for (const Case &c : cases) {
-        std::string xml = wrapSystem({"<V>" + std::string(c.size, c.fill) + "</V>"});
-        if (c.nulAfter)
+    const std::tuple<size_t, char, bool> cases[] = {
+        {3 << 20, 'a', false}, {2 << 20, 'b', false}, {5 << 20, 'c', false}, {2 << 20, 'd', true}};
+    for (auto [size, fill, nulAfter] : cases) {
+        std::string xml = wrapSystem({"<V>" + std::string(size, fill) + "</V>"});
+        if (nulAfter)
             xml += std::string("\0", 1) + std::string(1 << 20, 'z');
         installTree(xml);
-        ASSERT_EQ(RaidC_updateCache(), RAIDC_UPDATE_OK) << c.fill;
+        ASSERT_EQ(RaidC_updateCache(), RAIDC_UPDATE_OK) << fill;
         ASSERT_EQ(RaidC_getCtrlInfo("V", 0, buf.data(), static_cast<unsigned>(buf.size()), nullptr),
                   RAIDC_SUCCESS_STRING);
-        EXPECT_EQ(std::string(buf.data()), std::string(c.size, c.fill));
+        EXPECT_EQ(std::string(buf.data()), std::string(size, fill));
     }
 }
 

@@ -225,9 +225,6 @@ TEST(DriveQuery, SelectionByNumberPortAndDeviceReadsNumbersAsTheRelationMapDoes)
 
 using PerCtrl = int (*)(int, int64_t *);
 
-// The maximum temperatures that need a count of devices first; the drive classes share one walk.
-const PerCtrl kCounted[] = {RaidC_getPdMaxTemperature, RaidC_getProcMaxTemperature};
-
 // An empty cache, a tree without controllers, then one where controller 0
 // carries drives directly, under a port and in an enclosure and controller 1
 // is bare. NVMe and encrypted drives need exact texts; drives without "Type"
@@ -237,9 +234,6 @@ const PerCtrl kCounted[] = {RaidC_getPdMaxTemperature, RaidC_getProcMaxTemperatu
 TEST(Counts, PerControllerAndTotalCountsStateWalksPredicatesAndFamilyFlags)
 {
     testutil::onNeverRefreshedCache([] {
-        for (PerCtrl fn : kCounted)
-            EXPECT_EQ(at(fn, 0), Count(RAIDC_MAXTEMP_NO_COUNT, 0));
-        EXPECT_EQ(at(RaidC_getCtrlMaxTemperature, 0), Count(RAIDC_DEVICE_NOT_FOUND, 0));
         EXPECT_EQ(at(RaidC_getCtrlsNumber), Count(RAIDC_CACHE_EMPTY, 77));
         EXPECT_EQ(at(RaidC_getLdsTotalNumber), Count(RAIDC_CACHE_EMPTY, 77)); // untouched
         EXPECT_EQ(at(RaidC_getPdsTotalNumber), Count(RAIDC_CACHE_EMPTY, 0));
@@ -307,30 +301,23 @@ TEST(Counts, PerControllerAndTotalCountsStateWalksPredicatesAndFamilyFlags)
     EXPECT_EQ(RaidC_getCacheStatus(), 1 | 4 | 8);
 }
 
-std::string drive(const char *type, const char *media, const char *temp)
-{
-    return el("PhysicalDrive", el("Type", type) + el("MediaType", media) + el("Temperature", temp));
-}
-
-std::string processor(const char *product, const std::string &temps)
-{
-    return el("Processor", el("Product", product) + temps);
-}
-
-std::string sensor(const char *t)
-{
-    return el("TemperatureSensor", el("Temperature", t));
-}
-
 // Controllers 0-2: the drive classes and the extern rule (HDDs at 35 and 41,
 // one with a unit suffix at 60, an SSD at 38, NVMe drives at 50 and 45; the
 // classes of well-formed trees are in the tools' transcripts); 3-5: negative
 // and zero readings; 6-7: only processors matching the product pattern count. In 6,
 // enclosure 0 has a matching expander and a hotter SEP that does not match;
 // enclosure 1 is hotter still but has no numeric number. Past the list the
-// device counts cannot be read.
+// device counts that the drive and processor maxima need cannot be read (the
+// drive classes share one walk).
 TEST(MaxTemperature, ClassesExternRuleReadingsProductPatternAndUnreadableCounts)
 {
+    auto drive = [](const char *type, const char *media, const char *temp) {
+        return el("PhysicalDrive", el("Type", type) + el("MediaType", media) + el("Temperature", temp));
+    };
+    auto processor = [](const char *product, const std::string &temps) {
+        return el("Processor", el("Product", product) + temps);
+    };
+    auto sensor = [](const char *t) { return el("TemperatureSensor", el("Temperature", t)); };
     const std::string mixed = drive("SAS", "HDD", "35") + drive("SATA", "HDD", "41") + drive("SATA", "HDD", "60C") +
                               drive("SAS", "SSD", "38") + drive("NVMe", "SSD", "50") + drive("NVMe", "SSD", "45");
     loadTree(wrapSystem({mixed, "<PortType>Extern</PortType>" + mixed, "<PortType>Extern</PortType>",
@@ -357,10 +344,9 @@ TEST(MaxTemperature, ClassesExternRuleReadingsProductPatternAndUnreadableCounts)
                 {RaidC_getCtrlMaxTemperature, 8, {none, 0}}, {RaidC_getBBUMaxTemperature, 8, {none, 0}}};
     for (const auto &r : rows)
         EXPECT_EQ(at(r.fn, r.ctrl), r.want) << "row " << &r - rows;
-    for (PerCtrl fn : kCounted) {
-        EXPECT_EQ(at(fn, 8), Count(RAIDC_MAXTEMP_NO_COUNT, 0));
-        EXPECT_EQ(at(fn, -1), Count(RAIDC_MAXTEMP_NO_COUNT, 0));
-    }
+    for (PerCtrl fn : {RaidC_getPdMaxTemperature, RaidC_getProcMaxTemperature})
+        for (int c : {-1, 8})
+            EXPECT_EQ(at(fn, c), Count(RAIDC_MAXTEMP_NO_COUNT, 0)) << c;
 }
 
 template <typename R> R poisoned()

@@ -105,39 +105,27 @@ TEST(Dump, NodesNamespacesListsAndDocument)
     expectGolden("cache/golden/dump.txt", out);
 }
 
-// Every function and object the public header declares for export.
-std::set<std::string> declaredInHeader()
-{
-    std::istringstream header(readFile(RAIDC_SOURCE_DIR "/include/raidcommon.h"));
-    const std::regex declared(R"(^(extern\s+)?RAIDC_API\s+[^;(]*?\b(\w+)\s*[(;])");
-    std::set<std::string> names;
-    std::smatch m;
-    for (std::string line; std::getline(header, line);)
-        if (std::regex_search(line, m, declared))
-            names.insert(m[2]);
-    return names;
-}
-
 TEST(Exports, ExactlyTheInterface)
 {
     std::string out;
     ASSERT_EQ(runCommand(std::string("nm -D --defined-only ") + RAIDC_LIBRARY_FILE, &out), 0);
-    std::set<std::string> got;
+    std::set<std::string> got, declared;
     std::istringstream lines(out);
     std::string addr, type, name;
-    while (lines >> addr >> type >> name) {
-        // Sanitizer and coverage runtimes and the fault-injection controls of test builds come along.
-        if (name.rfind("__", 0) == 0 || name.rfind("raidc_fault_", 0) == 0 || name == "mangle_path" || type == "w" ||
-            type == "V")
-            continue;
-        got.insert(name);
-    }
-    const std::set<std::string> want = declaredInHeader();
-    ASSERT_GT(want.size(), 150u) << "the header's declarations were not found";
-    for (const auto &n : want)
-        EXPECT_TRUE(got.count(n)) << "not exported: " << n;
-    for (const auto &n : got)
-        EXPECT_TRUE(want.count(n)) << "exported but not part of the interface: " << n;
+    // Sanitizer and coverage runtimes and the fault-injection controls of test builds come along.
+    while (lines >> addr >> type >> name)
+        if (name.rfind("__", 0) != 0 && name.rfind("raidc_fault_", 0) != 0 && name != "mangle_path" && type != "w" &&
+            type != "V")
+            got.insert(name);
+    // Every function and object the public header declares for export.
+    std::istringstream header(readFile(RAIDC_SOURCE_DIR "/include/raidcommon.h"));
+    const std::regex exported(R"(^(extern\s+)?RAIDC_API\s+[^;(]*?\b(\w+)\s*[(;])");
+    std::smatch m;
+    for (std::string line; std::getline(header, line);)
+        if (std::regex_search(line, m, exported))
+            declared.insert(m[2]);
+    ASSERT_GT(declared.size(), 150u) << "the header's declarations were not found";
+    EXPECT_EQ(got, declared);
 }
 
 TEST(Exports, SonameHeaderAndLibraryVersionsAgree)

@@ -8,6 +8,8 @@
 #include <string>
 #include <sys/stat.h>
 #include <thread>
+#include <tuple>
+#include <utility>
 #include <vector>
 
 using namespace testutil;
@@ -28,18 +30,24 @@ std::string ctrlText(const char *param, int ctrl = 0)
 
 const std::string kGood = wrapSystem({"<CtrlId>7</CtrlId><Name>first</Name>"});
 
-// An empty file and one the parser refuses (its rules are the parser's own
-// tests'): 2, and the earlier cache keeps answering. Not remembered as
-// parsed: the next refresh reads the file again.
-TEST(Refresh, BadFileGivesTwoAndKeepsEarlierCache)
+// An empty file, one the parser refuses (its rules are the parser's own
+// tests') and a document without System: 2. The first two keep the earlier
+// cache and are not remembered as parsed: the next refresh reads the file
+// again. The last was taken: the cache is empty, and nothing is re-read until
+// the file changes. A System without adapters is Counts.*'s in tests/query.
+TEST(Refresh, BadFileGivesTwoAndKeepsEarlierCacheUnlessTheDocumentWasTaken)
 {
-    for (const std::string &bad : {std::string(), kGood.substr(0, kGood.size() / 2)}) {
+    const std::pair<std::string, bool> cases[] = {{"", true},
+                                                  {kGood.substr(0, kGood.size() / 2), true},
+                                                  {"<RAIDStorageDeviceTree><Other/></RAIDStorageDeviceTree>", false}};
+    for (const auto &[bad, kept] : cases) {
         SCOPED_TRACE(bad);
         loadTree(kGood);
         installTree(bad);
         EXPECT_EQ(RaidC_updateCache(), RAIDC_UPDATE_UNUSABLE);
-        EXPECT_EQ(ctrlText("Name"), "first");
-        EXPECT_EQ(RaidC_updateCache(), RAIDC_UPDATE_UNUSABLE);
+        EXPECT_EQ(ctrlText("Name"), kept ? "first" : "status 5");
+        EXPECT_EQ(std::pair(ctrlList != nullptr, ctrlDevStructure.ctrlCnt), std::pair(kept, kept ? 1 : 0));
+        EXPECT_EQ(RaidC_updateCache(), kept ? RAIDC_UPDATE_UNUSABLE : RAIDC_UPDATE_OK);
     }
     loadTree(kGood); // the last bad file left nothing that stops a good one
     EXPECT_EQ(ctrlText("Name"), "first");
@@ -74,19 +82,6 @@ TEST(Refresh, RereadsOnlyAChangedFile)
 
     loadTree(wrapSystem({"<Name>a</Name>", "<Name>b</Name>"}));
     EXPECT_EQ(ctrlText("Name", 1), "b");
-}
-
-TEST(Refresh, DocumentWithoutSystemOrAdapters)
-{
-    loadTree(kGood);
-    installTree("<RAIDStorageDeviceTree><Other/></RAIDStorageDeviceTree>");
-    EXPECT_EQ(RaidC_updateCache(), RAIDC_UPDATE_UNUSABLE);
-    EXPECT_EQ(ctrlText("Name"), "status 5");
-    EXPECT_EQ(ctrlList, nullptr);
-    EXPECT_EQ(ctrlDevStructure.ctrlCnt, 0);
-    // The tree was taken: nothing is re-read until the file changes.
-    EXPECT_EQ(RaidC_updateCache(), RAIDC_UPDATE_OK);
-    // A System without adapters is taken as an empty cache: Counts.* in tests/query loads one.
 }
 
 // Lists hold up to 1024 elements: a second controller with more drives.
@@ -134,40 +129,50 @@ TEST(Refresh, LargeAndDeepFilesInTurnReadWhole)
     char small[8];
     EXPECT_EQ(RaidC_getCtrlInfo("Big", 0, small, sizeof small, nullptr), RAIDC_BUFFER_TOO_SMALL);
     std::vector<char> buf(6 << 20);
-    struct Case {
-        size_t size;
-        char fill;
-        bool nulAfter;
-    } cases[] = {{3 << 20, 'a', false}, {2 << 20, 'b', false}, {5 << 20, 'c', false}, {2 << 20, 'd', true}};
-    for (const Case &c : cases) {
-        std::string xml = wrapSystem({"<V>" + std::string(c.size, c.fill) + "</V>"});
-        if (c.nulAfter)
+    const std::tuple<size_t, char, bool> cases[] = {
+        {3 << 20, 'a', false}, {2 << 20, 'b', false}, {5 << 20, 'c', false}, {2 << 20, 'd', true}};
+    for (auto [size, fill, nulAfter] : cases) {
+        std::string xml = wrapSystem({"<V>" + std::string(size, fill) + "</V>"});
+        if (nulAfter)
             xml += std::string("\0", 1) + std::string(1 << 20, 'z');
         installTree(xml);
-        ASSERT_EQ(RaidC_updateCache(), RAIDC_UPDATE_OK) << c.fill;
+        ASSERT_EQ(RaidC_updateCache(), RAIDC_UPDATE_OK) << fill;
         ASSERT_EQ(RaidC_getCtrlInfo("V", 0, buf.data(), static_cast<unsigned>(buf.size()), nullptr),
                   RAIDC_SUCCESS_STRING);
-        EXPECT_EQ(std::string(buf.data()), std::string(c.size, c.fill));
+        EXPECT_EQ(std::string(buf.data()), std::string(size, fill));
     }
 }
 
-// Under ThreadSanitizer this shows that queries never see a half-built cache.
+// Every answer comes from one cache state, and under ThreadSanitizer this
+// shows that queries never see a half-built cache. The trees swap internal
+// drives at 40 for external ones at 60, so a mix would pair a status of one
+// tree with the maximum of the other.
 TEST(RefreshThreads, RefreshWhileOtherThreadsQuery)
 {
-    const std::string a = wrapSystem({"<Name>same</Name><PhysicalDrive Nr='0'/>"});
-    const std::string b = wrapSystem({"<Name>same</Name>", "<Name>same</Name>"});
+    std::string cool, hot = "<PortType>Extern</PortType>";
+    const std::string drive = "<PhysicalDrive><Type>SAS</Type><MediaType>HDD</MediaType><Temperature>";
+    for (int i = 0; i < 30; ++i) {
+        cool += drive + "40</Temperature></PhysicalDrive>";
+        hot += drive + "60</Temperature></PhysicalDrive>";
+    }
+    const std::string a = wrapSystem({"<Name>same</Name>" + cool});
+    const std::string b = wrapSystem({"<Name>same</Name>" + hot, "<Name>same</Name>"});
     loadTree(a);
     std::atomic<bool> stop{false};
     std::atomic<int> bad{0};
     std::vector<std::thread> readers;
     for (int t = 0; t < 3; ++t) {
         readers.emplace_back([&] {
-            while (!stop) {
+            do {
                 char buf[32];
-                int st = RaidC_getCtrlInfo("Name", 0, buf, sizeof buf, nullptr);
-                if (st != RAIDC_SUCCESS_STRING || strcmp(buf, "same") != 0)
+                int64_t max = 0;
+                const int st = RaidC_getCtrlInfo("Name", 0, buf, sizeof buf, nullptr);
+                const int hdd = RaidC_getHDDMaxTemperature(0, &max);
+                const bool oneState =
+                    (hdd == RAIDC_SUCCESS_INT && max == 40) || (hdd == RAIDC_DEVICE_EXTERN && max == 60);
+                if (st != RAIDC_SUCCESS_STRING || strcmp(buf, "same") != 0 || !oneState)
                     bad++;
-            }
+            } while (!stop);
         });
     }
     for (int i = 0; i < 40; ++i) {

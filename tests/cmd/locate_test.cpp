@@ -160,6 +160,7 @@ TEST(CmdSocket, MisbehavingAgentsGetTheirResultWithinTheBound)
 TEST(Locate, SimulatorRefusesOtherUsersAndServesBesideAFlooder)
 {
     testutil::loadTree(tree("MR"));
+    const std::string req = header(4, 0);
     if (geteuid() == 0) {
         PeerProcess agent(simulator());
         chmod(RAIDC_CMD_SOCKET_PATH, 0777); // as in a folder open to everyone
@@ -167,7 +168,6 @@ TEST(Locate, SimulatorRefusesOtherUsersAndServesBesideAFlooder)
         if (child == 0) {
             // Exit 0: the agent hung up (or reset) without answering.
             const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
-            const std::string req = header(4, 0);
             char c;
             if (setuid(65534) != 0 || atAgentPath(connect, fd) != 0) // the agent sees the uid of the connect
                 _exit(2);
@@ -184,7 +184,6 @@ TEST(Locate, SimulatorRefusesOtherUsersAndServesBesideAFlooder)
     ASSERT_EQ(atAgentPath(connect, flood), 0);
     // Requests until nothing more goes in for a while: the agent's replies
     // to us have filled our side, and it has stopped reading ours.
-    std::string req = header(4, 0);
     for (double quiet = seconds(); seconds() - quiet < 0.3;) {
         if (send(flood, req.data(), req.size(), MSG_NOSIGNAL) > 0)
             quiet = seconds();

@@ -83,9 +83,7 @@ protected:
     int32_t receive()
     {
         int32_t r = RAIDC_SOCK_RECV_AGAIN;
-        for (int i = 0; i < 200 && r == RAIDC_SOCK_RECV_AGAIN; ++i)
-            if ((r = receiveData_RaidCCmdSocket(&client)) == RAIDC_SOCK_RECV_AGAIN)
-                readable(client.SocketFd, 20);
+        testutil::eventually([&] { return (r = receiveData_RaidCCmdSocket(&client)) != RAIDC_SOCK_RECV_AGAIN; });
         return r;
     }
 };

@@ -8,7 +8,6 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
-#include <cstring>
 #include <fcntl.h>
 #include <functional>
 #include <string>
@@ -22,9 +21,7 @@ namespace cmdtest {
 // bind or connect on the command socket path; the call's result.
 inline int atAgentPath(int (*call)(int, const sockaddr *, socklen_t), int fd)
 {
-    struct sockaddr_un a = {};
-    a.sun_family = AF_UNIX;
-    strcpy(a.sun_path, RAIDC_CMD_SOCKET_PATH);
+    struct sockaddr_un a = {AF_UNIX, RAIDC_CMD_SOCKET_PATH};
     return call(fd, reinterpret_cast<sockaddr *>(&a), sizeof a);
 }
 

@@ -13,14 +13,6 @@ using cmdtest::format;
 using cmdtest::header;
 using testutil::readable;
 
-// Bytes as a transcript shows them, a NUL as \0.
-std::string shown(std::string s)
-{
-    for (size_t at; (at = s.find('\0')) != std::string::npos;)
-        s.replace(at, 1, "\\0");
-    return s;
-}
-
 // Each case writes a transcript: every call with its result and the state it
 // left the object in, and the bytes the peer took; compared with
 // golden/link-<case>.txt, this process's id masked.
@@ -68,7 +60,7 @@ protected:
         const RaidCCmdHeader &h = o.header;
         log += format("%s = %d: header %08x %u %u %u %u %u %u %u %u %u data %s", call, result, h.processId,
                       h.messageCount, h.command, h.arg1, h.arg2, h.arg3, h.arg4, h.arg5, h.value, h.dataLength,
-                      o.data ? ("\"" + shown(o.data) + "\"").c_str() : "null");
+                      o.data ? ("\"" + std::string(o.data) + "\"").c_str() : "null");
         log += format(" sent %u received %u readCount %u connected %d readBuffer %s writeBuffer %s\n", o.sendCounter,
                       o.receiveCounter, o.readCount, o.isConnected, o.readBuffer ? "set" : "null",
                       o.writeBuffer ? "set" : "null");
@@ -85,15 +77,13 @@ protected:
         return s;
     }
     // The same into the transcript.
-    void took(size_t n) { log += "peer took " + shown(take(n)) + "\n"; }
+    void took(size_t n) { log += "peer took " + take(n) + "\n"; }
 
     // Receive steps until the message is complete or something else happens.
     int32_t receive()
     {
         int32_t r = RAIDC_SOCK_RECV_AGAIN;
-        for (int i = 0; i < 200 && r == RAIDC_SOCK_RECV_AGAIN; ++i)
-            if ((r = receiveData_RaidCCmdSocket(&client)) == RAIDC_SOCK_RECV_AGAIN)
-                readable(client.SocketFd, 20);
+        testutil::eventually([&] { return (r = receiveData_RaidCCmdSocket(&client)) != RAIDC_SOCK_RECV_AGAIN; });
         return r;
     }
 };
@@ -181,7 +171,6 @@ TEST_F(Link, PastTheIdleLimitAMasterGets8AndKeepsItsSocketAndASlaveReconnects)
     RaidCCmdSocket m{};
     initData_RaidCCmdSocket(&m, 1);
     // An object never used closes cleanly.
-    EXPECT_STREQ(m.address.sun_path, RAIDC_CMD_SOCKET_PATH);
     EXPECT_EQ(close_RaidCCmdSocket(&m), 0);
     EXPECT_EQ(m.SocketFd, -1);
     m.SocketFd = peer;

@@ -2,10 +2,6 @@
 // RaidC_getCtrlInfo2 on real device tree files.
 #include "testutil.h"
 
-#include <gtest/gtest.h>
-
-#include <string>
-
 namespace {
 
 using namespace testutil;

@@ -2,13 +2,10 @@
 // letter case, give the MIB's numbers; fallbacks; the stripe size arithmetic.
 #include "testutil.h"
 
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <cctype>
 #include <map>
 #include <regex>
-#include <string>
 
 namespace {
 

@@ -17,27 +17,12 @@
 #include <regex>
 #include <sstream>
 #include <sys/socket.h>
-#include <sys/stat.h>
 #include <sys/un.h>
 #include <sys/wait.h>
 #include <thread>
 #include <unistd.h>
 
 namespace testutil {
-
-namespace {
-
-// Everything left to read from a stream.
-std::string readStream(FILE *f)
-{
-    std::string s;
-    char buf[65536];
-    for (size_t n; (n = fread(buf, 1, sizeof buf, f)) > 0;)
-        s.append(buf, n);
-    return s;
-}
-
-} // namespace
 
 void installTree(const std::string &xml)
 {
@@ -63,12 +48,8 @@ void removeTree()
 
 std::string readFile(const std::string &path)
 {
-    std::string s;
-    if (FILE *f = fopen(path.c_str(), "rb")) {
-        s = readStream(f);
-        fclose(f);
-    }
-    return s;
+    std::ifstream f(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(f), {});
 }
 
 std::string examplePath(const char *name)
@@ -120,7 +101,10 @@ int runCommand(const std::string &cmd, std::string *output)
     FILE *p = popen(cmd.c_str(), "r");
     if (!p)
         return -1;
-    std::string out = readStream(p);
+    std::string out;
+    char buf[65536];
+    for (size_t n; (n = fread(buf, 1, sizeof buf, p)) > 0;)
+        out.append(buf, n);
     const int st = pclose(p);
     if (output)
         *output = out;

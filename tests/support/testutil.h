@@ -101,13 +101,11 @@ protected:
 // when RAIDC_UPDATE_GOLDEN=1.
 void expectGolden(const std::string &name, const std::string &text);
 
-// Runs `checks` against a cache that this process never refreshed, which a
-// test program running all its cases in one process no longer has: in a
-// fresh copy of the test program that re-runs the calling test up to this
-// call, so it must come first in its test, before anything refreshes. Its
-// failures fail the calling test. Under the emulator, which cannot start a
-// copy, the checks run in place if nothing has refreshed yet, else the test
-// is skipped (there ctest runs every case in a process of its own).
+// Runs `checks` on a cache this process never refreshed: in a fresh copy of
+// the test program that re-runs the calling test up to here, so the call comes
+// first in its test; their failures fail that test. Under the emulator, which
+// cannot start a copy, they run in place, or the test skips if something has
+// refreshed already (there ctest runs each case in a process of its own).
 void onNeverRefreshedCache(const std::function<void()> &checks,
                            std::source_location at = std::source_location::current());
 

@@ -67,9 +67,8 @@ TEST(Unix, SleepPollAndSelectWaitTheirFullTimeThroughSignals)
 
 } // namespace
 
-// Failures other than an interruption come back at once. A connect within a
-// bound gives up on a full backlog in time and leaves the socket non-blocking;
-// one still in progress (TCP on the loopback) is waited for, not refused.
+// A connect within a bound leaves the socket non-blocking; one still in
+// progress (TCP on the loopback) is waited for, not refused.
 TEST(Unix, AcceptFailsAtOnceAndConnectsWaitInProgressButNotOnAFullBacklog)
 {
     EXPECT_EQ(sigwrap_accept(-1, nullptr, nullptr), -1);

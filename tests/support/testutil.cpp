@@ -80,17 +80,15 @@ std::string toolPath(const char *name)
 std::string captureStdout(const std::function<void()> &fn)
 {
     fflush(stdout);
-    char tmpl[] = "/tmp/raidc-stdout-XXXXXX";
-    int tmp = mkstemp(tmpl);
-    int saved = dup(1);
-    dup2(tmp, 1);
+    FILE *tmp = tmpfile();
+    const int saved = dup(1);
+    dup2(fileno(tmp), 1);
     fn();
     fflush(stdout);
     dup2(saved, 1);
     close(saved);
-    std::string out = readFile(tmpl);
-    close(tmp);
-    unlink(tmpl);
+    std::string out = readFile("/proc/self/fd/" + std::to_string(fileno(tmp)));
+    fclose(tmp);
     return out;
 }
 

@@ -1,11 +1,8 @@
 // The relation map as the refresh builds it, and the questions answered from it.
 #include "testutil.h"
 
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <sstream>
-#include <vector>
 
 using namespace testutil;
 

@@ -2,13 +2,10 @@
 // letter case, give the MIB's numbers; fallbacks; the stripe size arithmetic.
 #include "testutil.h"
 
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <cctype>
 #include <map>
 #include <regex>
-#include <string>
 
 namespace {
 
@@ -91,9 +88,7 @@ void expectMapped(Mapper fn, const std::string &text, int32_t want)
     }
 }
 
-// Every MIB name, and the other wordings, in any letter case give the MIB's
-// numbers. Whole-text matching: no trimming, no prefixes, no substrings;
-// anything else takes the fallback or writes nothing.
+// Whole-text matching: no trimming, no prefixes, no substrings.
 TEST(MibMappers, EveryMibNameInAnyLetterCaseAndNothingElse)
 {
     const auto mib = mibEnumerations();

@@ -2,11 +2,8 @@
 #include "testutil.h"
 #include "xml/xmlparser.h"
 
-#include <gtest/gtest.h>
-
 #include <cstring>
 #include <memory>
-#include <string>
 
 namespace {
 

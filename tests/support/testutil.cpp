@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <cerrno>
-#include <chrono>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -17,27 +16,11 @@
 #include <regex>
 #include <sstream>
 #include <sys/socket.h>
-#include <sys/stat.h>
 #include <sys/un.h>
 #include <sys/wait.h>
-#include <thread>
 #include <unistd.h>
 
 namespace testutil {
-
-namespace {
-
-// Everything left to read from a stream.
-std::string readStream(FILE *f)
-{
-    std::string s;
-    char buf[65536];
-    for (size_t n; (n = fread(buf, 1, sizeof buf, f)) > 0;)
-        s.append(buf, n);
-    return s;
-}
-
-} // namespace
 
 void installTree(const std::string &xml)
 {
@@ -63,12 +46,8 @@ void removeTree()
 
 std::string readFile(const std::string &path)
 {
-    std::string s;
-    if (FILE *f = fopen(path.c_str(), "rb")) {
-        s = readStream(f);
-        fclose(f);
-    }
-    return s;
+    std::ifstream f(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(f), {});
 }
 
 std::string examplePath(const char *name)
@@ -101,17 +80,15 @@ std::string toolPath(const char *name)
 std::string captureStdout(const std::function<void()> &fn)
 {
     fflush(stdout);
-    char tmpl[] = "/tmp/raidc-stdout-XXXXXX";
-    int tmp = mkstemp(tmpl);
-    int saved = dup(1);
-    dup2(tmp, 1);
+    FILE *tmp = tmpfile();
+    const int saved = dup(1);
+    dup2(fileno(tmp), 1);
     fn();
     fflush(stdout);
     dup2(saved, 1);
     close(saved);
-    std::string out = readFile(tmpl);
-    close(tmp);
-    unlink(tmpl);
+    std::string out = readFile("/proc/self/fd/" + std::to_string(fileno(tmp)));
+    fclose(tmp);
     return out;
 }
 
@@ -120,7 +97,10 @@ int runCommand(const std::string &cmd, std::string *output)
     FILE *p = popen(cmd.c_str(), "r");
     if (!p)
         return -1;
-    std::string out = readStream(p);
+    std::string out;
+    char buf[65536];
+    for (size_t n; (n = fread(buf, 1, sizeof buf, p)) > 0;)
+        out.append(buf, n);
     const int st = pclose(p);
     if (output)
         *output = out;
@@ -138,11 +118,9 @@ std::string wrapSystem(std::initializer_list<std::string> adapters, const std::s
 
 bool eventually(const std::function<bool()> &done, int ms)
 {
-    for (auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(ms); !done();) {
-        if (std::chrono::steady_clock::now() > end)
+    for (const double end = seconds() + ms / 1e3; !done(); usleep(20000))
+        if (seconds() > end)
             return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
     return true;
 }
 
@@ -233,41 +211,6 @@ void expectGolden(const std::string &name, const std::string &text)
     EXPECT_EQ(readFile(path), text) << "differs from " << path << " (RAIDC_UPDATE_GOLDEN=1 writes it anew)";
 }
 
-namespace {
-
-// Whether no tree was ever taken into the cache in this process.
-bool neverRefreshed()
-{
-    pthread_mutex_lock(&RaidC_ThreadMutex);
-    const bool never = rootNode == nullptr && RaidC_getCacheStatus() == 0;
-    pthread_mutex_unlock(&RaidC_ThreadMutex);
-    return never;
-}
-
-// In the copy: the checks' failures go to standard error, where the calling
-// test shows them, and decide the exit status. exit, not _exit, so that the
-// leak check of a sanitized build still runs.
-[[noreturn, maybe_unused]] void runChecksAndExit(const std::function<void()> &checks)
-{
-    ::testing::TestPartResultArray results;
-    {
-        ::testing::ScopedFakeTestPartResultReporter intercept(
-            ::testing::ScopedFakeTestPartResultReporter::INTERCEPT_ALL_THREADS, &results);
-        checks();
-    }
-    bool failed = false;
-    for (int i = 0; i < results.size(); ++i) {
-        const ::testing::TestPartResult &r = results.GetTestPartResult(i);
-        if (r.failed())
-            fprintf(stderr, "%s:%d: %s\n", r.file_name() ? r.file_name() : "?", r.line_number(), r.message());
-        failed = failed || r.failed();
-    }
-    fflush(stderr);
-    exit(failed ? 1 : 0);
-}
-
-} // namespace
-
 #ifdef RAIDC_FAULT_INJECTION
 long forEachFaultPoint(const std::function<void()> &run, const std::function<void(long nth, bool faulted)> &check,
                        long limit)
@@ -288,31 +231,41 @@ long forEachFaultPoint(const std::function<void()> &run, const std::function<voi
 }
 #endif
 
-void onNeverRefreshedCache(const std::function<void()> &checks, std::source_location at)
+namespace {
+
+// Whether no tree was ever taken into the cache in this process.
+bool neverRefreshed()
 {
-    ::testing::ScopedTrace trace(at.file_name(), static_cast<int>(at.line()), "checks on a never refreshed cache");
-#ifdef RAIDC_TOOL_RUNNER
-    if (!neverRefreshed())
-        GTEST_SKIP() << "the emulator cannot start a fresh copy of the test program, and this process has "
-                        "refreshed its cache already";
-    checks();
-#else
-    // "threadsafe": the copy is a new program, not a fork of this one and
-    // its cache.
-    GTEST_FLAG_SET(death_test_style, "threadsafe");
-    EXPECT_EXIT(
-        {
-            if (!neverRefreshed()) {
-                fprintf(stderr, "the cache was refreshed before the checks\n");
-                exit(2);
-            }
-            runChecksAndExit(checks);
-        },
-        ::testing::ExitedWithCode(0), "");
-#endif
+    pthread_mutex_lock(&RaidC_ThreadMutex);
+    const bool never = rootNode == nullptr && RaidC_getCacheStatus() == 0;
+    pthread_mutex_unlock(&RaidC_ThreadMutex);
+    return never;
 }
 
-namespace {
+// In the copy: the checks' failures go to standard error, where the calling
+// test shows them, and decide the exit status. exit, not _exit, so that the
+// leak check of a sanitized build still runs.
+[[noreturn, maybe_unused]] void runChecksAndExit(const std::function<void()> &checks)
+{
+    if (!neverRefreshed()) {
+        fprintf(stderr, "the cache was refreshed before the checks\n");
+        exit(2);
+    }
+    ::testing::TestPartResultArray results;
+    {
+        ::testing::ScopedFakeTestPartResultReporter intercept(
+            ::testing::ScopedFakeTestPartResultReporter::INTERCEPT_ALL_THREADS, &results);
+        checks();
+    }
+    bool failed = false;
+    for (int i = 0; i < results.size(); ++i)
+        if (const ::testing::TestPartResult &r = results.GetTestPartResult(i); r.failed()) {
+            fprintf(stderr, "%s:%d: %s\n", r.file_name() ? r.file_name() : "?", r.line_number(), r.message());
+            failed = true;
+        }
+    fflush(stderr);
+    exit(failed ? 1 : 0);
+}
 
 // Open descriptors, less the library's one client connection: the library
 // keeps that open between calls by design, whichever test opened it.
@@ -364,5 +317,21 @@ class DescriptorLeakCheck : public ::testing::EmptyTestEventListener {
 }();
 
 } // namespace
+
+void onNeverRefreshedCache(const std::function<void()> &checks, std::source_location at)
+{
+    ::testing::ScopedTrace trace(at.file_name(), static_cast<int>(at.line()), "checks on a never refreshed cache");
+#ifdef RAIDC_TOOL_RUNNER
+    if (!neverRefreshed())
+        GTEST_SKIP() << "the emulator cannot start a fresh copy of the test program, and this process has "
+                        "refreshed its cache already";
+    checks();
+#else
+    // "threadsafe": the copy is a new program, not a fork of this one and
+    // its cache.
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_EXIT(runChecksAndExit(checks), ::testing::ExitedWithCode(0), "");
+#endif
+}
 
 } // namespace testutil

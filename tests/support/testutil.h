@@ -73,8 +73,7 @@ using treefile::makePathDirs; // the folders of the three paths
 bool eventually(const std::function<bool()> &done, int ms = 10000);
 // Starts argv[0], found on PATH, its standard output and error appended to `logPath`.
 pid_t spawn(std::vector<std::string> argv, const std::string &logPath);
-// A child's exit status (128 + the signal that ended it) once it ends
-// within `ms` milliseconds, else -1.
+// A child's exit status (128 + its signal) if it ends within `ms` ms, else -1.
 int waitChild(pid_t pid, int ms = 10000);
 // Ends a child with SIGTERM, or SIGKILL when that takes ten seconds, and sets
 // pid to -1. Its exit status as waitChild gives it.
@@ -84,9 +83,8 @@ double seconds(clockid_t clock = CLOCK_MONOTONIC);
 // Whether fd has something to read (or hung up) within `ms` milliseconds.
 bool readable(int fd, int ms);
 
-// `text` without what differs from run to run: the paths' prefix and the
-// source folder, times, ages in seconds or days, timestamps and process ids,
-// each as a placeholder.
+// `text` with placeholders for what differs from run to run: the paths'
+// prefix, the source folder, times, ages, timestamps and process ids.
 std::string masked(std::string text);
 
 // A test with a folder of its own, removed with all in it after the test.
@@ -101,13 +99,11 @@ protected:
 // when RAIDC_UPDATE_GOLDEN=1.
 void expectGolden(const std::string &name, const std::string &text);
 
-// Runs `checks` against a cache that this process never refreshed, which a
-// test program running all its cases in one process no longer has: in a
-// fresh copy of the test program that re-runs the calling test up to this
-// call, so it must come first in its test, before anything refreshes. Its
-// failures fail the calling test. Under the emulator, which cannot start a
-// copy, the checks run in place if nothing has refreshed yet, else the test
-// is skipped (there ctest runs every case in a process of its own).
+// Runs `checks` on a cache this process never refreshed: in a fresh copy of
+// the test program that re-runs the calling test up to here, so the call comes
+// first in its test; their failures fail that test. Under the emulator, which
+// cannot start a copy, they run in place, or the test skips if something has
+// refreshed already (there ctest runs each case in a process of its own).
 void onNeverRefreshedCache(const std::function<void()> &checks,
                            std::source_location at = std::source_location::current());
 

@@ -3,8 +3,6 @@
 // status texts and the print functions.
 #include "testutil.h"
 
-#include <gtest/gtest.h>
-
 #include <cstdlib>
 #include <cstring>
 #include <regex>

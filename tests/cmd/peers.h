@@ -5,8 +5,6 @@
 
 #include "testutil.h"
 
-#include <gtest/gtest.h>
-
 #include <csignal>
 #include <fcntl.h>
 #include <functional>
@@ -30,6 +28,8 @@ inline int atAgentPath(int (*call)(int, const sockaddr *, socklen_t), int fd)
 // id; stopped when the object goes.
 class PeerProcess {
 public:
+    PeerProcess(const PeerProcess &) = delete; // one owner stops the process
+    PeerProcess &operator=(const PeerProcess &) = delete;
     explicit PeerProcess(const std::function<pid_t(int out)> &start)
     {
         testutil::makePathDirs();

@@ -2,8 +2,6 @@
 // counts, predicates and maximum temperatures; the record loaders.
 #include "testutil.h"
 
-#include <gtest/gtest.h>
-
 #include <algorithm>
 #include <array>
 #include <memory>

@@ -2,8 +2,6 @@
 // idle rules, stalled and dying peers.
 #include "testutil.h"
 
-#include <gtest/gtest.h>
-
 #include <atomic>
 #include <csignal>
 #include <cstring>

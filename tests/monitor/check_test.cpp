@@ -54,20 +54,9 @@ std::string run(const Row &row)
     return "$ raidc check " + row.args + " (" + on + ")\n" + out + "[exit " + std::to_string(r.status) + "]\n";
 }
 
-// The checks run with the simulator as the agent, which one test stops.
-class Check : public ::testing::Test {
-protected:
-    void SetUp() override { agent = serveAgent(); }
-    void TearDown() override
-    {
-        if (agent > 0)
-            stopChild(agent);
-    }
-    pid_t agent = -1;
-};
-
-TEST_F(Check, EachTreeThresholdAndCommandLineGivesItsStateAndLine)
+TEST(Check, EachTreeThresholdAndCommandLineGivesItsStateAndLine)
 {
+    cmdtest::PeerProcess agent(cmdtest::simulator());
     const Row rows[] = {
         // The warning tree names five problems and counts the rest; failures
         // come first.
@@ -125,8 +114,9 @@ TEST_F(Check, EachTreeThresholdAndCommandLineGivesItsStateAndLine)
 // whether the agent runs: that is never a dead agent. One that finds no
 // agent gives a warning that says how old the tree is; without a tree
 // nothing can be judged, and the line still names the agent.
-TEST_F(Check, HungChecksEndAsUnknownAndAMissingAgentIsAWarningOneThatCannotBeProbedIsNot)
+TEST(Check, HungChecksEndAsUnknownAndAMissingAgentIsAWarningOneThatCannotBeProbedIsNot)
 {
+    cmdtest::PeerProcess agent(cmdtest::simulator());
     testutil::installFile(testutil::examplePath(ok.c_str()));
     ASSERT_EQ(chmod(RAIDC_CMD_SOCKET_PATH, 0), 0);
     ASSERT_EQ(chmod(RAIDC_DEVICE_TREE_PATH, 0666), 0); // the library opens it for its lock
@@ -135,7 +125,7 @@ TEST_F(Check, HungChecksEndAsUnknownAndAMissingAgentIsAWarningOneThatCannotBePro
     EXPECT_EQ(out.find("agent_up"), std::string::npos) << out;
     EXPECT_NE(out.find("\nagent: unknown\n"), std::string::npos) << out;
 
-    EXPECT_EQ(stopChild(agent), 0);
+    EXPECT_EQ(agent.stop(), 0);
     std::string transcript;
     for (const char *args : {"", "--agent-down warning", "--agent-down critical", "--agent-down=ignore"})
         transcript += run({ok, args, 300});

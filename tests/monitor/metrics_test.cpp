@@ -50,12 +50,12 @@ TEST(Metrics, EveryExampleTreeGivesValidTextWithItsValuesAndTheAgentsLiveness)
     testutil::installFile(testutil::examplePath("health/ok.xml"));
     struct stat st;
     ASSERT_EQ(stat(RAIDC_DEVICE_TREE_PATH, &st), 0);
-    pid_t agent = serveAgent();
+    cmdtest::PeerProcess agent(cmdtest::simulator());
     Output r = raidc("metrics");
     EXPECT_NE(r.out.find("\nraid_agent_up 1\n"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("\nraid_device_tree_modified_timestamp_seconds " + std::to_string(st.st_mtime) + "\n"),
               std::string::npos);
-    EXPECT_EQ(stopChild(agent), 0);
+    EXPECT_EQ(agent.stop(), 0);
     testutil::removeTree();
     testutil::expectGolden("monitor/golden/metrics-no-tree.txt", metrics(1));
 }

@@ -1,13 +1,14 @@
 // Runs `raidc` as a monitoring system would, compares what it printed with
-// golden files, and starts the simulator.
+// golden files, and installs trees as the agent does.
 #pragma once
 
+#include "../cmd/peers.h"
 #include "testutil.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
-#include <unistd.h>
+#include <vector>
 
 namespace monitor {
 
@@ -37,15 +38,25 @@ inline void installAsAgent(const std::string &xml)
     ASSERT_EQ(testutil::runCommand(sim + " install /dev/stdin >/dev/null <<'EOF'\n" + xml + "EOF"), 0);
 }
 
-// The simulator serving the command socket, once it does.
-inline pid_t serveAgent(const std::string &out = "/dev/null")
+struct Pd {
+    int id;
+    std::string status;
+    int rebuild = 0;
+};
+
+// One controller C0 with logical drive LD0 and the drives given, then `more`
+// (batteries, ports): a tree each of whose devices a test can change.
+inline std::string smallTree(const std::vector<Pd> &pds, const std::string &ld = "Operational",
+                             const std::string &ctrl = "OK", const std::string &more = "")
 {
-    testutil::makePathDirs();
-    unlink(RAIDC_CMD_SOCKET_PATH);
-    pid_t pid =
-        testutil::spawn({"/bin/sh", "-c", "exec " + testutil::toolPath("raidc-agent-sim") + " serve 2>/dev/null"}, out);
-    EXPECT_TRUE(eventually([] { return access(RAIDC_CMD_SOCKET_PATH, F_OK) == 0; }));
-    return pid;
+    std::string a = "<AdapterNumber>0</AdapterNumber><CtrlId>0</CtrlId><Name>C0</Name><Status>" + ctrl +
+                    "</Status><LogicalDrive Nr=\"0\"><Name>LD0</Name><RAIDLevel>RAID-5</RAIDLevel><Status>" + ld +
+                    "</Status></LogicalDrive>";
+    for (const Pd &p : pds)
+        a += "<PhysicalDrive Nr=\"" + std::to_string(p.id) + "\"><Product>P</Product><Name>D" + std::to_string(p.id) +
+             "</Name><Status>" + p.status + "</Status><PowerStatus>Active</PowerStatus><RebuildProgress>" +
+             std::to_string(p.rebuild) + "</RebuildProgress><Temperature>30</Temperature></PhysicalDrive>";
+    return testutil::wrapSystem({a + more});
 }
 
 } // namespace monitor

@@ -13,6 +13,7 @@
 namespace monitor {
 
 using namespace std::chrono_literals;
+using namespace testutil;
 
 struct Output {
     int status;
@@ -22,20 +23,16 @@ struct Output {
 inline Output raidc(const std::string &args)
 {
     Output r;
-    r.status = testutil::runCommand(testutil::toolPath("raidc") + " " + args + " 2>/dev/null", &r.out);
+    r.status = runCommand(toolPath("raidc") + " " + args + " 2>/dev/null", &r.out);
     return r;
 }
-
-using testutil::eventually;
-using testutil::InTempDir;
-using testutil::stopChild;
 
 // Through the simulator, as the agent writes it: under the file lock, with a
 // modification time of its own.
 inline void installAsAgent(const std::string &xml)
 {
-    const std::string sim = testutil::toolPath("raidc-agent-sim");
-    ASSERT_EQ(testutil::runCommand(sim + " install /dev/stdin >/dev/null <<'EOF'\n" + xml + "EOF"), 0);
+    const std::string sim = toolPath("raidc-agent-sim");
+    ASSERT_EQ(runCommand(sim + " install /dev/stdin >/dev/null <<'EOF'\n" + xml + "EOF"), 0);
 }
 
 struct Pd {
@@ -56,7 +53,7 @@ inline std::string smallTree(const std::vector<Pd> &pds, const std::string &ld =
         a += "<PhysicalDrive Nr=\"" + std::to_string(p.id) + "\"><Product>P</Product><Name>D" + std::to_string(p.id) +
              "</Name><Status>" + p.status + "</Status><PowerStatus>Active</PowerStatus><RebuildProgress>" +
              std::to_string(p.rebuild) + "</RebuildProgress><Temperature>30</Temperature></PhysicalDrive>";
-    return testutil::wrapSystem({a + more});
+    return wrapSystem({a + more});
 }
 
 } // namespace monitor

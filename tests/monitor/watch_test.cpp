@@ -18,7 +18,7 @@ namespace {
 
 size_t lines(const std::string &path)
 {
-    return static_cast<size_t>(std::ranges::count(testutil::readFile(path), '\n'));
+    return static_cast<size_t>(std::ranges::count(readFile(path), '\n'));
 }
 
 class Watch : public InTempDir {
@@ -32,7 +32,7 @@ protected:
     void TearDown() override
     {
         if (watch_ > 0) {
-            EXPECT_EQ(stopChild(watch_), 0) << testutil::readFile(dir + "/err"); // a watch ends cleanly
+            EXPECT_EQ(stopChild(watch_), 0) << readFile(dir + "/err"); // a watch ends cleanly
         }
         InTempDir::TearDown();
     }
@@ -52,20 +52,20 @@ protected:
     // The event lines and what the program was given, paths and times masked.
     std::string transcript()
     {
-        std::string events = testutil::readFile(out_);
-        EXPECT_EQ(testutil::readFile(dir + "/exec.json"), events);
-        return testutil::masked(events) + "The program's variables:\n" + testutil::readFile(dir + "/exec.env");
+        std::string events = readFile(out_);
+        EXPECT_EQ(readFile(dir + "/exec.json"), events);
+        return masked(events) + "The program's variables:\n" + readFile(dir + "/exec.env");
     }
 
     void startWatch(const std::string &extra = "")
     {
-        watch_ = testutil::spawn({"/bin/sh", "-c",
-                                  "exec " + testutil::toolPath("raidc") + " watch --json --interval 0.2 " + extra +
-                                      " >" + out_ + " 2>" + dir + "/err"},
-                                 "/dev/null");
+        watch_ = spawn({"/bin/sh", "-c",
+                        "exec " + toolPath("raidc") + " watch --json --interval 0.2 " + extra + " >" + out_ + " 2>" +
+                            dir + "/err"},
+                       "/dev/null");
         // It has its baseline once it watches the tree's folder.
         const std::string notify = "ls -l /proc/" + std::to_string(watch_) + "/fd | grep -q inotify";
-        EXPECT_TRUE(eventually([&] { return testutil::runCommand(notify + " 2>/dev/null") == 0; }));
+        EXPECT_TRUE(eventually([&] { return runCommand(notify + " 2>/dev/null") == 0; }));
     }
 
     // How many event lines came since the last call: once `expected` more
@@ -90,12 +90,12 @@ TEST_F(Watch, EachChangeOfTheTreeOrTheAgentGivesOneEventOnceThroughEveryPath)
     // The first run hangs until it is killed, the later ones fail: neither
     // may stop the watch or lose an event.
     const std::string hung = dir + "/hung";
-    std::string script = program("[ -e " + hung + " ] && exit 1\n: > " + hung + "\nexec sleep 30\n");
     const Pd d0 = {0, "Operational"}, failed = {1, "Failed"}, d2 = {2, "Operational"}, spare = {7, "Unconfigured Good"};
     const std::vector<Pd> three = {d0, {1, "Operational"}, d2};
     installAsAgent(smallTree(three));
     std::optional<cmdtest::PeerProcess> agent(std::in_place, cmdtest::simulator());
-    startWatch("--exec " + script + " --exec-timeout 0.5");
+    startWatch("--exec " + program("[ -e " + hung + " ] && exit 1\n: > " + hung + "\nexec sleep 30\n") +
+               " --exec-timeout 0.5");
 
     const struct {
         std::vector<Pd> pds;
@@ -119,7 +119,7 @@ TEST_F(Watch, EachChangeOfTheTreeOrTheAgentGivesOneEventOnceThroughEveryPath)
     }
     // A tree that goes away and comes back unchanged (whole, by rename):
     // one event each way.
-    testutil::removeTree();
+    removeTree();
     EXPECT_EQ(next(1), 1u);
     std::ofstream(dir + "/back.xml") << smallTree(std::rbegin(steps)->pds, "Degraded");
     ASSERT_EQ(rename((dir + "/back.xml").c_str(), RAIDC_DEVICE_TREE_PATH), 0);
@@ -133,18 +133,18 @@ TEST_F(Watch, EachChangeOfTheTreeOrTheAgentGivesOneEventOnceThroughEveryPath)
     EXPECT_EQ(next(0), 0u);
     // The program saw every event once, in order, as variables and as JSON.
     eventually([&] { return lines(dir + "/exec.json") >= seen_; });
-    testutil::expectGolden("monitor/golden/watch-events.txt", transcript());
+    expectGolden("monitor/golden/watch-events.txt", transcript());
 }
 
 TEST_F(Watch, TestEventsGoThroughEveryPathOncePerController)
 {
-    testutil::installFile(testutil::examplePath("two-controllers.xml"));
-    std::string raidc = testutil::toolPath("raidc");
-    EXPECT_EQ(testutil::runCommand(raidc + " watch --test --json --exec " + program() + " >" + out_), 0);
-    testutil::expectGolden("monitor/golden/watch-test.txt", transcript());
-    EXPECT_EQ(testutil::runCommand(raidc + " watch --test --exec /bin/false 2>/dev/null >&2"), 1);
+    installFile(examplePath("two-controllers.xml"));
+    std::string raidc = toolPath("raidc");
+    EXPECT_EQ(runCommand(raidc + " watch --test --json --exec " + program() + " >" + out_), 0);
+    expectGolden("monitor/golden/watch-test.txt", transcript());
+    EXPECT_EQ(runCommand(raidc + " watch --test --exec /bin/false 2>/dev/null >&2"), 1);
     for (const char *bad : {"--interval 0", "--interval x", "--exec-timeout -1", "--bogus 1"})
-        EXPECT_EQ(testutil::runCommand(raidc + " watch " + bad + " 2>/dev/null"), 2) << bad;
+        EXPECT_EQ(runCommand(raidc + " watch " + bad + " 2>/dev/null"), 2) << bad;
 }
 
 // Sanitizer builds keep freed memory in quarantine, and the emulator's own
@@ -159,7 +159,7 @@ constexpr bool kSanitized = false;
 long vmRssKiB(pid_t pid)
 {
     std::string kib;
-    testutil::runCommand("awk '/^VmRSS:/ { print $2 }' /proc/" + std::to_string(pid) + "/status", &kib);
+    runCommand("awk '/^VmRSS:/ { print $2 }' /proc/" + std::to_string(pid) + "/status", &kib);
     return kib.empty() ? -1 : std::stol(kib);
 }
 
@@ -178,7 +178,7 @@ TEST_F(Watch, TreeFlippingQuicklyLosesNoEventAndDoesNotGrow)
         // refreshes would be one change, or none.
         ASSERT_EQ(next(1), 1u) << "flip " << i;
         const std::string change = std::string("status ") + states[(i + 1) % 2] + " -> " + states[i % 2] + "\"}";
-        ASSERT_TRUE(testutil::readFile(out_).ends_with(change + "\n")) << "flip " << i;
+        ASSERT_TRUE(readFile(out_).ends_with(change + "\n")) << "flip " << i;
         if (i == 20) // by now the heap has its working size
             before = vmRssKiB(watch_);
     }
@@ -194,7 +194,7 @@ TEST_F(Watch, TreeFlippingQuicklyLosesNoEventAndDoesNotGrow)
 TEST(Liveness, ProbeTellsUpOrDownWithoutSendingAByte)
 {
     using namespace raidchealth;
-    testutil::makePathDirs();
+    makePathDirs();
     unlink(RAIDC_CMD_SOCKET_PATH);
     int l = socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0);
     ASSERT_EQ(cmdtest::atAgentPath(bind, l), 0);

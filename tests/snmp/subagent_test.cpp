@@ -118,18 +118,6 @@ Mib withoutLiveness(Mib m)
     return m;
 }
 
-// The two-controller sample without the second controller's battery and
-// with a drive vendor longer than a DisplayString.
-std::string testTree()
-{
-    std::string xml = readFile(examplePath("two-controllers.xml"));
-    size_t b = xml.find("<Battery", xml.find("<Battery") + 1);
-    xml.erase(b, xml.find("</Battery>", b) + 10 - b);
-    size_t v = xml.find("<Vendor>", xml.find("<PhysicalDrive Nr")) + 8;
-    xml.insert(v, std::string(300, 'V'));
-    return xml;
-}
-
 TEST_F(Subagent, FollowsTheRewrittenTreeKeepsTheLastStateReconnectsAndEndsCleanly)
 {
     startBoth();
@@ -139,7 +127,13 @@ TEST_F(Subagent, FollowsTheRewrittenTreeKeepsTheLastStateReconnectsAndEndsCleanl
     EXPECT_EQ(empty["raidcCtrlCount.0"], "0");
     installFile(examplePath("one-controller.xml"));
     EXPECT_TRUE(eventually([&] { return get("raidcCtrlCount.0") == "1"; }, 3000)) << "shows after the next refresh";
-    installTree(testTree());
+    // The two-controller sample without the second controller's battery and
+    // with a drive vendor longer than a DisplayString.
+    std::string xml = readFile(examplePath("two-controllers.xml"));
+    size_t b = xml.find("<Battery", xml.find("<Battery") + 1);
+    xml.erase(b, xml.find("</Battery>", b) + 10 - b);
+    xml.insert(xml.find("<Vendor>", xml.find("<PhysicalDrive Nr")) + 8, std::string(300, 'V'));
+    installTree(xml);
     ASSERT_TRUE(eventually([&] { return get("raidcCtrlCount.0") == "2"; }, 3000));
 
     time_t before = time(nullptr);

@@ -8,7 +8,6 @@
 #include <sys/stat.h>
 
 using namespace monitor;
-using testutil::wrapSystem;
 
 namespace {
 
@@ -26,9 +25,9 @@ std::string run(const Row &row)
 {
     const std::string on = row.tree.empty() ? "no tree" : row.tree[0] == '<' ? "a document" : row.tree;
     SCOPED_TRACE("check " + row.args + " on " + on);
-    row.tree.empty()     ? testutil::removeTree()
-    : row.tree[0] == '<' ? testutil::installTree(row.tree)
-                         : testutil::installFile(testutil::examplePath(row.tree.c_str()));
+    row.tree.empty()     ? removeTree()
+    : row.tree[0] == '<' ? installTree(row.tree)
+                         : installFile(examplePath(row.tree.c_str()));
     if (row.ago >= 0) {
         const time_t when = static_cast<time_t>(time(nullptr) - row.ago);
         timespec t[2] = {{when, 0}, {when, 0}};
@@ -47,27 +46,16 @@ std::string run(const Row &row)
     if (std::regex_search(r.out, m, std::regex(R"(written (\d+) s ago.*'tree_age'=(\d+)s)"))) {
         EXPECT_EQ(m[1], m[2]);
     }
-    std::string out = testutil::masked(r.out);
+    std::string out = masked(r.out);
     const std::string version = std::string("check ") + RAIDC_VERSION_STRING + " (library " + RaidC_GetVersion() + ")";
     if (size_t at = out.find(version); at != std::string::npos)
         out.replace(at, version.size(), "check VERSION (library VERSION)");
     return "$ raidc check " + row.args + " (" + on + ")\n" + out + "[exit " + std::to_string(r.status) + "]\n";
 }
 
-// The checks run with the simulator as the agent, which one test stops.
-class Check : public ::testing::Test {
-protected:
-    void SetUp() override { agent = serveAgent(); }
-    void TearDown() override
-    {
-        if (agent > 0)
-            stopChild(agent);
-    }
-    pid_t agent = -1;
-};
-
-TEST_F(Check, EachTreeThresholdAndCommandLineGivesItsStateAndLine)
+TEST(Check, EachTreeThresholdAndCommandLineGivesItsStateAndLine)
 {
+    cmdtest::PeerProcess agent(cmdtest::simulator());
     const Row rows[] = {
         // The warning tree names five problems and counts the rest; failures
         // come first.
@@ -117,7 +105,7 @@ TEST_F(Check, EachTreeThresholdAndCommandLineGivesItsStateAndLine)
          {"--warn-temp hot", "--warn-temp-gpu 50", "--output x", "0", "-w", "-w x", "-w hdd=", "-w gpu=5", "-w 5:3",
           "-w -1", "-t 0", "-t x", "-x", "--agent-down maybe", "--max-age 0", "--max-age x"})
         transcript += run({critical, args});
-    testutil::expectGolden("monitor/golden/check.txt", transcript);
+    expectGolden("monitor/golden/check.txt", transcript);
 }
 
 // A writer that holds the tree's file lock and hangs would hold the check
@@ -125,24 +113,25 @@ TEST_F(Check, EachTreeThresholdAndCommandLineGivesItsStateAndLine)
 // whether the agent runs: that is never a dead agent. One that finds no
 // agent gives a warning that says how old the tree is; without a tree
 // nothing can be judged, and the line still names the agent.
-TEST_F(Check, HungChecksEndAsUnknownAndAMissingAgentIsAWarningOneThatCannotBeProbedIsNot)
+TEST(Check, HungChecksEndAsUnknownAndAMissingAgentIsAWarningOneThatCannotBeProbedIsNot)
 {
-    testutil::installFile(testutil::examplePath(ok.c_str()));
+    cmdtest::PeerProcess agent(cmdtest::simulator());
+    installFile(examplePath(ok.c_str()));
     ASSERT_EQ(chmod(RAIDC_CMD_SOCKET_PATH, 0), 0);
     ASSERT_EQ(chmod(RAIDC_DEVICE_TREE_PATH, 0666), 0); // the library opens it for its lock
     std::string as = getuid() == 0 ? "setpriv --reuid=65534 --regid=65534 --clear-groups " : "", out;
-    EXPECT_EQ(testutil::runCommand(as + testutil::toolPath("raidc") + " check -v 2>&1", &out), 0) << out;
+    EXPECT_EQ(runCommand(as + toolPath("raidc") + " check -v 2>&1", &out), 0) << out;
     EXPECT_EQ(out.find("agent_up"), std::string::npos) << out;
     EXPECT_NE(out.find("\nagent: unknown\n"), std::string::npos) << out;
 
-    EXPECT_EQ(stopChild(agent), 0);
+    EXPECT_EQ(agent.stop(), 0);
     std::string transcript;
     for (const char *args : {"", "--agent-down warning", "--agent-down critical", "--agent-down=ignore"})
         transcript += run({ok, args, 300});
     transcript += run({"", ""});
-    testutil::expectGolden("monitor/golden/check-agent-down.txt", transcript);
+    expectGolden("monitor/golden/check-agent-down.txt", transcript);
 
-    testutil::installFile(testutil::examplePath(ok.c_str()));
+    installFile(examplePath(ok.c_str()));
     int fd = open(RAIDC_DEVICE_TREE_PATH, O_RDWR);
     ASSERT_EQ(lockf(fd, F_LOCK, 0), 0);
     auto start = std::chrono::steady_clock::now();

@@ -6,8 +6,6 @@
 #include <sys/stat.h>
 
 using namespace monitor;
-using testutil::readFile;
-using testutil::wrapSystem;
 
 namespace {
 
@@ -21,7 +19,7 @@ std::string metrics(int status = 0)
     if (p)
         fwrite(r.out.data(), 1, r.out.size(), p);
     EXPECT_EQ(p ? pclose(p) : -1, 0) << "promtool (Debian prometheus) is missing or rejects:\n" << r.out;
-    return testutil::masked(r.out);
+    return masked(r.out);
 }
 
 // Statuses as MIB integers, sizes from MiB, texts in labels, every line of
@@ -32,32 +30,32 @@ TEST(Metrics, EveryExampleTreeGivesValidTextWithItsValuesAndTheAgentsLiveness)
     for (std::string tree :
          {"health/ok.xml", "health/warning.xml", "health/critical.xml", "one-controller.xml", "two-controllers.xml"}) {
         SCOPED_TRACE(tree);
-        testutil::installFile(testutil::examplePath(tree.c_str()));
+        installFile(examplePath(tree.c_str()));
         std::replace(tree.begin(), tree.end(), '/', '-');
-        testutil::expectGolden("monitor/golden/metrics-" + tree.substr(0, tree.size() - 4) + ".txt", metrics());
+        expectGolden("monitor/golden/metrics-" + tree.substr(0, tree.size() - 4) + ".txt", metrics());
     }
     // A quote, a backslash, a line break, and a name cut by its 128-byte
     // field in the middle of a two-byte character; a drive of no known type.
-    testutil::installTree(wrapSystem({"<Name>say \"hi\" \\ \nnow</Name><Status>OK</Status>"
-                                      "<PhysicalDrive Nr=\"0\"><Name>" +
-                                      std::string(127, 'a') +
-                                      "\xc3\xa9</Name></PhysicalDrive>"
-                                      "<PhysicalDrive Nr=\"1\"><Temperature>30</Temperature></PhysicalDrive>"}));
-    testutil::expectGolden("monitor/golden/metrics-escaped.txt", metrics());
+    installTree(wrapSystem({"<Name>say \"hi\" \\ \nnow</Name><Status>OK</Status>"
+                            "<PhysicalDrive Nr=\"0\"><Name>" +
+                            std::string(127, 'a') +
+                            "\xc3\xa9</Name></PhysicalDrive>"
+                            "<PhysicalDrive Nr=\"1\"><Temperature>30</Temperature></PhysicalDrive>"}));
+    expectGolden("monitor/golden/metrics-escaped.txt", metrics());
 
     // The agent's liveness and the tree's time are exported, and the
     // liveness even when the tree cannot be read; a missing file has no time.
-    testutil::installFile(testutil::examplePath("health/ok.xml"));
+    installFile(examplePath("health/ok.xml"));
     struct stat st;
     ASSERT_EQ(stat(RAIDC_DEVICE_TREE_PATH, &st), 0);
-    pid_t agent = serveAgent();
+    cmdtest::PeerProcess agent(cmdtest::simulator());
     Output r = raidc("metrics");
     EXPECT_NE(r.out.find("\nraid_agent_up 1\n"), std::string::npos) << r.out;
     EXPECT_NE(r.out.find("\nraid_device_tree_modified_timestamp_seconds " + std::to_string(st.st_mtime) + "\n"),
               std::string::npos);
-    EXPECT_EQ(stopChild(agent), 0);
-    testutil::removeTree();
-    testutil::expectGolden("monitor/golden/metrics-no-tree.txt", metrics(1));
+    EXPECT_EQ(agent.stop(), 0);
+    removeTree();
+    expectGolden("monitor/golden/metrics-no-tree.txt", metrics(1));
 }
 
 using MetricsOutput = InTempDir;
@@ -68,14 +66,14 @@ using MetricsOutput = InTempDir;
 // behind.
 TEST_F(MetricsOutput, OnlyARegularFileIsReplacedByRenameAndAFailedWriteLeavesNothing)
 {
-    testutil::installFile(testutil::examplePath("health/warning.xml"));
+    installFile(examplePath("health/warning.xml"));
     const std::string target = dir + "/raid.prom", other = dir + "/other", expected = raidc("metrics").out;
     auto entries = [&] {
         std::string out;
-        testutil::runCommand("ls -A " + dir, &out);
+        runCommand("ls -A " + dir, &out);
         return out;
     };
-    ASSERT_EQ(testutil::runCommand("echo other > " + other), 0);
+    ASSERT_EQ(runCommand("echo other > " + other), 0);
     for (bool fifo : {true, false}) {
         SCOPED_TRACE(fifo ? "fifo" : "symlink");
         ASSERT_EQ(fifo ? mkfifo(target.c_str(), 0644) : symlink(other.c_str(), target.c_str()), 0);
@@ -99,7 +97,7 @@ TEST_F(MetricsOutput, OnlyARegularFileIsReplacedByRenameAndAFailedWriteLeavesNot
     // The target is never opened for writing, so that a reader never sees a
     // part of it: it only appears by rename, which leaves a second name of
     // the old file as it was.
-    ASSERT_EQ(testutil::runCommand("echo old > " + target + " && ln " + target + " " + dir + "/old"), 0);
+    ASSERT_EQ(runCommand("echo old > " + target + " && ln " + target + " " + dir + "/old"), 0);
     Output r = raidc("metrics --output " + target);
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out, "");

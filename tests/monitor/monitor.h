@@ -1,17 +1,19 @@
 // Runs `raidc` as a monitoring system would, compares what it printed with
-// golden files, and starts the simulator.
+// golden files, and installs trees as the agent does.
 #pragma once
 
+#include "../cmd/peers.h"
 #include "testutil.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
-#include <unistd.h>
+#include <vector>
 
 namespace monitor {
 
 using namespace std::chrono_literals;
+using namespace testutil;
 
 struct Output {
     int status;
@@ -21,31 +23,37 @@ struct Output {
 inline Output raidc(const std::string &args)
 {
     Output r;
-    r.status = testutil::runCommand(testutil::toolPath("raidc") + " " + args + " 2>/dev/null", &r.out);
+    r.status = runCommand(toolPath("raidc") + " " + args + " 2>/dev/null", &r.out);
     return r;
 }
-
-using testutil::eventually;
-using testutil::InTempDir;
-using testutil::stopChild;
 
 // Through the simulator, as the agent writes it: under the file lock, with a
 // modification time of its own.
 inline void installAsAgent(const std::string &xml)
 {
-    const std::string sim = testutil::toolPath("raidc-agent-sim");
-    ASSERT_EQ(testutil::runCommand(sim + " install /dev/stdin >/dev/null <<'EOF'\n" + xml + "EOF"), 0);
+    const std::string sim = toolPath("raidc-agent-sim");
+    ASSERT_EQ(runCommand(sim + " install /dev/stdin >/dev/null <<'EOF'\n" + xml + "EOF"), 0);
 }
 
-// The simulator serving the command socket, once it does.
-inline pid_t serveAgent(const std::string &out = "/dev/null")
+struct Pd {
+    int id;
+    std::string status;
+    int rebuild = 0;
+};
+
+// One controller C0 with logical drive LD0 and the drives given, then `more`
+// (batteries, ports): a tree each of whose devices a test can change.
+inline std::string smallTree(const std::vector<Pd> &pds, const std::string &ld = "Operational",
+                             const std::string &ctrl = "OK", const std::string &more = "")
 {
-    testutil::makePathDirs();
-    unlink(RAIDC_CMD_SOCKET_PATH);
-    pid_t pid =
-        testutil::spawn({"/bin/sh", "-c", "exec " + testutil::toolPath("raidc-agent-sim") + " serve 2>/dev/null"}, out);
-    EXPECT_TRUE(eventually([] { return access(RAIDC_CMD_SOCKET_PATH, F_OK) == 0; }));
-    return pid;
+    std::string a = "<AdapterNumber>0</AdapterNumber><CtrlId>0</CtrlId><Name>C0</Name><Status>" + ctrl +
+                    "</Status><LogicalDrive Nr=\"0\"><Name>LD0</Name><RAIDLevel>RAID-5</RAIDLevel><Status>" + ld +
+                    "</Status></LogicalDrive>";
+    for (const Pd &p : pds)
+        a += "<PhysicalDrive Nr=\"" + std::to_string(p.id) + "\"><Product>P</Product><Name>D" + std::to_string(p.id) +
+             "</Name><Status>" + p.status + "</Status><PowerStatus>Active</PowerStatus><RebuildProgress>" +
+             std::to_string(p.rebuild) + "</RebuildProgress><Temperature>30</Temperature></PhysicalDrive>";
+    return wrapSystem({a + more});
 }
 
 } // namespace monitor

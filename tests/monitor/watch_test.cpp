@@ -8,8 +8,7 @@
 #include <algorithm>
 #include <chrono>
 #include <fstream>
-#include <sys/socket.h>
-#include <sys/un.h>
+#include <optional>
 #include <thread>
 #include <utility>
 
@@ -17,27 +16,9 @@ using namespace monitor;
 
 namespace {
 
-struct Pd {
-    int id;
-    std::string status;
-    int rebuild = 0;
-};
-
 size_t lines(const std::string &path)
 {
-    return static_cast<size_t>(std::ranges::count(testutil::readFile(path), '\n'));
-}
-
-std::string tree(const std::vector<Pd> &pds, const std::string &ldStatus = "Operational")
-{
-    std::string a = "<AdapterNumber>0</AdapterNumber><CtrlId>0</CtrlId><Name>C0</Name><Status>OK</Status>"
-                    "<LogicalDrive Nr=\"0\"><Name>LD0</Name><RAIDLevel>RAID-5</RAIDLevel><Status>" +
-                    ldStatus + "</Status></LogicalDrive>";
-    for (const Pd &p : pds)
-        a += "<PhysicalDrive Nr=\"" + std::to_string(p.id) + "\"><Product>P</Product><Name>D" + std::to_string(p.id) +
-             "</Name><Status>" + p.status + "</Status><PowerStatus>Active</PowerStatus><RebuildProgress>" +
-             std::to_string(p.rebuild) + "</RebuildProgress><Temperature>30</Temperature></PhysicalDrive>";
-    return testutil::wrapSystem({a});
+    return static_cast<size_t>(std::ranges::count(readFile(path), '\n'));
 }
 
 class Watch : public InTempDir {
@@ -50,49 +31,41 @@ protected:
     }
     void TearDown() override
     {
-        if (agent_ > 0)
-            stopChild(agent_);
         if (watch_ > 0) {
-            EXPECT_EQ(stopChild(watch_), 0) << testutil::readFile(dir + "/err"); // a watch ends cleanly
+            EXPECT_EQ(stopChild(watch_), 0) << readFile(dir + "/err"); // a watch ends cleanly
         }
         InTempDir::TearDown();
-    }
-
-    std::string writeFile(const std::string &name, const std::string &text, mode_t mode = 0644)
-    {
-        const std::string path = dir + "/" + name;
-        std::ofstream(path) << text;
-        chmod(path.c_str(), mode);
-        return path;
     }
 
     // A program for --exec that logs its variables and its input, then runs `then`.
     std::string program(const std::string &then = "")
     {
-        return writeFile(
-            "on-event",
-            "#!/bin/sh\necho \"$RAIDC_EVENT_EVENT $RAIDC_EVENT_CONTROLLER $RAIDC_EVENT_DEVICE_INDEX\" >> " + dir +
-                "/exec.env\ncat >> " + dir + "/exec.json\n" + then,
-            0755);
+        const std::string path = dir + "/on-event";
+        std::ofstream(path)
+            << "#!/bin/sh\necho \"$RAIDC_EVENT_EVENT $RAIDC_EVENT_CONTROLLER $RAIDC_EVENT_DEVICE_INDEX\" >> " << dir
+            << "/exec.env\ncat >> " << dir << "/exec.json\n"
+            << then;
+        chmod(path.c_str(), 0755);
+        return path;
     }
 
     // The event lines and what the program was given, paths and times masked.
     std::string transcript()
     {
-        std::string events = testutil::readFile(out_);
-        EXPECT_EQ(testutil::readFile(dir + "/exec.json"), events);
-        return testutil::masked(events) + "The program's variables:\n" + testutil::readFile(dir + "/exec.env");
+        std::string events = readFile(out_);
+        EXPECT_EQ(readFile(dir + "/exec.json"), events);
+        return masked(events) + "The program's variables:\n" + readFile(dir + "/exec.env");
     }
 
     void startWatch(const std::string &extra = "")
     {
-        watch_ = testutil::spawn({"/bin/sh", "-c",
-                                  "exec " + testutil::toolPath("raidc") + " watch --json --interval 0.2 " + extra +
-                                      " >" + out_ + " 2>" + dir + "/err"},
-                                 "/dev/null");
+        watch_ = spawn({"/bin/sh", "-c",
+                        "exec " + toolPath("raidc") + " watch --json --interval 0.2 " + extra + " >" + out_ + " 2>" +
+                            dir + "/err"},
+                       "/dev/null");
         // It has its baseline once it watches the tree's folder.
         const std::string notify = "ls -l /proc/" + std::to_string(watch_) + "/fd | grep -q inotify";
-        EXPECT_TRUE(eventually([&] { return testutil::runCommand(notify + " 2>/dev/null") == 0; }));
+        EXPECT_TRUE(eventually([&] { return runCommand(notify + " 2>/dev/null") == 0; }));
     }
 
     // How many event lines came since the last call: once `expected` more
@@ -108,7 +81,7 @@ protected:
     }
 
     std::string out_;
-    pid_t agent_ = -1, watch_ = -1;
+    pid_t watch_ = -1;
     size_t seen_ = 0;
 };
 
@@ -117,67 +90,61 @@ TEST_F(Watch, EachChangeOfTheTreeOrTheAgentGivesOneEventOnceThroughEveryPath)
     // The first run hangs until it is killed, the later ones fail: neither
     // may stop the watch or lose an event.
     const std::string hung = dir + "/hung";
-    std::string script = program("[ -e " + hung + " ] && exit 1\n: > " + hung + "\nexec sleep 30\n");
-    const std::vector<Pd> three = {{0, "Operational"}, {1, "Operational"}, {2, "Operational"}};
-    installAsAgent(tree(three));
-    agent_ = serveAgent(dir + "/serve.out");
-    startWatch("--exec " + script + " --exec-timeout 0.5");
+    const Pd d0 = {0, "Operational"}, failed = {1, "Failed"}, d2 = {2, "Operational"}, spare = {7, "Unconfigured Good"};
+    const std::vector<Pd> three = {d0, {1, "Operational"}, d2};
+    installAsAgent(smallTree(three));
+    std::optional<cmdtest::PeerProcess> agent(std::in_place, cmdtest::simulator());
+    startWatch("--exec " + program("[ -e " + hung + " ] && exit 1\n: > " + hung + "\nexec sleep 30\n") +
+               " --exec-timeout 0.5");
 
-    const std::vector<Pd> failed = {{0, "Operational"}, {1, "Failed"}}, spare = {{7, "Unconfigured Good"}};
-    auto with = [](std::vector<Pd> a, const std::vector<Pd> &b) {
-        a.insert(a.end(), b.begin(), b.end());
-        return a;
-    };
     const struct {
         std::vector<Pd> pds;
         const char *ld;
         size_t events;
     } steps[] = {
-        {three, "Operational", 0},                                                 // rewritten unchanged
-        {with(failed, {{2, "Operational"}}), "Operational", 1},                    // a drive fails
-        {with(failed, {{2, "Operational"}}), "Degraded", 1},                       // the logical drive degrades
-        {failed, "Degraded", 1},                                                   // a drive is removed
-        {with(failed, spare), "Degraded", 1},                                      // a spare is added
-        {with({{0, "Operational"}, {1, "Rebuilding", 3}}, spare), "Degraded", 1},  // a rebuild starts
-        {with({{0, "Operational"}, {1, "Rebuilding", 9}}, spare), "Degraded", 0},  // within one 10% step
-        {with({{0, "Operational"}, {1, "Rebuilding", 12}}, spare), "Degraded", 1}, // past 10%
-        {with({{0, "Operational"}, {1, "Rebuilding", 31}}, spare), "Degraded", 1}, // past 20% and 30%: one event
-        {with({{0, "Operational"}, {1, "Operational"}}, spare), "Degraded", 1},    // the rebuild ends
+        {three, "Operational", 0},                           // rewritten unchanged
+        {{d0, failed, d2}, "Operational", 1},                // a drive fails
+        {{d0, failed, d2}, "Degraded", 1},                   // the logical drive degrades
+        {{d0, failed}, "Degraded", 1},                       // a drive is removed
+        {{d0, failed, spare}, "Degraded", 1},                // a spare is added
+        {{d0, {1, "Rebuilding", 3}, spare}, "Degraded", 1},  // a rebuild starts
+        {{d0, {1, "Rebuilding", 9}, spare}, "Degraded", 0},  // within one 10% step
+        {{d0, {1, "Rebuilding", 12}, spare}, "Degraded", 1}, // past 10%
+        {{d0, {1, "Rebuilding", 31}, spare}, "Degraded", 1}, // past 20% and 30%: one event
+        {{d0, {1, "Operational"}, spare}, "Degraded", 1},    // the rebuild ends
     };
     for (const auto &s : steps) {
-        installAsAgent(tree(s.pds, s.ld));
+        installAsAgent(smallTree(s.pds, s.ld));
         EXPECT_EQ(next(s.events), s.events) << "step " << &s - steps;
     }
     // A tree that goes away and comes back unchanged (whole, by rename):
     // one event each way.
-    testutil::removeTree();
+    removeTree();
     EXPECT_EQ(next(1), 1u);
-    const std::string back = writeFile("back.xml", tree(std::rbegin(steps)->pds, "Degraded"));
-    ASSERT_EQ(rename(back.c_str(), RAIDC_DEVICE_TREE_PATH), 0);
-    EXPECT_EQ(next(1), 1u);
-    EXPECT_EQ(next(0), 0u);
-    // The agent stopping and starting again: one event each way, and the
-    // probes sent it no command.
-    EXPECT_EQ(stopChild(agent_), 0);
-    EXPECT_EQ(next(1), 1u);
-    agent_ = serveAgent(dir + "/serve.out");
+    std::ofstream(dir + "/back.xml") << smallTree(std::rbegin(steps)->pds, "Degraded");
+    ASSERT_EQ(rename((dir + "/back.xml").c_str(), RAIDC_DEVICE_TREE_PATH), 0);
     EXPECT_EQ(next(1), 1u);
     EXPECT_EQ(next(0), 0u);
-    EXPECT_EQ(testutil::readFile(dir + "/serve.out"), "ready\nready\n");
+    // The agent stopping and starting again: one event each way.
+    EXPECT_EQ(agent->stop(), 0);
+    EXPECT_EQ(next(1), 1u);
+    agent.emplace(cmdtest::simulator());
+    EXPECT_EQ(next(1), 1u);
+    EXPECT_EQ(next(0), 0u);
     // The program saw every event once, in order, as variables and as JSON.
     eventually([&] { return lines(dir + "/exec.json") >= seen_; });
-    testutil::expectGolden("monitor/golden/watch-events.txt", transcript());
+    expectGolden("monitor/golden/watch-events.txt", transcript());
 }
 
 TEST_F(Watch, TestEventsGoThroughEveryPathOncePerController)
 {
-    testutil::installFile(testutil::examplePath("two-controllers.xml"));
-    std::string raidc = testutil::toolPath("raidc");
-    EXPECT_EQ(testutil::runCommand(raidc + " watch --test --json --exec " + program() + " >" + out_), 0);
-    testutil::expectGolden("monitor/golden/watch-test.txt", transcript());
-    EXPECT_EQ(testutil::runCommand(raidc + " watch --test --exec /bin/false 2>/dev/null >&2"), 1);
+    installFile(examplePath("two-controllers.xml"));
+    std::string raidc = toolPath("raidc");
+    EXPECT_EQ(runCommand(raidc + " watch --test --json --exec " + program() + " >" + out_), 0);
+    expectGolden("monitor/golden/watch-test.txt", transcript());
+    EXPECT_EQ(runCommand(raidc + " watch --test --exec /bin/false 2>/dev/null >&2"), 1);
     for (const char *bad : {"--interval 0", "--interval x", "--exec-timeout -1", "--bogus 1"})
-        EXPECT_EQ(testutil::runCommand(raidc + " watch " + bad + " 2>/dev/null"), 2) << bad;
+        EXPECT_EQ(runCommand(raidc + " watch " + bad + " 2>/dev/null"), 2) << bad;
 }
 
 // Sanitizer builds keep freed memory in quarantine, and the emulator's own
@@ -192,7 +159,7 @@ constexpr bool kSanitized = false;
 long vmRssKiB(pid_t pid)
 {
     std::string kib;
-    testutil::runCommand("awk '/^VmRSS:/ { print $2 }' /proc/" + std::to_string(pid) + "/status", &kib);
+    runCommand("awk '/^VmRSS:/ { print $2 }' /proc/" + std::to_string(pid) + "/status", &kib);
     return kib.empty() ? -1 : std::stol(kib);
 }
 
@@ -202,16 +169,16 @@ TEST_F(Watch, TreeFlippingQuicklyLosesNoEventAndDoesNotGrow)
 {
     const int flips = kSanitized ? 100 : 200;
     const char *states[2] = {"Operational", "Offline"};
-    installAsAgent(tree({{0, states[0]}}));
+    installAsAgent(smallTree({{0, states[0]}}));
     startWatch();
     long before = -1;
     for (int i = 1; i <= flips; ++i) {
-        installAsAgent(tree({{0, states[i % 2]}}));
+        installAsAgent(smallTree({{0, states[i % 2]}}));
         // Each write waits for the last one's event: two writes between
         // refreshes would be one change, or none.
         ASSERT_EQ(next(1), 1u) << "flip " << i;
         const std::string change = std::string("status ") + states[(i + 1) % 2] + " -> " + states[i % 2] + "\"}";
-        ASSERT_TRUE(testutil::readFile(out_).ends_with(change + "\n")) << "flip " << i;
+        ASSERT_TRUE(readFile(out_).ends_with(change + "\n")) << "flip " << i;
         if (i == 20) // by now the heap has its working size
             before = vmRssKiB(watch_);
     }
@@ -227,12 +194,10 @@ TEST_F(Watch, TreeFlippingQuicklyLosesNoEventAndDoesNotGrow)
 TEST(Liveness, ProbeTellsUpOrDownWithoutSendingAByte)
 {
     using namespace raidchealth;
-    testutil::makePathDirs();
+    makePathDirs();
     unlink(RAIDC_CMD_SOCKET_PATH);
     int l = socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0);
-    sockaddr_un a = {AF_UNIX, {}};
-    strcpy(a.sun_path, RAIDC_CMD_SOCKET_PATH);
-    ASSERT_EQ(bind(l, reinterpret_cast<sockaddr *>(&a), sizeof a), 0);
+    ASSERT_EQ(cmdtest::atAgentPath(bind, l), 0);
     ASSERT_EQ(listen(l, 4), 0);
     EXPECT_EQ(probeAgent(), AgentState::Up);
     // The probe is over: its connection waits to be accepted, at its end.

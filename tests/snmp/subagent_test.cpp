@@ -9,6 +9,7 @@
 #include <csignal>
 #include <fstream>
 #include <map>
+#include <optional>
 #include <sstream>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -47,7 +48,7 @@ protected:
         if (sub_ > 0) { // a sanitizer's report ends it with another status
             EXPECT_EQ(stopChild(sub_), 0) << readFile(log());
         }
-        for (pid_t *child : {&master_, &trapd_, &agent_})
+        for (pid_t *child : {&master_, &trapd_})
             stopChild(*child);
         InTempDir::TearDown();
     }
@@ -106,7 +107,7 @@ protected:
         return got;
     }
 
-    pid_t master_ = -1, sub_ = -1, trapd_ = -1, agent_ = -1;
+    pid_t master_ = -1, sub_ = -1, trapd_ = -1;
 };
 
 // The liveness scalars change with the clock and the agent, not the tree.
@@ -115,18 +116,6 @@ Mib withoutLiveness(Mib m)
     for (const char *k : {"raidcAgentStatus.0", "raidcTreeModified.0", "raidcTreeAge.0"})
         m.erase(k);
     return m;
-}
-
-// The two-controller sample without the second controller's battery and
-// with a drive vendor longer than a DisplayString.
-std::string testTree()
-{
-    std::string xml = readFile(examplePath("two-controllers.xml"));
-    size_t b = xml.find("<Battery", xml.find("<Battery") + 1);
-    xml.erase(b, xml.find("</Battery>", b) + 10 - b);
-    size_t v = xml.find("<Vendor>", xml.find("<PhysicalDrive Nr")) + 8;
-    xml.insert(v, std::string(300, 'V'));
-    return xml;
 }
 
 TEST_F(Subagent, FollowsTheRewrittenTreeKeepsTheLastStateReconnectsAndEndsCleanly)
@@ -138,7 +127,13 @@ TEST_F(Subagent, FollowsTheRewrittenTreeKeepsTheLastStateReconnectsAndEndsCleanl
     EXPECT_EQ(empty["raidcCtrlCount.0"], "0");
     installFile(examplePath("one-controller.xml"));
     EXPECT_TRUE(eventually([&] { return get("raidcCtrlCount.0") == "1"; }, 3000)) << "shows after the next refresh";
-    installTree(testTree());
+    // The two-controller sample without the second controller's battery and
+    // with a drive vendor longer than a DisplayString.
+    std::string xml = readFile(examplePath("two-controllers.xml"));
+    size_t b = xml.find("<Battery", xml.find("<Battery") + 1);
+    xml.erase(b, xml.find("</Battery>", b) + 10 - b);
+    xml.insert(xml.find("<Vendor>", xml.find("<PhysicalDrive Nr")) + 8, std::string(300, 'V'));
+    installTree(xml);
     ASSERT_TRUE(eventually([&] { return get("raidcCtrlCount.0") == "2"; }, 3000));
 
     time_t before = time(nullptr);
@@ -215,22 +210,15 @@ TEST_F(Subagent, FollowsTheRewrittenTreeKeepsTheLastStateReconnectsAndEndsCleanl
         EXPECT_EQ(runCommand(toolPath("raidc-snmp") + bad + " 2>/dev/null"), 2) << bad;
 }
 
-// A small tree whose every kind of device can change status, installed
-// through the agent simulator.
+// The small tree with a battery and an enclosure, each kind of device in
+// the given status, installed through the agent simulator.
 void installNotifyTree(const char *ctrl, const char *ld, const char *pd1, const char *bbu, const char *enc)
 {
-    auto pd = [](int id, const char *status) {
-        return "<PhysicalDrive Nr=\"" + std::to_string(id) + "\"><Product>P</Product><Name>D" + std::to_string(id) +
-               "</Name><Status>" + status + "</Status></PhysicalDrive>";
-    };
-    monitor::installAsAgent(
-        wrapSystem({std::string("<AdapterNumber>0</AdapterNumber><CtrlId>0</CtrlId><Name>C0</Name><Status>") + ctrl +
-                    "</Status><LogicalDrive Nr=\"0\"><Name>L0</Name><RAIDLevel>RAID-1</RAIDLevel><Status>" + ld +
-                    "</Status></LogicalDrive>" + pd(0, "Operational") + pd(1, pd1) +
-                    "<Battery Nr=\"0\"><Name>B0</Name><Status>" + bbu +
-                    "</Status></Battery><Port Nr=\"0\"><Enclosure Nr=\"0\"><EnclosureNumber>0</EnclosureNumber>"
-                    "<Name>E0</Name><Status>" +
-                    enc + "</Status></Enclosure></Port>"}));
+    monitor::installAsAgent(monitor::smallTree(
+        {{0, "Operational"}, {1, pd1}}, ld, ctrl,
+        std::string("<Battery Nr=\"0\"><Name>B0</Name><Status>") + bbu + "</Status></Battery><Port Nr=\"0\">" +
+            "<Enclosure Nr=\"0\"><EnclosureNumber>0</EnclosureNumber><Name>E0</Name><Status>" + enc +
+            "</Status></Enclosure></Port>"));
 }
 
 TEST_F(Subagent, NotificationsArriveOnceWithTheirVarbinds)
@@ -245,7 +233,7 @@ TEST_F(Subagent, NotificationsArriveOnceWithTheirVarbinds)
                     dir + "/snmptrapd.pid", "-On", "-F", "TRAP %V|%v\n", "unix:" + dir + "/trap"},
                    dir + "/snmptrapd.out");
     ASSERT_TRUE(eventually([&] { return readFile(traps()).find("NET-SNMP") != std::string::npos; }));
-    agent_ = monitor::serveAgent(); // the RAID agent is up
+    std::optional<cmdtest::PeerProcess> agent(std::in_place, cmdtest::simulator()); // the RAID agent is up
     startBoth();
     EXPECT_EQ(get("raidcAgentStatus.0"), "1");
 
@@ -253,9 +241,9 @@ TEST_F(Subagent, NotificationsArriveOnceWithTheirVarbinds)
     notifications(5);
     EXPECT_EQ(runCommand(toolPath("raidc-agent-sim") + " trap 5 0xffffffff -s 'disk 3' -s ''"), 0);
     notifications(6);
-    EXPECT_EQ(stopChild(agent_), 0);
+    EXPECT_EQ(agent->stop(), 0);
     notifications(7);
-    agent_ = monitor::serveAgent();
+    agent.emplace(cmdtest::simulator());
     notifications(8);
     kill(sub_, SIGUSR1);
     notifications(9);

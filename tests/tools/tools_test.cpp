@@ -109,9 +109,8 @@ std::vector<Row> outputRows()
          "raidc show", "raidc relations 0", "raidc caps 0", "raidc caps 1", "raidc caps --pretty"});
     add(t, one, {"raidc record pd 0 0", "raidc record enc 0 0 --json"});
     // The root element, System and Adapter are three levels, the text one.
-    add(t, nested(60), {"raidc dump"});
-    add(t, nested(61), {"raidc dump"});
-    add(t, nested(200000), {"raidc dump"});
+    for (size_t levels : {60u, 61u, 200000u})
+        add(t, nested(levels), {"raidc dump"});
     add(t, "",
         {"raidc-agent-sim install /nonexistent/file", "raidc ctrl Name", "raidc mib ld-status 'partially degraded'",
          "raidc mib ld-stripe-size '256KiB' --json", "raidc mib svr-status Unknown", "raidc mib no-such-object OK",

@@ -46,8 +46,9 @@ void removeTree()
 
 std::string readFile(const std::string &path)
 {
-    std::ifstream f(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(f), {});
+    std::ostringstream s;
+    s << std::ifstream(path, std::ios::binary).rdbuf();
+    return s.str();
 }
 
 std::string examplePath(const char *name)

@@ -165,4 +165,24 @@ TEST(Xml, ElementsByLocalName)
     testutil::expectGolden("platform/golden/xml-lookups.txt", out);
 }
 
+// Each of thousands of distinct names gets an index of its own, trimmed to
+// the one element it holds.
+TEST(Xml, ThousandsOfDistinctNamesEachFindTheirElement)
+{
+    std::string text = "<r>";
+    for (int i = 0; i < 6000; ++i)
+        text += "<e" + std::to_string(i) + "/>";
+    XMLParseError err{};
+    std::unique_ptr<XMLDoc, void (*)(XMLDoc *)> doc(parseText(&err, (text + "</r>").c_str()), freeXMLDoc);
+    ASSERT_NE(doc, nullptr) << err.text;
+    int i = 0;
+    for (XMLNode *e = doc->documentElement->firstChild; e; e = e->nextSibling, ++i) {
+        int count = 0;
+        XMLNode *const *found = elementsByLocalName(doc->documentElement, ("e" + std::to_string(i)).c_str(), &count);
+        ASSERT_EQ(count, 1) << i;
+        ASSERT_EQ(found[0], e) << i;
+    }
+    EXPECT_EQ(i, 6000);
+}
+
 } // namespace
